@@ -1,0 +1,21 @@
+// An offscreen GL surface without a display: EGL on Mesa's surfaceless platform (or a GPU's
+// EGL device), a compatibility-profile context for fixed-function calls, drawing into an
+// offscreen colour buffer of a chosen size with no depth or stencil buffer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Creates the context and a width x height colour buffer and makes them current. Throws
+// std::runtime_error with a readable reason when no surface can be had.
+void CreateHeadlessSurface(int width, int height);
+
+// Reads the colour buffer back as RGBA bytes, the first row being the top of the view.
+std::vector<uint8_t> ReadHeadlessPixels();
+
+// Waits for the GL commands issued so far (the headless counterpart of a buffer swap).
+void FinishHeadlessFrame();
+
+// Releases the context and the buffer; safe to call when none exists.
+void DestroyHeadlessSurface();

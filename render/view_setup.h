@@ -1,0 +1,12 @@
+// Fixed-function GL state and the view's viewport and projection. Needs a current GL context.
+#pragma once
+
+// The state set once after the context is made current: black clear colour, smooth shading,
+// texturing and blending on, dithering and face culling off, nicest perspective correction.
+// Depth testing stays off: drawing order alone decides what covers what.
+void InitGLState();
+
+// Viewport (0, 0, width, height) and a 45-degree perspective with near 0 and far 500 for the
+// drawable's size; the aspect is computed in floating point, so a height of 0 gives an
+// infinite or NaN aspect instead of an error. Leaves the modelview matrix current.
+void ResizeView(int width, int height);

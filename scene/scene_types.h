@@ -1,0 +1,71 @@
+// The three tables every part of the program shares: quads, texture names and the camera.
+// Declared here so scene/, render/ and tools/ agree on them; the viewer's instances live in
+// the main window's module. QuadRecord is packed: its byte layout is fixed at 86 bytes.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#pragma pack(push, 1)
+// One corner: texture coordinates then position, so each group is a contiguous float array.
+struct QuadCorner {
+  float u;
+  float v;
+  float x;
+  float y;
+  float z;
+};
+
+struct QuadRecord {
+  int32_t textureIndex;      // slot of the TextureTable
+  uint8_t blend;             // 1: alpha-blended; anything else: opaque
+  uint8_t counterClockwise;  // 1 when the winding line was "CCW"; carried, not drawn
+  QuadCorner corners[4];     // in drawing order
+};
+#pragma pack(pop)
+
+static_assert(sizeof(QuadCorner) == 20, "a corner is five packed floats");
+static_assert(sizeof(QuadRecord) == 86, "a quad record is 86 packed bytes");
+static_assert(offsetof(QuadRecord, textureIndex) == 0, "textureIndex at offset 0");
+static_assert(offsetof(QuadRecord, blend) == 4, "blend at offset 4");
+static_assert(offsetof(QuadRecord, counterClockwise) == 5, "counterClockwise at offset 5");
+static_assert(offsetof(QuadRecord, corners) == 6, "corners at offset 6");
+
+// The fields of a packed record are not 4-byte aligned; these hand the float groups out as
+// plain pointers for GL's *fv calls without forming a misaligned reference in our own code.
+inline const float* CornerTexCoord(const QuadRecord& record, int corner) {
+  return reinterpret_cast<const float*>(reinterpret_cast<const unsigned char*>(&record) +
+                                        offsetof(QuadRecord, corners) +
+                                        corner * sizeof(QuadCorner) + offsetof(QuadCorner, u));
+}
+inline const float* CornerPosition(const QuadRecord& record, int corner) {
+  return reinterpret_cast<const float*>(reinterpret_cast<const unsigned char*>(&record) +
+                                        offsetof(QuadRecord, corners) +
+                                        corner * sizeof(QuadCorner) + offsetof(QuadCorner, x));
+}
+
+// Records 0 to count - 1 are complete and drawn in table order. `records` may hold more
+// storage than `count` covers; a reader stores every field before it raises `count`.
+struct QuadTable {
+  std::vector<QuadRecord> records;
+  int32_t count = 0;
+};
+
+constexpr int kTextureSlots = 1024;
+// Slot i holds the GL texture made from image number i; 0 names no texture (drawn untextured).
+using TextureTable = std::array<uint32_t, kTextureSlots>;
+
+constexpr float kStartPanX = 0.01f;
+constexpr float kStartPanY = 0.0f;
+constexpr float kStartDistance = -2.48f;
+
+// Camera translation (panX, panY, distance) and rotation in degrees (tilt about x, spin about z).
+struct CameraState {
+  float panX = kStartPanX;
+  float panY = kStartPanY;
+  float distance = kStartDistance;
+  float tilt = 0.0f;
+  float spin = 0.0f;
+};
