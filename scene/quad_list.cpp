@@ -1,0 +1,134 @@
+// The quad-list reader: six lines a record (header, winding word, four corners), streamed
+// into the QuadTable. Every field of a record is stored before `count` covers it, so a failed
+// or interrupted load leaves exactly the completed records. Numbers always use '.'.
+#include "scene/quad_list.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "scene/line_reader.h"
+#include "scene/numbers.h"
+#include "scene/scene_error.h"
+#include "scene/text_parser.h"
+
+namespace {
+
+constexpr char kDecimalSeparator = '.';
+constexpr int kCornersPerQuad = 4;
+
+// Texture numbers in these files are shifted onto the numbering of the texture folder.
+struct TextureShift {
+  const char* fileName;
+  int32_t offset;
+};
+constexpr TextureShift kTextureShifts[] = {{"nyc.map", 3}, {"sanb.map", 2}, {"miami.map", 3}};
+
+bool IsBlank(std::string_view line) {
+  return std::all_of(line.begin(), line.end(), [](char c) {
+    const unsigned char code = static_cast<unsigned char>(c);
+    return code >= 1 && code <= 32;
+  });
+}
+
+int32_t ClampToInt32(int64_t value) {
+  return static_cast<int32_t>(std::min<int64_t>(value, std::numeric_limits<int32_t>::max()));
+}
+
+// Parses the integer token `index` of the current line; a missing token reads as "".
+int32_t IntToken(int32_t index) {
+  const std::string_view* token = PeekToken(index);
+  return StrToInt(token != nullptr ? *token : std::string_view());
+}
+
+// A missing coordinate is the empty text, never a value borrowed from elsewhere.
+float FloatToken(int32_t index) {
+  const std::string_view* token = PeekToken(index);
+  return StrToFloat(token != nullptr ? *token : std::string_view(), kDecimalSeparator);
+}
+
+// Makes room for `count + 1` records, growing towards the count the rest of the file implies
+// rather than doubling, so the table's storage stays close to its contents.
+void EnsureRoom(QuadTable& table, int64_t bytesLeft, int64_t bytesPerRecord) {
+  if (table.records.size() < table.records.capacity()) return;
+  const int64_t expected = bytesLeft / std::max<int64_t>(bytesPerRecord, 1);
+  const size_t extra = static_cast<size_t>(std::max<int64_t>(expected + expected / 8, 1024));
+  table.records.reserve(table.records.size() + extra);
+}
+
+}  // namespace
+
+std::string LowerFileName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  return name;
+}
+
+void ReadQuadList(const std::string& path, QuadTable& table, QuadListProgress& progress) {
+  table.count = 0;
+  table.records.clear();
+  LineReader reader(path);
+  table.records.reserve(static_cast<size_t>(reader.FileSize() / kProgressBlockBytes) + 1);
+  progress.SetProgressMax(ClampToInt32(reader.FileSize() / kProgressBlockBytes));
+
+  const std::string fileName = LowerFileName(path);
+  int32_t textureShift = 0;
+  bool readsTextureNumber = false;
+  for (const TextureShift& shift : kTextureShifts) {
+    if (fileName == shift.fileName) {
+      textureShift = shift.offset;
+      readsTextureNumber = true;
+      break;
+    }
+  }
+
+  int lineNumber = 0;
+  try {
+    for (;;) {
+      QuadRecord record{};
+      std::string_view line = reader.NextLine();
+      ++lineNumber;
+      if (IsBlank(line)) {
+        // Only blank lines left after the last record end the file normally.
+        const int blankLine = lineNumber;
+        while (!reader.AtEnd() && IsBlank(reader.NextLine())) ++lineNumber;
+        if (reader.AtEnd()) break;
+        // More data follows: the blank header fails as usual, at its own line.
+        lineNumber = blankLine;
+        line = std::string_view();
+      }
+      ParseLine(line);
+      if (readsTextureNumber) {
+        // Wraps like 32-bit arithmetic without overflow checks.
+        record.textureIndex = static_cast<int32_t>(static_cast<uint32_t>(IntToken(0)) -
+                                                   static_cast<uint32_t>(textureShift));
+      }
+      record.blend = static_cast<uint8_t>(IntToken(1) & 0xFF);
+      line = reader.NextLine();
+      ++lineNumber;
+      record.counterClockwise = line == "CCW" ? 1 : 0;
+      for (int corner = 0; corner < kCornersPerQuad; ++corner) {
+        ParseLine(reader.NextLine());
+        ++lineNumber;
+        QuadCorner& c = record.corners[corner];
+        c.u = FloatToken(0);
+        c.v = FloatToken(1);
+        c.x = FloatToken(2);
+        c.y = FloatToken(3);
+        c.z = -FloatToken(4);
+      }
+      const int64_t consumed = reader.BytesConsumed();
+      EnsureRoom(table, reader.FileSize() - consumed, consumed / (table.count + 1));
+      table.records.push_back(record);
+      table.count = static_cast<int32_t>(table.records.size());
+      progress.SetProgressPosition(ClampToInt32(consumed / kProgressBlockBytes));
+      progress.ProcessPendingMessages();
+      if (reader.AtEnd()) break;
+    }
+  } catch (const SceneError& error) {
+    if (!error.file().empty()) throw;
+    throw SceneError(error.what(), path, lineNumber);
+  }
+}

@@ -1,0 +1,256 @@
+// Quad-list reader: record fields, texture-number mapping, line ends, failures with their exact
+// messages and lines, progress reports, and the table kept consistent after a failure.
+#include "scene/quad_list.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "scene/scene_error.h"
+#include "tests/test_files.h"
+
+namespace {
+
+const char* const kCorners =
+    "0.25, 0.75, 1.5, -2, 3\r\n"
+    "1 0 1 1 1\r\n"
+    "1 1 2 2 2\r\n"
+    "0 1 3 3 3\r\n";
+
+std::string Record(const std::string& header, const std::string& winding = "CW") {
+  return header + "\r\n" + winding + "\r\n" + kCorners;
+}
+
+class RecordingProgress : public QuadListProgress {
+ public:
+  void SetProgressMax(int32_t blocks) override { calls.push_back("max " + std::to_string(blocks)); }
+  void SetProgressPosition(int32_t blocks) override {
+    calls.push_back("position " + std::to_string(blocks));
+  }
+  void ProcessPendingMessages() override { calls.push_back("messages"); }
+  std::vector<std::string> calls;
+};
+
+class QuadListReader : public ::testing::Test {
+ protected:
+  // Writes `content` as `name` and reads it; returns the error message or "" on success.
+  std::string Read(const std::string& name, const std::string& content) {
+    path = dir.File(name);
+    WriteFile(path, content);
+    try {
+      ReadQuadList(path, table, progress);
+    } catch (const SceneError& error) {
+      errorLine = error.line();
+      errorFile = error.file();
+      return error.what();
+    }
+    return "";
+  }
+  const QuadRecord& At(int i) const { return table.records[static_cast<size_t>(i)]; }
+
+  TempDir dir;
+  std::string path;
+  QuadTable table;
+  RecordingProgress progress;
+  int errorLine = 0;
+  std::string errorFile;
+};
+
+TEST_F(QuadListReader, StoresEveryFieldWithZNegated) {
+  ASSERT_EQ(Read("nyc.map", Record("10 1", "CCW")), "");
+  ASSERT_EQ(table.count, 1);
+  const QuadRecord& q = At(0);
+  EXPECT_EQ(q.textureIndex, 7);
+  EXPECT_EQ(q.blend, 1);
+  EXPECT_EQ(q.counterClockwise, 1);
+  EXPECT_EQ(q.corners[0].u, 0.25f);
+  EXPECT_EQ(q.corners[0].v, 0.75f);
+  EXPECT_EQ(q.corners[0].x, 1.5f);
+  EXPECT_EQ(q.corners[0].y, -2.0f);
+  EXPECT_EQ(q.corners[0].z, -3.0f);
+  EXPECT_EQ(q.corners[3].u, 0.0f);
+  EXPECT_EQ(q.corners[3].z, -3.0f);
+}
+
+TEST_F(QuadListReader, TextureNumberShiftDependsOnTheFileName) {
+  const std::string content = Record("10 0 extra tokens");
+  ASSERT_EQ(Read("nyc.map", content), "");
+  EXPECT_EQ(At(0).textureIndex, 7);
+  ASSERT_EQ(Read("sanb.map", content), "");
+  EXPECT_EQ(At(0).textureIndex, 8);
+  ASSERT_EQ(Read("miami.map", content), "");
+  EXPECT_EQ(At(0).textureIndex, 7);
+  ASSERT_EQ(Read("NYC.MAP", content), "");
+  EXPECT_EQ(At(0).textureIndex, 7);
+  ASSERT_EQ(Read("other.map", content), "");
+  EXPECT_EQ(At(0).textureIndex, 0);
+  // Other files never read token 0, so it need not be a number.
+  ASSERT_EQ(Read("other.map", Record("junk 1")), "");
+  EXPECT_EQ(At(0).blend, 1);
+  ASSERT_EQ(Read("nyc.map", Record("0x10, 1")), "");
+  EXPECT_EQ(At(0).textureIndex, 13);
+  ASSERT_EQ(Read("nyc.map", Record("1 0")), "");
+  EXPECT_EQ(At(0).textureIndex, -2);
+  EXPECT_EQ(Read("nyc.map", Record("-$10 1")), "'-$10' is not a valid integer value");
+}
+
+TEST_F(QuadListReader, BlendKeepsTheLowEightBitsAndWindingMustBeExactlyCCW) {
+  ASSERT_EQ(Read("a.map", Record("0 257") + Record("0 -1", "ccw") + Record("0 2", "CCW ")), "");
+  ASSERT_EQ(table.count, 3);
+  EXPECT_EQ(At(0).blend, 1);
+  EXPECT_EQ(At(1).blend, 255);
+  EXPECT_EQ(At(2).blend, 2);
+  EXPECT_EQ(At(0).counterClockwise, 0);
+  EXPECT_EQ(At(1).counterClockwise, 0);
+  EXPECT_EQ(At(2).counterClockwise, 0);
+}
+
+TEST_F(QuadListReader, LinesEndAtCrLfLoneCrAndLoneLf) {
+  const std::string crlf = Record("3 1", "CCW") + Record("4 0");
+  std::string cr, lf, mixed;
+  for (size_t i = 0; i < crlf.size(); ++i) {
+    if (crlf[i] == '\r') continue;
+    cr += crlf[i] == '\n' ? '\r' : crlf[i];
+    lf += crlf[i];
+  }
+  ASSERT_EQ(Read("nyc.map", crlf), "");
+  const std::vector<QuadRecord> expected(table.records.begin(), table.records.end());
+  for (const std::string& content : {cr, lf}) {
+    ASSERT_EQ(Read("nyc.map", content), "");
+    ASSERT_EQ(table.count, 2);
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_EQ(std::memcmp(&At(i), &expected[static_cast<size_t>(i)], sizeof(QuadRecord)), 0);
+    }
+  }
+}
+
+TEST_F(QuadListReader, CtrlZEndsTheFile) {
+  ASSERT_EQ(Read("a.map", Record("0 1") + "\x1a" + "garbage that is never read"), "");
+  EXPECT_EQ(table.count, 1);
+  ASSERT_EQ(Read("a.map", Record("0 1") + "0 2\r\nCW\r\n0 0 0\x1a 0 0\r\n"),
+            "'' is not a valid floating point value");
+  EXPECT_EQ(table.count, 1);
+}
+
+TEST_F(QuadListReader, MissingCoordinateFailsWithEmptyText) {
+  const std::string content = Record("0 1") +
+                              "0 1\r\nCW\r\n1 2 3 4 5\r\n6 7 8 9\r\n1 1 1 1 1\r\n1 1 1 1 1\r\n";
+  EXPECT_EQ(Read("nyc.map", content), "'' is not a valid floating point value");
+  EXPECT_EQ(errorLine, 10);
+  EXPECT_EQ(errorFile, path);
+  EXPECT_EQ(table.count, 1);
+}
+
+TEST_F(QuadListReader, FileEndingInsideARecordFailsOnTheFirstMissingCoordinate) {
+  EXPECT_EQ(Read("a.map", Record("0 1") + "0 1\r\nCW\r\n1 2 3 4 5\r\n"),
+            "'' is not a valid floating point value");
+  EXPECT_EQ(errorLine, 10);
+  EXPECT_EQ(table.count, 1);
+  EXPECT_EQ(Read("a.map", "0 1\r\n"), "'' is not a valid floating point value");
+  EXPECT_EQ(errorLine, 3);
+  EXPECT_EQ(table.count, 0);
+}
+
+TEST_F(QuadListReader, BadTokensFailWithTheirTextAndLine) {
+  EXPECT_EQ(Read("a.map", Record("0 1") + Record("0 1.5")), "'1.5' is not a valid integer value");
+  EXPECT_EQ(errorLine, 7);
+  EXPECT_EQ(table.count, 1);
+  EXPECT_EQ(Read("a.map", "0 1\r\nCW\r\n0 0 0 abc 0\r\n"),
+            "'abc' is not a valid floating point value");
+  EXPECT_EQ(errorLine, 3);
+}
+
+TEST_F(QuadListReader, BlankLinesAfterTheLastRecordEndTheFile) {
+  ASSERT_EQ(Read("a.map", Record("0 1") + "\r\n  \r\n\t\n\r\n"), "");
+  EXPECT_EQ(table.count, 1);
+  ASSERT_EQ(Read("a.map", ""), "");
+  EXPECT_EQ(table.count, 0);
+  ASSERT_EQ(Read("a.map", " \r\n\r\n"), "");
+  EXPECT_EQ(table.count, 0);
+}
+
+TEST_F(QuadListReader, BlankLineBetweenRecordsFailsAtThatLine) {
+  EXPECT_EQ(Read("a.map", Record("0 1") + "\r\n\r\n" + Record("0 1")),
+            "'' is not a valid integer value");
+  EXPECT_EQ(errorLine, 7);
+  EXPECT_EQ(table.count, 1);
+}
+
+TEST_F(QuadListReader, HugeValuesBecomeInfinities) {
+  ASSERT_EQ(Read("a.map", "0 1\r\nCW\r\n1E39 0 0 0 1E39\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n"),
+            "");
+  EXPECT_TRUE(std::isinf(At(0).corners[0].u) && At(0).corners[0].u > 0);
+  EXPECT_TRUE(std::isinf(At(0).corners[0].z) && At(0).corners[0].z < 0);
+}
+
+TEST_F(QuadListReader, ProgressCountsBlocksOf128BytesAfterEveryRecord) {
+  std::string content = Record("0 1") + Record("0 1") + Record("0 1");
+  content += std::string(1000 - content.size() - 2, ' ') + "\r\n";
+  ASSERT_EQ(content.size(), 1000u);
+  ASSERT_EQ(Read("a.map", content), "");
+  const size_t recordBytes = Record("0 1").size();
+  EXPECT_EQ(progress.calls,
+            (std::vector<std::string>{"max 7", "position " + std::to_string(recordBytes / 128),
+                                      "messages",
+                                      "position " + std::to_string(2 * recordBytes / 128),
+                                      "messages",
+                                      "position " + std::to_string(3 * recordBytes / 128),
+                                      "messages"}));
+  progress.calls.clear();
+  ASSERT_EQ(Read("a.map", Record("0 1") + std::string(1000 - recordBytes, 'x')),
+            "'' is not a valid integer value");
+  EXPECT_EQ(progress.calls.front(), "max 7");
+}
+
+TEST_F(QuadListReader, MissingFileOrFolderCannotBeOpened) {
+  const std::string missing = dir.File("none.map");
+  try {
+    ReadQuadList(missing, table, progress);
+    FAIL() << "no error";
+  } catch (const SceneError& error) {
+    EXPECT_EQ(std::string(error.what()), "Cannot open file " + missing);
+    EXPECT_EQ(FormatDiagnostic(error), missing + ": Cannot open file " + missing);
+  }
+  try {
+    ReadQuadList(dir.path(), table, progress);
+    FAIL() << "no error";
+  } catch (const SceneError& error) {
+    EXPECT_EQ(std::string(error.what()), "Cannot open file " + dir.path());
+  }
+}
+
+TEST_F(QuadListReader, DiagnosticNamesFileAndLine) {
+  Read("bad.map", "0 x\r\n");
+  try {
+    ReadQuadList(path, table, progress);
+  } catch (const SceneError& error) {
+    EXPECT_EQ(FormatDiagnostic(error), path + ":1: 'x' is not a valid integer value");
+  }
+}
+
+TEST_F(QuadListReader, ManyShortRecordsOutgrowTheReservedRoom) {
+  std::string content;
+  for (int i = 0; i < 5000; ++i) content += "0 1\nCW\n0 0 0 0 " + std::to_string(i) + "\n0 0 0 0 0\n0 0 0 0 0\n0 0 0 0 0\n";
+  ASSERT_EQ(Read("a.map", content), "");
+  ASSERT_EQ(table.count, 5000);
+  for (int i = 0; i < 5000; ++i) ASSERT_EQ(At(i).corners[0].z, -static_cast<float>(i));
+}
+
+TEST_F(QuadListReader, LinesLongerThanTheReadBufferAndCrLfSplitAcrossReads) {
+  // The first corner line carries a 3 MB trailing token; CR LF pairs land on buffer edges.
+  for (size_t pad : {size_t(1) << 20, (size_t(1) << 20) - 1, (size_t(1) << 20) - 2}) {
+    std::string header = "0 1";
+    header += std::string(pad - header.size() - 1, ' ');
+    std::string content = header + "\r\nCW\r\n0 0 0 0 7 " + std::string(3 << 20, 'q') +
+                          "\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n" + Record("0 2");
+    ASSERT_EQ(Read("a.map", content), "") << pad;
+    ASSERT_EQ(table.count, 2);
+    EXPECT_EQ(At(0).corners[0].z, -7.0f);
+    EXPECT_EQ(At(1).blend, 2);
+  }
+}
+
+}  // namespace
