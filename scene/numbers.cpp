@@ -7,6 +7,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <locale.h>
 #include <string>
 
@@ -22,6 +23,17 @@ constexpr int kExponentDigitLimit = 500;
 constexpr int kExactPowerOfTenMax = 27;
 // A decimal mantissa of at most this many digits fits in a uint64 exactly.
 constexpr int kFastMantissaDigits = 19;
+
+// Doubles below 2^53 and powers of ten up to 10^22 are exact in a double.
+constexpr uint64_t kExactDoubleMantissa = uint64_t(1) << 53;
+constexpr int kExactDoublePowerMax = 22;
+const double kDoublePowersOfTen[kExactDoublePowerMax + 1] = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+// A double exactly halfway between two normal floats has its 25th significant bit set and
+// the 28 bits below it clear.
+constexpr uint64_t kFloatHalfwayMask = (uint64_t(1) << 29) - 1;
+constexpr uint64_t kFloatHalfwayBits = uint64_t(1) << 28;
 
 const long double kPowersOfTen[kExactPowerOfTenMax + 1] = {
     1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,
@@ -132,6 +144,47 @@ bool FullConvert(std::string_view text, const FloatSyntax& s, long double& value
   return true;
 }
 
+constexpr uint64_t kIntegerPowersOfTen[9] = {1,      10,      100,      1000,     10000,
+                                             100000, 1000000, 10000000, 100000000};
+constexpr uint64_t kAsciiZeros = 0x3030303030303030ull;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+
+// Index of the first byte of `chunk` (little-endian, first character lowest) that is not an
+// ASCII digit, or 8. A carry out of a non-digit byte only reaches later bytes, which the
+// first non-digit already hides.
+int FirstNonDigit(uint64_t chunk) {
+  const uint64_t x = chunk ^ kAsciiZeros;
+  const uint64_t nonDigits = ((x + 0x7676767676767676ull) | x) & kHighBits;
+  return nonDigits == 0 ? 8 : __builtin_ctzll(nonDigits) / 8;
+}
+
+// The value of the first `count` (0 to 8) ASCII digits of `chunk`.
+uint64_t DigitsValue(uint64_t chunk, int count) {
+  if (count == 0) return 0;
+  uint64_t x = (chunk << (8 * (8 - count))) & 0x0F0F0F0F0F0F0F0Full;  // zeros lead
+  x = (x * 2561) >> 8;
+  x = ((x & 0x00FF00FF00FF00FFull) * 6553601) >> 16;
+  return ((x & 0x0000FFFF0000FFFFull) * 42949672960001ull) >> 32;
+}
+
+uint64_t Load8(const char* p) {
+  uint64_t chunk = 0;
+  std::memcpy(&chunk, p, sizeof chunk);
+  return chunk;
+}
+
+// Rounds a positive, exactly computed quotient held as a correctly rounded double to float
+// the way the extended route would, or returns false when the double lies exactly halfway
+// between two floats (then only the extended value decides).
+bool RoundLikeExtended(double result, bool negative, float& value) {
+  uint64_t bits = 0;
+  std::memcpy(&bits, &result, sizeof bits);
+  if ((bits & kFloatHalfwayMask) == kFloatHalfwayBits) return false;
+  const float rounded = static_cast<float>(result);
+  value = negative ? -rounded : rounded;
+  return true;
+}
+
 }  // namespace
 
 bool TryParseInt32(std::string_view text, int32_t& value) {
@@ -180,10 +233,63 @@ bool TryParseExtended(std::string_view text, char decimalSeparator, long double&
 }
 
 bool TryParseFloat(std::string_view text, char decimalSeparator, float& value) {
+  // Hot path for plain decimals ("-12.345678"): one pass, then one double division. A double
+  // result that is not exactly halfway between two floats rounds to the same float as the
+  // extended result would (both lie on the same side of every such halfway point); a halfway
+  // result, and every other form, takes the extended route.
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  bool negative = false;
+  if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+  const char* const digitsBegin = p;
+  uint64_t mantissa = 0;
+  while (p < end && IsDigit(*p)) mantissa = mantissa * 10 + static_cast<uint64_t>(*p++ - '0');
+  const int integerDigits = static_cast<int>(p - digitsBegin);
+  const char* fractionBegin = p;
+  if (p < end && *p == decimalSeparator) {
+    fractionBegin = ++p;
+    while (p < end && IsDigit(*p)) mantissa = mantissa * 10 + static_cast<uint64_t>(*p++ - '0');
+  }
+  const int fractionDigits = static_cast<int>(p - fractionBegin);
+  if (p == end && p > digitsBegin && integerDigits + fractionDigits <= kFastMantissaDigits &&
+      mantissa < kExactDoubleMantissa && fractionDigits <= kExactDoublePowerMax) {
+    const double result = static_cast<double>(mantissa) / kDoublePowersOfTen[fractionDigits];
+    if (RoundLikeExtended(result, negative, value)) return true;
+  }
   long double extended = 0;
   if (!TryParseExtended(text, decimalSeparator, extended)) return false;
   value = static_cast<float>(extended);  // beyond float32 range: an infinity, no trap
   return true;
+}
+
+bool TryParseFloatPadded(std::string_view text, char decimalSeparator, float& value) {
+  // Eight digits at a time: at most 8 integer and 8 fraction digits, nothing else.
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  bool negative = false;
+  if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+  if (p < end) {
+    const uint64_t integerChunk = Load8(p);
+    const int integerDigits = FirstNonDigit(integerChunk);
+    const char* q = p + integerDigits;
+    if (integerDigits < 8 && q <= end) {
+      uint64_t mantissa = DigitsValue(integerChunk, integerDigits);
+      int fractionDigits = 0;
+      if (q < end && *q == decimalSeparator) {
+        const uint64_t fractionChunk = Load8(q + 1);
+        fractionDigits = FirstNonDigit(fractionChunk);
+        mantissa = mantissa * kIntegerPowersOfTen[fractionDigits] +
+                   DigitsValue(fractionChunk, fractionDigits);
+        q += 1 + fractionDigits;
+      }
+      if (q == end && fractionDigits < 8 && (integerDigits > 0 || fractionDigits > 0 ||
+                                             text.back() == decimalSeparator)) {
+        const double result = static_cast<double>(mantissa) / kDoublePowersOfTen[fractionDigits];
+        if (RoundLikeExtended(result, negative, value)) return true;
+      }
+    }
+  }
+  return TryParseFloat(text, decimalSeparator, value);
 }
 
 int32_t StrToInt(std::string_view text) {

@@ -18,6 +18,10 @@ bool TryParseExtended(std::string_view text, char decimalSeparator, long double&
 // The same, rounded to float32 (a value beyond the float32 range becomes an infinity).
 bool TryParseFloat(std::string_view text, char decimalSeparator, float& value);
 
+// The same as TryParseFloat, faster; `text` must be followed by at least 8 readable bytes
+// (the tokenizer's tokens are).
+bool TryParseFloatPadded(std::string_view text, char decimalSeparator, float& value);
+
 // Throwing forms with the user-visible messages "'%s' is not a valid integer value" and
 // "'%s' is not a valid floating point value".
 int32_t StrToInt(std::string_view text);

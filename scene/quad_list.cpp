@@ -40,10 +40,23 @@ int32_t IntToken(int32_t index) {
   return StrToInt(token != nullptr ? *token : std::string_view());
 }
 
-// A missing coordinate is the empty text, never a value borrowed from elsewhere.
-float FloatToken(int32_t index) {
-  const std::string_view* token = PeekToken(index);
-  return StrToFloat(token != nullptr ? *token : std::string_view(), kDecimalSeparator);
+// Reads the five coordinates of the current corner line. A missing coordinate is the empty
+// text, never a value borrowed from elsewhere.
+void ReadCorner(QuadCorner& corner) {
+  const int32_t count = TokenCount();
+  const std::string_view* tokens = TokenData();
+  float values[5];
+  for (int32_t i = 0; i < 5; ++i) {
+    const std::string_view text = i < count ? tokens[i] : std::string_view();
+    if (!TryParseFloatPadded(text, kDecimalSeparator, values[i])) {
+      StrToFloat(text, kDecimalSeparator);  // raises the conversion error for `text`
+    }
+  }
+  corner.u = values[0];
+  corner.v = values[1];
+  corner.x = values[2];
+  corner.y = values[3];
+  corner.z = -values[4];
 }
 
 // Makes room for `count + 1` records, growing towards the count the rest of the file implies
@@ -112,12 +125,7 @@ void ReadQuadList(const std::string& path, QuadTable& table, QuadListProgress& p
       for (int corner = 0; corner < kCornersPerQuad; ++corner) {
         ParseLine(reader.NextLine());
         ++lineNumber;
-        QuadCorner& c = record.corners[corner];
-        c.u = FloatToken(0);
-        c.v = FloatToken(1);
-        c.x = FloatToken(2);
-        c.y = FloatToken(3);
-        c.z = -FloatToken(4);
+        ReadCorner(record.corners[corner]);
       }
       const int64_t consumed = reader.BytesConsumed();
       EnsureRoom(table, reader.FileSize() - consumed, consumed / (table.count + 1));

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -168,6 +169,38 @@ TEST(NumberMessages, ExactTextsWithTheOffendingToken) {
     FAIL() << "no error";
   } catch (const SceneError& error) {
     EXPECT_STREQ(error.what(), "'' is not a valid floating point value");
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Floats take their own fast route; it must round exactly like the extended conversion,
+// including decimals that land halfway between two floats.
+TEST(FloatTokens, Float32FastRouteMatchesExtendedRounding) {
+  std::mt19937_64 random(7);
+  auto check = [](const std::string& text) {
+    long double extended = 0;
+    ASSERT_TRUE(TryParseExtended(text, '.', extended)) << text;
+    float value = 0;
+    ASSERT_TRUE(TryParseFloat(text, '.', value)) << text;
+    const float expected = static_cast<float>(extended);
+    ASSERT_EQ(std::memcmp(&value, &expected, sizeof value), 0) << text;
+  };
+  for (int i = 0; i < 300000; ++i) {
+    std::string text = random() % 4 == 0 ? "-" : "";
+    const int intDigits = static_cast<int>(random() % 10);
+    const int fracDigits = static_cast<int>(random() % 12);
+    for (int d = 0; d < intDigits; ++d) text += static_cast<char>('0' + random() % 10);
+    text += '.';
+    for (int d = 0; d < fracDigits; ++d) text += static_cast<char>('0' + random() % 10);
+    check(text);
+  }
+  // Exactly halfway between floats: 1 + 2^-24 and 2^24 + 1, and their neighbours.
+  for (const char* text : {"1.000000059604644775390625", "16777217", "16777217.0000001",
+                           "16777216.9999999", "0.1", "-0", "-0.0", ".", "0.000000000000000000001"}) {
+    check(text);
   }
 }
 
