@@ -17,5 +17,6 @@ std::vector<uint8_t> ReadHeadlessPixels();
 // Waits for the GL commands issued so far (the headless counterpart of a buffer swap).
 void FinishHeadlessFrame();
 
-// Releases the context and the buffer; safe to call when none exists.
+// Releases the context and the buffer; safe to call when none exists. The EGL display stays
+// initialised for the next surface.
 void DestroyHeadlessSurface();

@@ -147,7 +147,7 @@ void ParseLine(std::string_view line) {
     tokenList.resize(n / 2 + 1);  // tokens need a separator between them
   }
   char* text = parsedLine.data();
-  std::memcpy(text, line.data(), n);
+  if (n > 0) std::memcpy(text, line.data(), n);  // an empty view may hold no pointer
   std::memset(text + n, ',', kScanPadding);
 #if defined(__SSE2__)
   if (SplitPlainLine(text, n)) return;

@@ -51,6 +51,8 @@ TEST_F(TextParserTest, SeparatorsAreCommasSpacesAndControlCharacters) {
   EXPECT_EQ(Tokens(",,a,,,b,,"), (Strings{"a", "b"}));
   EXPECT_EQ(Tokens("  , ,\t"), Strings{});
   EXPECT_EQ(Tokens(""), Strings{});
+  ParseLine(std::string_view());
+  EXPECT_EQ(TokenCount(), 0);
   EXPECT_EQ(Tokens("\xe9t\xe9 caf\xe9"), (Strings{"\xe9t\xe9", "caf\xe9"}));
 }
 

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -52,11 +53,18 @@ void PrintSummary(const std::string& path, const QuadTable& table, double second
   float low[3], high[3];
   std::fill(low, low + 3, std::numeric_limits<float>::infinity());
   std::fill(high, high + 3, -std::numeric_limits<float>::infinity());
-  std::map<int32_t, int64_t> slotUse;
-  std::map<int, int64_t> blendUse;
+  // Counting runs over every record of files with millions: plain arrays for the common
+  // values, a map only for slots outside the table.
+  std::vector<int64_t> slotCounts(kTextureSlots, 0);
+  std::map<int32_t, int64_t> otherSlotUse;
+  std::array<int64_t, 256> blendUse{};
   for (int32_t i = 0; i < table.count; ++i) {
     const QuadRecord& q = table.records[static_cast<size_t>(i)];
-    ++slotUse[q.textureIndex];
+    if (q.textureIndex >= 0 && q.textureIndex < kTextureSlots) {
+      ++slotCounts[static_cast<size_t>(q.textureIndex)];
+    } else {
+      ++otherSlotUse[q.textureIndex];
+    }
     ++blendUse[q.blend];
     for (const QuadCorner& c : q.corners) {
       const float p[3] = {c.x, c.y, -c.z};  // the file's own z; the table stores it negated
@@ -75,6 +83,10 @@ void PrintSummary(const std::string& path, const QuadTable& table, double second
 
   const std::string folder = TextureFolderPrefix(path);
   const int images = CountLoadableImages(folder);
+  std::map<int32_t, int64_t> slotUse = otherSlotUse;
+  for (int32_t slot = 0; slot < kTextureSlots; ++slot) {
+    if (slotCounts[static_cast<size_t>(slot)] > 0) slotUse[slot] = slotCounts[static_cast<size_t>(slot)];
+  }
   std::vector<int32_t> used, missing;
   for (const auto& [slot, uses] : slotUse) {
     used.push_back(slot);
@@ -83,7 +95,9 @@ void PrintSummary(const std::string& path, const QuadTable& table, double second
   std::printf("texture folder: %s (%d images)\n", folder.c_str(), images);
   std::printf("texture slots used: %s\n", Ranges(used).c_str());
   std::printf("texture slots without an image: %s\n", Ranges(missing).c_str());
-  for (const auto& [blend, uses] : blendUse) {
+  for (int blend = 0; blend < 256; ++blend) {
+    const int64_t uses = blendUse[static_cast<size_t>(blend)];
+    if (uses == 0) continue;
     std::printf("blend %d: %lld quads (%s)\n", blend, static_cast<long long>(uses),
                 blend == 1 ? "alpha-blended" : "opaque");
   }

@@ -1,0 +1,74 @@
+// Draws one frame in OpenGL 1.1 immediate mode: the camera transform, then every quad in table
+// order, binding a texture only when its name differs from the one bound last. Relies on a
+// current context with the modelview matrix current and no depth test: order decides cover.
+#include "render/frame_renderer.h"
+
+#include <GL/gl.h>
+
+#include <algorithm>
+
+namespace {
+// Matches no texture name the program creates, so the first quad ever drawn binds.
+constexpr uint32_t kNoTextureBoundYet = 0x0BADF00D;
+constexpr uint8_t kBlendAlpha = 1;
+constexpr GLfloat kHalfTurnDegrees = 180.0f;
+constexpr int kCornersPerQuad = 4;
+}  // namespace
+
+namespace frameRendererState {
+// Never reset, not even between frames: consecutive frames share the last binding.
+uint32_t lastBoundTexture = kNoTextureBoundYet;
+uint64_t bindCount = 0;
+}  // namespace frameRendererState
+
+uint32_t LastBoundTexture() {
+  return frameRendererState::lastBoundTexture;
+}
+
+uint64_t RendererBindCount() {
+  return frameRendererState::bindCount;
+}
+
+void RenderFrame(const CameraState& camera, const QuadTable& quads, const TextureTable& textures) {
+  glClear(GL_COLOR_BUFFER_BIT);
+  // Harmless order: the modelview matrix is already the current one.
+  glLoadIdentity();
+  glMatrixMode(GL_MODELVIEW);
+  glScalef(-1.0f, 1.0f, 1.0f);
+  glRotatef(-camera.tilt, 1.0f, 0.0f, 0.0f);
+  glRotatef(camera.spin, 0.0f, 0.0f, 1.0f);
+  glTranslatef(camera.panX, camera.panY, camera.distance);
+  glRotatef(kHalfTurnDegrees, 0.0f, 1.0f, 0.0f);
+  glEnable(GL_BLEND);
+  glEnable(GL_TEXTURE_2D);
+
+  // `count` never exceeds the storage a reader filled; the clamp only guards a table built
+  // by hand.
+  const size_t quadCount =
+      std::min(static_cast<size_t>(std::max<int32_t>(quads.count, 0)), quads.records.size());
+  const QuadRecord* record = quads.records.data();
+  const QuadRecord* const end = record + quadCount;
+  uint32_t lastBound = frameRendererState::lastBoundTexture;
+  for (; record != end; ++record) {
+    // A slot outside the table draws untextured, like a slot holding 0.
+    const uint32_t slot = static_cast<uint32_t>(record->textureIndex);
+    const uint32_t name = slot < static_cast<uint32_t>(kTextureSlots) ? textures[slot] : 0;
+    if (name != lastBound) {
+      lastBound = name;
+      glBindTexture(GL_TEXTURE_2D, name);
+      ++frameRendererState::bindCount;
+    }
+    if (record->blend == kBlendAlpha) {
+      glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+    } else {
+      glBlendFunc(GL_ONE, GL_ZERO);  // opaque: the quad replaces what lies under it
+    }
+    glBegin(GL_QUADS);
+    for (int corner = 0; corner < kCornersPerQuad; ++corner) {
+      glTexCoord2fv(CornerTexCoord(*record, corner));
+      glVertex3fv(CornerPosition(*record, corner));
+    }
+    glEnd();
+  }
+  frameRendererState::lastBoundTexture = lastBound;
+}

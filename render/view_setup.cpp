@@ -1,0 +1,36 @@
+// Fixed-function state set once per context, and the viewport and projection for a drawable
+// of a given size. Relies on the caller's current GL context; GLU supplies the perspective.
+#include "render/view_setup.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+namespace {
+constexpr double kFieldOfViewDegrees = 45.0;
+// Near plane 0: every point in front of the eye maps to the far depth, so nothing in front
+// is clipped by depth and the far value has no effect. There is no depth buffer to care.
+constexpr double kNearPlane = 0.0;
+constexpr double kFarPlane = 500.0;
+}  // namespace
+
+void InitGLState() {
+  glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+  glShadeModel(GL_SMOOTH);
+  glEnable(GL_TEXTURE_2D);
+  glEnable(GL_BLEND);
+  glDisable(GL_DITHER);
+  glDisable(GL_CULL_FACE);
+  glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
+}
+
+void ResizeView(int width, int height) {
+  glViewport(0, 0, width, height);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  // Floating-point division: a height of 0 gives an infinite (or NaN) aspect, not a trap,
+  // because floating-point exceptions stay masked for the whole run.
+  const double aspect = static_cast<double>(width) / static_cast<double>(height);
+  gluPerspective(kFieldOfViewDegrees, aspect, kNearPlane, kFarPlane);
+  // The renderer relies on the modelview matrix being current outside this procedure.
+  glMatrixMode(GL_MODELVIEW);
+}

@@ -1,0 +1,155 @@
+// Texture set from TGA files written into a temporary scene folder: which slots fill, where
+// the set ends, the missing-image error, and that the uploaded texels are the file's.
+#include <filesystem>
+
+#include "scene/scene_error.h"
+#include "scene/tga.h"
+#include "tests/gl_test_support.h"
+
+namespace {
+using namespace gltest;
+
+class TextureSet : public HeadlessGLTest {
+ protected:
+  void SetUp() override {
+    HeadlessGLTest::SetUp();
+    std::filesystem::create_directory(folder_);
+  }
+  // A distinct opaque colour per image number.
+  static Rgba ImageColour(int number) {
+    return Rgba{static_cast<uint8_t>(number * 20), static_cast<uint8_t>(255 - number * 20),
+                static_cast<uint8_t>(number & 1 ? 255 : 0), 255};
+  }
+  void WriteImage(const std::string& name, int number) {
+    WriteTga32(folder_ + name, 1, 1, {ImageColour(number)});
+  }
+  // The colour a full-view quad of `slot` shows at the centre.
+  static Rgba SlotColour(const TextureTable& textures, int slot) {
+    return RgbAt(Draw(MakeTable({MakeQuad(slot, 0, -2.0f, -2.0f, 2.0f, 2.0f)}), textures), 50, 50);
+  }
+  static int FilledSlots(const TextureTable& textures) {
+    int filled = 0;
+    for (uint32_t name : textures) filled += name != 0 ? 1 : 0;
+    return filled;
+  }
+
+  TempDir temp_;
+  const std::string mapPath_ = temp_.path() + "/city.map";  // need not exist
+  const std::string folder_ = temp_.path() + "/city/";
+};
+
+TEST_F(TextureSet, ImagesNumberedInUpperCaseHexFillTheirSlots) {
+  const char* names[] = {"000.tga", "001.tga", "002.tga", "003.tga", "004.tga", "005.tga",
+                         "006.tga", "007.tga", "008.tga", "009.tga", "00A.tga", "00B.tga"};
+  for (int i = 0; i < 12; ++i) WriteImage(names[i], i);
+  WriteImage("00c.tga", 12);  // lower-case hex is not the next image
+  TextureTable textures = EmptyTextures();
+  LoadTextureSet(mapPath_, textures);
+  EXPECT_EQ(FilledSlots(textures), 12);
+  for (int slot = 0; slot < 12; ++slot) EXPECT_NE(textures[slot], 0u) << slot;
+  EXPECT_EQ(SlotColour(textures, 0), ImageColour(0));
+  EXPECT_EQ(SlotColour(textures, 10), ImageColour(10));
+  EXPECT_EQ(SlotColour(textures, 11), ImageColour(11));
+  EXPECT_EQ(SlotColour(textures, 12), kWhite);
+}
+
+TEST_F(TextureSet, FirstMissingNumberEndsTheSet) {
+  WriteImage("000.tga", 0);
+  WriteImage("001.tga", 1);
+  WriteImage("003.tga", 3);
+  TextureTable textures = EmptyTextures();
+  LoadTextureSet(mapPath_, textures);
+  EXPECT_EQ(FilledSlots(textures), 2);
+  EXPECT_NE(textures[1], 0u);
+}
+
+TEST_F(TextureSet, FolderNamedLikeAnImageEndsTheSet) {
+  WriteImage("000.tga", 0);
+  WriteImage("001.tga", 1);
+  std::filesystem::create_directory(folder_ + "002.tga");
+  WriteImage("003.tga", 3);
+  TextureTable textures = EmptyTextures();
+  LoadTextureSet(mapPath_, textures);
+  EXPECT_EQ(FilledSlots(textures), 2);
+}
+
+TEST_F(TextureSet, MissingFirstImageRaisesCannotOpenFile) {
+  WriteImage("001.tga", 1);
+  TextureTable textures = EmptyTextures();
+  try {
+    LoadTextureSet(mapPath_, textures);
+    FAIL() << "no error";
+  } catch (const SceneError& error) {
+    EXPECT_STREQ(error.what(), ("Cannot open file " + folder_ + "000.tga").c_str());
+  }
+  EXPECT_EQ(FilledSlots(textures), 0);
+}
+
+TEST_F(TextureSet, StopsAtSlot1023EvenWhenMoreImagesExist) {
+  for (int number = 0; number < kTextureSlots; ++number) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%03X.tga", number);
+    WriteImage(name, number % 12);
+  }
+  WriteTga32(folder_ + "400.tga", 2, 1, {kRed, kRed});
+  TextureTable textures = EmptyTextures();
+  LoadTextureSet(mapPath_, textures);
+  EXPECT_EQ(FilledSlots(textures), kTextureSlots);
+  EXPECT_EQ(SlotColour(textures, 1023), ImageColour(1023 % 12));
+  // 3FF.tga was the last image read: 400.tga, two pixels wide, was not.
+  EXPECT_EQ(LastTgaImage().header.width, 1);
+}
+
+TEST_F(TextureSet, TexelsShowInFileRowOrderWithTheirAlpha) {
+  // 4x4 in 2x2 blocks: red, green in file rows 0 and 1, blue and a transparent white in rows
+  // 2 and 3. File row 0 is texture row 0, at v = 0: the bottom of the quad. Inside a block's
+  // inner half linear filtering mixes only equal texels.
+  const Rgba clearWhite{255, 255, 255, 0};
+  std::vector<Rgba> texels;
+  for (int row = 0; row < 4; ++row) {
+    for (int column = 0; column < 4; ++column) {
+      texels.push_back(row < 2 ? (column < 2 ? kRed : kGreen) : (column < 2 ? kBlue : clearWhite));
+    }
+  }
+  WriteTga32(folder_ + "000.tga", 4, 4, texels);
+  TextureTable textures = EmptyTextures();
+  LoadTextureSet(mapPath_, textures);
+  const std::vector<uint8_t> opaque =
+      Draw(MakeTable({MakeQuad(0, 0, -0.6f, -0.6f, 0.6f, 0.6f)}), textures);
+  EXPECT_EQ(RgbAt(opaque, 35, 65), kRed);
+  EXPECT_EQ(RgbAt(opaque, 64, 65), kGreen);
+  EXPECT_EQ(RgbAt(opaque, 35, 35), kBlue);
+  EXPECT_EQ(RgbAt(opaque, 64, 35), kWhite);
+  // Alpha-blended over the black background the transparent block leaves black.
+  const std::vector<uint8_t> blended =
+      Draw(MakeTable({MakeQuad(0, 1, -0.6f, -0.6f, 0.6f, 0.6f)}), textures);
+  EXPECT_EQ(RgbAt(blended, 35, 65), kRed);
+  EXPECT_EQ(RgbAt(blended, 64, 35), kBlack);
+}
+
+TEST_F(TextureSet, TwentyFourBitImageShowsOpaque) {
+  // 1x1, type 2, depth 24: blue, green, red in the file.
+  const uint8_t bytes[] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 24, 0, 30, 20, 10};
+  std::ofstream(folder_ + "000.tga", std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes), sizeof bytes);
+  TextureTable textures = EmptyTextures();
+  LoadTextureSet(mapPath_, textures);
+  textures[1] = SolidTexture(kWhite);
+  // Alpha-blended over white: any alpha below 255 would lighten the colour.
+  const std::vector<uint8_t> pixels = Draw(MakeTable({MakeQuad(1, 0, -2.0f, -2.0f, 2.0f, 2.0f),
+                                                      MakeQuad(0, 1, -2.0f, -2.0f, 2.0f, 2.0f)}),
+                                           textures);
+  EXPECT_EQ(RgbAt(pixels, 50, 50), (Rgba{10, 20, 30, 255}));
+}
+
+TEST_F(TextureSet, TruncatedImageUploadsWithoutReadingPastItsData) {
+  // Claims 64x64 at 32 bits but holds a single pixel.
+  const uint8_t bytes[] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 64, 0, 64, 0, 32, 0, 1, 2, 3, 4};
+  std::ofstream(folder_ + "000.tga", std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes), sizeof bytes);
+  TextureTable textures = EmptyTextures();
+  LoadTextureSet(mapPath_, textures);
+  EXPECT_EQ(FilledSlots(textures), 1);
+}
+
+}  // namespace
