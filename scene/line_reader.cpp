@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -17,7 +18,8 @@
 
 namespace {
 
-constexpr size_t kReadBlockBytes = 1 << 20;
+constexpr int64_t kReadBlockBytes = 1 << 20;
+constexpr int64_t kSmallestBlockBytes = 4096;
 constexpr char kCtrlZ = 26;
 
 bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
@@ -42,7 +44,7 @@ const char* FindLineBreak(const char* p, const char* end) {
 
 }  // namespace
 
-LineReader::LineReader(const std::string& path) : buffer_(kReadBlockBytes) {
+LineReader::LineReader(const std::string& path) {
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat info {};
   if (fd_ < 0 || ::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -51,6 +53,9 @@ LineReader::LineReader(const std::string& path) : buffer_(kReadBlockBytes) {
     throw CannotOpenFile(path);
   }
   fileSize_ = static_cast<int64_t>(info.st_size);
+  // Small files get a small buffer; one more byte than the file lets the first read see its end.
+  buffer_.resize(static_cast<size_t>(
+      std::clamp<int64_t>(fileSize_ + 1, kSmallestBlockBytes, kReadBlockBytes)));
 }
 
 LineReader::~LineReader() {
