@@ -1,0 +1,52 @@
+#!/bin/sh
+# Builds the libFuzzer targets into fuzz/out/ with clang, straight from the sources (no CMake):
+# each target is fuzz/<name>_fuzz.cpp linked with every scene/*.cpp. Also fills the seed
+# folders fuzz/corpus-<name>/ (ignored by git) from the shared test data.
+#   fuzz/build.sh            build every target
+#   fuzz/build.sh tga        build one
+# Run:  fuzz/out/tga_fuzz fuzz/corpus-tga -max_total_time=600 -rss_limit_mb=4096
+set -eu
+cd "$(dirname "$0")/.."
+
+TARGETS="tga quad_list numbers"
+SHARED_DIR="${QUADVIEW_SHARED_DIR:-$(pwd)/../shared}"
+CXX="${CXX_FUZZ:-clang++}"
+FLAGS="-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I."
+
+# Seeds for one target; a target without a seed source starts from nothing.
+seed() {
+  case "$1" in
+    quad_list)
+      # The first byte of an input picks the file name (0: nyc.map), the rest is the file.
+      mkdir -p fuzz/corpus-quad_list
+      if [ -x build/tools/quadscene ]; then
+        build/tools/quadscene demo fuzz/out/demo-seed >/dev/null
+        { printf '\000'; cat fuzz/out/demo-seed/nyc.map; } > fuzz/corpus-quad_list/demo
+      fi
+      printf '\00110 1\rCCW\r0.25, 0.75, 1.5, -2, 3\r1 0 1 1 1\n1 1 2 2 2\r\n"0" 1 3 3 3\r\n\r\n' \
+        > fuzz/corpus-quad_list/mixed
+      ;;
+    numbers)
+      mkdir -p fuzz/corpus-numbers
+      i=0
+      for token in -123.456789 0.25 1E600 1E5000 . -.5 1e 16777217 0x10 '$FF' 3.4028235E38; do
+        printf '%s' "$token" > "fuzz/corpus-numbers/seed$i"
+        i=$((i + 1))
+      done
+      ;;
+    tga)
+      mkdir -p fuzz/corpus-tga
+      if [ -d "$SHARED_DIR/tga-corpus/files" ]; then
+        cp "$SHARED_DIR"/tga-corpus/files/*.tga fuzz/corpus-tga/
+      fi
+      ;;
+  esac
+}
+
+mkdir -p fuzz/out
+for target in ${1:-$TARGETS}; do
+  echo "building fuzz/out/${target}_fuzz"
+  # shellcheck disable=SC2086
+  $CXX $FLAGS "fuzz/${target}_fuzz.cpp" scene/*.cpp -o "fuzz/out/${target}_fuzz"
+  seed "$target"
+done
