@@ -1,0 +1,37 @@
+// The guard around every toolkit entry point: errors end the handler, are shown in a modal
+// error box and, when they know their file, written to stderr as "FILE:LINE: message".
+// Also the tokenizer's plain message box. Relies on FLTK's fl_ask boxes.
+#pragma once
+
+#include <exception>
+#include <string>
+#include <utility>
+
+#include "scene/scene_error.h"
+
+// Caption of every error box; set once at start from the executable's path.
+void SetApplicationTitle(const std::string& title);
+
+// Modal box with the alert icon, one OK button, the application title as caption and
+// ErrorBoxText(message) as text. Returns when the user dismisses it.
+void ShowErrorBox(const std::string& message);
+
+// The tokenizer's message sink: a modal box with an empty caption and one OK button.
+void ShowParserMessageBox(const std::string& text);
+
+// Shows `error` as the window's event handling does: the diagnostic line when the error
+// knows its file, then the error box.
+void ReportHandlerError(const SceneError& error);
+void ReportHandlerError(const std::exception& error);
+
+// Runs `handler`; an exception never leaves it into the toolkit, it is reported instead.
+template <typename Handler>
+void GuardHandler(Handler&& handler) {
+  try {
+    std::forward<Handler>(handler)();
+  } catch (const SceneError& error) {
+    ReportHandlerError(error);
+  } catch (const std::exception& error) {
+    ReportHandlerError(error);
+  }
+}

@@ -1,0 +1,304 @@
+// wnd_careditor and its run loop. Frames are drawn only by RunMessageLoop below: FLTK calls
+// idle callbacks from every Fl::check()/Fl::wait(), including those inside the scene load, the
+// timer and the modal boxes, so the frame step is this loop's own code instead of an idle
+// callback, and the nested event processing elsewhere never draws a frame.
+#include "app/main_window.h"
+
+#include <FL/Fl.H>
+#include <FL/fl_ask.H>
+#include <FL/gl.h>
+#include <FL/x.H>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/error_box.h"
+#include "app/navigation.h"
+#include "app/scene_load.h"
+#include "app/title.h"
+#include "render/frame_renderer.h"
+#include "render/view_setup.h"
+#include "scene/text_parser.h"
+
+Twnd_careditor* wnd_careditor = nullptr;
+
+namespace {
+
+// Stored layout, in pixels.
+constexpr int kWindowLeft = 313;
+constexpr int kWindowTop = 106;
+constexpr int kWindowWidth = 548;
+constexpr int kWindowHeight = 358;
+constexpr int kPanelLeft = 2;
+constexpr int kPanelTop = 3;
+constexpr int kPanelWidth = 535;
+constexpr int kPanelHeight = 326;
+constexpr int kProgressLeft = 4;
+constexpr int kProgressTop = 158;
+constexpr int kProgressWidth = 531;
+constexpr int kProgressHeight = 16;
+constexpr double kProgressStartMax = 100.0;
+
+constexpr double kTimerIntervalSeconds = 1.0;
+// FLTK reports one wheel notch as event_dy() = -1 (away from the user) or +1; the navigation
+// takes the delta in 1/120 of a notch, positive away from the user.
+constexpr int kWheelDeltaPerNotch = 120;
+
+CameraState sceneCamera;
+QuadTable sceneQuads;
+TextureTable sceneTextures{};
+
+int frameCount = 0;  // frames drawn since the last title update
+char captionDecimalSeparator = '.';
+const char* sceneArgument = nullptr;
+bool closeRequested = false;
+
+// Benchmark hook: with QUADVIEW_EXIT_AFTER_FIRST_FRAME=1 the viewer writes the time from start
+// to its first finished frame to stderr and closes.
+using Clock = std::chrono::steady_clock;
+bool exitAfterFirstFrame = false;
+Clock::time_point startTime;
+Clock::time_point loadedTime;
+
+double SecondsSince(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+MouseButton ButtonOf(int fltkButton, bool& known) {
+  known = true;
+  switch (fltkButton) {
+    case FL_LEFT_MOUSE:
+      return MouseButton::kLeft;
+    case FL_RIGHT_MOUSE:
+      return MouseButton::kRight;
+    case FL_MIDDLE_MOUSE:
+      return MouseButton::kMiddle;
+    default:
+      known = false;
+      return MouseButton::kLeft;
+  }
+}
+
+// Every event passes here before FLTK routes it, so the wheel acts wherever the pointer is
+// over the window, the GL view and the progress bar included, without being consumed.
+int DispatchEvent(int event, Fl_Window* window) {
+  if (event == FL_MOUSEWHEEL && window != nullptr && wnd_careditor != nullptr &&
+      (window == wnd_careditor || window->top_window() == wnd_careditor) &&
+      Fl::modal() == nullptr && Fl::event_dy() != 0) {
+    GuardHandler([] { FormMouseWheel(sceneCamera, -Fl::event_dy() * kWheelDeltaPerNotch); });
+  }
+  return Fl::handle_(event, window);
+}
+
+void WindowCallback(Fl_Widget*, void*) {
+  // FLTK also calls the window callback for the Escape key; no key is handled here, only the
+  // close request of the window manager (FL_CLOSE).
+  if (Fl::event() == FL_CLOSE) closeRequested = true;
+}
+
+void Timer1Tick(void*) {
+  // Re-armed first: the processing of pending events inside the handler must not find it due.
+  Fl::repeat_timeout(kTimerIntervalSeconds, Timer1Tick);
+  if (wnd_careditor != nullptr) GuardHandler([] { wnd_careditor->Timer1Timer(); });
+}
+
+void OnIdleFrame() {
+  TPanel1* panel = wnd_careditor->Panel1;
+  if (!panel->shown()) return;
+  panel->make_current();
+  RenderFrame(sceneCamera, sceneQuads, sceneTextures);
+  frameCount += 1;
+  panel->swap_buffers();
+  if (exitAfterFirstFrame) {
+    glFinish();
+    std::fprintf(stderr, "quadview: scene loaded after %.3f s, first frame after %.3f s\n",
+                 SecondsSince(startTime, loadedTime), SecondsSince(startTime, Clock::now()));
+    closeRequested = true;
+  }
+}
+
+// Waits until the window is mapped and viewable, so the bar can be seen during the load.
+// A window started iconic gets there at its first restore.
+bool WaitUntilVisible() {
+  while (!closeRequested) {
+    XWindowAttributes attributes;
+    if (wnd_careditor->shown() &&
+        XGetWindowAttributes(fl_display, fl_xid(wnd_careditor), &attributes) != 0 &&
+        attributes.map_state == IsViewable) {
+      Fl::check();  // the expose that follows the map paints the window and the bar
+      return true;
+    }
+    Fl::wait();  // the map arrives as an event (MapNotify)
+  }
+  return false;
+}
+
+void RunMessageLoop() {
+  while (!closeRequested) {
+    // Handles whatever is pending, timers included, without blocking: the loop draws frames
+    // continuously, as fast as it can.
+    Fl::wait(0.0);
+    if (closeRequested) break;
+    GuardHandler(OnIdleFrame);
+  }
+}
+
+}  // namespace
+
+CameraState& SceneCamera() {
+  return sceneCamera;
+}
+QuadTable& SceneQuads() {
+  return sceneQuads;
+}
+TextureTable& SceneTextures() {
+  return sceneTextures;
+}
+const char* SceneArgument() {
+  return sceneArgument;
+}
+bool WindowCloseRequested() {
+  return closeRequested;
+}
+
+TPanel1::TPanel1(int x, int y, int width, int height) : Fl_Gl_Window(x, y, width, height) {
+  // Double-buffered RGBA, no depth, stencil or accumulation buffer: the renderer needs none.
+  mode(FL_RGB | FL_DOUBLE);
+}
+
+int TPanel1::handle(int event) {
+  bool known = false;
+  switch (event) {
+    case FL_PUSH: {
+      const MouseButton button = ButtonOf(Fl::event_button(), known);
+      if (known) GuardHandler([&] { FormMouseDown(button, Fl::event_x(), Fl::event_y()); });
+      return 1;  // taking the press makes FLTK send the drags and the release here
+    }
+    case FL_DRAG:
+    case FL_MOVE:
+      GuardHandler([] { FormMouseMove(sceneCamera, Fl::event_x(), Fl::event_y()); });
+      return 1;
+    case FL_RELEASE: {
+      // FLTK merges pointer motion and delivers it later; motion just before a release
+      // arrives after it, as a plain move. The release position ends the drag's movement.
+      const MouseButton button = ButtonOf(Fl::event_button(), known);
+      GuardHandler([&] {
+        FormMouseMove(sceneCamera, Fl::event_x(), Fl::event_y());
+        FormMouseUp(button, Fl::event_x(), Fl::event_y());
+      });
+      return 1;
+    }
+    case FL_ENTER:
+    case FL_LEAVE:
+      return 1;  // FL_ENTER taken, so plain moves are reported too
+    case FL_FOCUS:
+    case FL_UNFOCUS:
+    case FL_KEYBOARD:
+    case FL_KEYUP:
+    case FL_SHORTCUT:
+      return 0;
+    default:
+      return Fl_Gl_Window::handle(event);
+  }
+}
+
+void TPanel1::resize(int x, int y, int width, int height) {
+  Fl_Gl_Window::resize(x, y, width, height);
+  if (wnd_careditor != nullptr && wnd_careditor->Panel1 == this) {
+    GuardHandler([] { wnd_careditor->Panel1Resize(); });
+  }
+}
+
+void TPanel1::draw() {
+  GuardHandler([] {
+    if (SceneLoadRunning()) {
+      // No frame before the load has returned: the view stays black meanwhile.
+      glClear(GL_COLOR_BUFFER_BIT);
+    } else {
+      RenderFrame(sceneCamera, sceneQuads, sceneTextures);
+    }
+  });
+}
+
+Twnd_careditor::Twnd_careditor()
+    : Fl_Window(kWindowLeft, kWindowTop, kWindowWidth, kWindowHeight, "OpenGL") {
+  Panel1 = new TPanel1(kPanelLeft, kPanelTop, kPanelWidth, kPanelHeight);
+  Panel1->end();
+  progressHolder = new Fl_Window(kProgressLeft, kProgressTop, kProgressWidth, kProgressHeight);
+  ProgressBar1 = new Fl_Progress(0, 0, kProgressWidth, kProgressHeight);
+  ProgressBar1->minimum(0.0f);
+  ProgressBar1->maximum(static_cast<float>(kProgressStartMax));
+  ProgressBar1->value(0.0f);
+  ProgressBar1->selection_color(FL_SELECTION_COLOR);
+  progressHolder->end();
+  end();
+  resizable(Panel1);
+  callback(WindowCallback);
+}
+
+void Twnd_careditor::resize(int x, int y, int width, int height) {
+  Fl_Window::resize(x, y, width, height);
+  // The group's resize scales every child lying within the resizable's range; the bar is
+  // anchored to the top-left corner with a fixed size, so it is put back.
+  progressHolder->resize(kProgressLeft, kProgressTop, kProgressWidth, kProgressHeight);
+}
+
+void Twnd_careditor::FormCreate() {
+  // The window is shown, so Panel1 has its X window with the GL visual; make_current creates
+  // the one context of the run.
+  Panel1->make_current();
+  InitGLState();
+  Panel1Resize();
+  Fl::add_timeout(kTimerIntervalSeconds, Timer1Tick);
+}
+
+void Twnd_careditor::FormDestroy() {
+  Fl::remove_timeout(Timer1Tick);
+  // Hiding the GL window deletes its context after making none current.
+  Panel1->hide();
+}
+
+void Twnd_careditor::Panel1Resize() {
+  // FLTK resizes the panel before its window or context exist; the projection is set once
+  // the context is created (FormCreate).
+  if (!Panel1->shown() || Panel1->context() == nullptr) return;
+  Panel1->make_current();
+  ResizeView(Panel1->w(), Panel1->h());
+}
+
+void Twnd_careditor::Timer1Timer() {
+  copy_label(FormatCaption(frameCount, sceneCamera.panX, sceneCamera.panY, sceneCamera.distance,
+                           captionDecimalSeparator)
+                 .c_str());
+  frameCount = 0;
+  Fl::check();
+}
+
+int RunViewer(int argc, char** argv) {
+  startTime = Clock::now();
+  const char* exitHook = std::getenv("QUADVIEW_EXIT_AFTER_FIRST_FRAME");
+  exitAfterFirstFrame = exitHook != nullptr && exitHook[0] == '1';
+  sceneArgument = argc > 1 ? argv[1] : nullptr;
+  captionDecimalSeparator = EnvironmentDecimalSeparator();
+  SetApplicationTitle(ApplicationTitle(argc > 0 ? argv[0] : "quadview"));
+  SetParserMessageSink(ShowParserMessageBox);
+  fl_close = "OK";  // the only button of the error and message boxes
+  Fl::event_dispatch(DispatchEvent);
+
+  wnd_careditor = new Twnd_careditor();
+  wnd_careditor->show();
+  GuardHandler([] { wnd_careditor->FormCreate(); });
+  if (WaitUntilVisible()) {
+    Fl::flush();
+    GuardHandler(FormActivate);
+  }
+  loadedTime = Clock::now();
+  RunMessageLoop();
+  wnd_careditor->FormDestroy();
+  wnd_careditor->hide();
+  delete wnd_careditor;
+  wnd_careditor = nullptr;
+  Fl::event_dispatch(nullptr);
+  return 0;
+}

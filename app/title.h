@@ -1,0 +1,25 @@
+// Texts the viewer shows: the once-a-second window caption, the application title of the
+// error box and the error box's text. Pure string work, no toolkit, so tests call it directly.
+#pragma once
+
+#include <string>
+
+// "OpenGL - %d FPS | %f %f %f" with the three values in fixed point with two decimals,
+// `decimalSeparator` in place of the point, and a value that rounds to zero shown as "0.00".
+std::string FormatCaption(int frameCount, float panX, float panY, float distance,
+                          char decimalSeparator);
+
+// One value as the caption writes it: two decimals, `decimalSeparator`, never "-0.00".
+std::string FormatFixed2(double value, char decimalSeparator);
+
+// The decimal separator of the numeric locale named by the environment (LC_ALL, LC_NUMERIC,
+// LANG), or '.' when none is set or it cannot be loaded. Leaves the process locale alone.
+char EnvironmentDecimalSeparator();
+
+// The executable's file name without its folder, cut at the first dot, every character after
+// the first lower-cased (A to Z): "/usr/bin/QuadView.bin" gives "Quadview".
+std::string ApplicationTitle(const std::string& programPath);
+
+// The error box text: `message` plus "." when it is not empty and its last character comes
+// after '.' in byte order (a letter, a digit or '?' gets one; '.', '!' or ')' does not).
+std::string ErrorBoxText(const std::string& message);

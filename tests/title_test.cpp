@@ -1,0 +1,66 @@
+// The viewer's texts: the title caption, the application title and the error box text.
+#include "app/title.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+TEST(Caption, ShowsFrameCountAndCameraWithTwoDecimals) {
+  EXPECT_EQ(FormatCaption(60, 0.01f, 0.0f, -2.48f, '.'), "OpenGL - 60 FPS | 0.01 0.00 -2.48");
+  EXPECT_EQ(FormatCaption(0, -0.99f, 1.0f, -1.28f, '.'), "OpenGL - 0 FPS | -0.99 1.00 -1.28");
+  EXPECT_EQ(FormatCaption(12345, 1234.567f, -0.126f, 100.0f, '.'),
+            "OpenGL - 12345 FPS | 1234.57 -0.13 100.00");
+}
+
+TEST(Caption, UsesTheGivenDecimalSeparator) {
+  EXPECT_EQ(FormatCaption(7, 0.01f, 0.0f, -2.48f, ','), "OpenGL - 7 FPS | 0,01 0,00 -2,48");
+}
+
+TEST(Caption, ValuesRoundingToZeroNeverShowAMinus) {
+  EXPECT_EQ(FormatFixed2(-0.0, '.'), "0.00");
+  EXPECT_EQ(FormatFixed2(-0.004, '.'), "0.00");
+  EXPECT_EQ(FormatFixed2(-0.0049, ','), "0,00");
+  EXPECT_EQ(FormatFixed2(-0.006, '.'), "-0.01");
+  EXPECT_EQ(FormatFixed2(-10.001, '.'), "-10.00");
+  // A float sum that misses zero: 0.01 - 0.02 + 0.01 in float is a tiny nonzero value.
+  const float nearZero = 0.01f - 0.02f + 0.01f - 1e-9f;
+  EXPECT_EQ(FormatFixed2(nearZero, '.'), "0.00");
+}
+
+TEST(Caption, EnvironmentWithoutANumericLocaleGivesAPoint) {
+  setenv("LC_ALL", "C", 1);
+  EXPECT_EQ(EnvironmentDecimalSeparator(), '.');
+  setenv("LC_ALL", "no_SUCH_locale.UTF-8", 1);
+  EXPECT_EQ(EnvironmentDecimalSeparator(), '.');
+  unsetenv("LC_ALL");
+}
+
+TEST(ApplicationTitle, IsTheFileNameCutAtTheFirstDotWithTheRestLowerCase) {
+  EXPECT_EQ(ApplicationTitle("/work/build/app/quadview"), "quadview");
+  EXPECT_EQ(ApplicationTitle("QuadView"), "Quadview");
+  EXPECT_EQ(ApplicationTitle("./bin/QUADVIEW.exe"), "Quadview");
+  EXPECT_EQ(ApplicationTitle("/opt/x.y/qv.tar.gz"), "qv");
+  EXPECT_EQ(ApplicationTitle("/opt/.hidden"), "");
+  EXPECT_EQ(ApplicationTitle("qUAD-ÄB"), "quad-Äb");
+}
+
+TEST(ErrorBoxText, GetsAFullStopOnlyAfterCharactersSortingAfterThePoint) {
+  EXPECT_EQ(ErrorBoxText("Cannot open file a/000.tga"), "Cannot open file a/000.tga.");
+  EXPECT_EQ(ErrorBoxText("'x' is not a valid integer value"), "'x' is not a valid integer value.");
+  EXPECT_EQ(ErrorBoxText("value 7"), "value 7.");
+  EXPECT_EQ(ErrorBoxText("why?"), "why?.");
+  EXPECT_EQ(ErrorBoxText("a/"), "a/.");
+  EXPECT_EQ(ErrorBoxText("done."), "done.");
+  EXPECT_EQ(ErrorBoxText("stop!"), "stop!");
+  EXPECT_EQ(ErrorBoxText("(inner)"), "(inner)");
+  EXPECT_EQ(ErrorBoxText("list,"), "list,");
+  EXPECT_EQ(ErrorBoxText("'"), "'");
+  EXPECT_EQ(ErrorBoxText(""), "");
+  EXPECT_EQ(ErrorBoxText("caf\xc3\xa9"), "caf\xc3\xa9.");
+}
+
+}  // namespace
