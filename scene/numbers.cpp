@@ -262,6 +262,15 @@ bool TryParseFloat(std::string_view text, char decimalSeparator, float& value) {
   return true;
 }
 
+bool TryDecimalToFloat(uint64_t mantissa, int fractionDigits, bool negative, float& value) {
+  if (mantissa >= kExactDoubleMantissa || fractionDigits < 0 ||
+      fractionDigits > kExactDoublePowerMax) {
+    return false;
+  }
+  const double result = static_cast<double>(mantissa) / kDoublePowersOfTen[fractionDigits];
+  return RoundLikeExtended(result, negative, value);
+}
+
 bool TryParseFloatPadded(std::string_view text, char decimalSeparator, float& value) {
   // Eight digits at a time: at most 8 integer and 8 fraction digits, nothing else.
   const char* p = text.data();

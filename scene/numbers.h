@@ -22,6 +22,11 @@ bool TryParseFloat(std::string_view text, char decimalSeparator, float& value);
 // (the tokenizer's tokens are).
 bool TryParseFloatPadded(std::string_view text, char decimalSeparator, float& value);
 
+// mantissa / 10^fractionDigits rounded to float32 exactly as the extended conversion would,
+// when that can be decided cheaply (mantissa below 2^53, fractionDigits at most 22, and no
+// tie between two floats); false otherwise, and the caller converts the text instead.
+bool TryDecimalToFloat(uint64_t mantissa, int fractionDigits, bool negative, float& value);
+
 // Throwing forms with the user-visible messages "'%s' is not a valid integer value" and
 // "'%s' is not a valid floating point value".
 int32_t StrToInt(std::string_view text);

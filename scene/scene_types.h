@@ -46,10 +46,30 @@ inline const float* CornerPosition(const QuadRecord& record, int corner) {
                                         corner * sizeof(QuadCorner) + offsetof(QuadCorner, x));
 }
 
+// Storage for large tables: blocks of 2 MiB and more are 2 MiB-aligned and advised as huge
+// pages, so filling a table of a million records takes dozens of page faults, not tens of
+// thousands. Smaller blocks come from operator new.
+void* AllocateTableStorage(size_t bytes);
+void ReleaseTableStorage(void* storage, size_t bytes);
+
+template <class T>
+struct TableAllocator {
+  using value_type = T;
+  TableAllocator() = default;
+  template <class U>
+  TableAllocator(const TableAllocator<U>&) {}
+  T* allocate(size_t count) { return static_cast<T*>(AllocateTableStorage(count * sizeof(T))); }
+  void deallocate(T* storage, size_t count) { ReleaseTableStorage(storage, count * sizeof(T)); }
+  template <class U>
+  bool operator==(const TableAllocator<U>&) const { return true; }
+  template <class U>
+  bool operator!=(const TableAllocator<U>&) const { return false; }
+};
+
 // Records 0 to count - 1 are complete and drawn in table order. `records` may hold more
 // storage than `count` covers; a reader stores every field before it raises `count`.
 struct QuadTable {
-  std::vector<QuadRecord> records;
+  std::vector<QuadRecord, TableAllocator<QuadRecord>> records;
   int32_t count = 0;
 };
 

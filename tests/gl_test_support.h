@@ -77,7 +77,7 @@ inline QuadRecord MakeQuad(int32_t textureIndex, uint8_t blend, float x0, float 
 inline QuadTable MakeTable(std::vector<QuadRecord> records) {
   QuadTable table;
   table.count = static_cast<int32_t>(records.size());
-  table.records = std::move(records);
+  table.records.assign(records.begin(), records.end());
   return table;
 }
 

@@ -127,6 +127,36 @@ TEST_F(QuadListReader, LinesEndAtCrLfLoneCrAndLoneLf) {
   }
 }
 
+TEST_F(QuadListReader, CornerNumbersReadTheSameInEveryForm) {
+  // Plain decimals, exponents, signs, quotes, long mantissas and extra tokens.
+  const std::string content =
+      "0 1\r\nCW\r\n"
+      "1e2 \"2\" +.5 -0 3.\r\n"
+      "\t0.1,,0.2 , 0.30000001192092896 12345678901234567890 -7 ignored \"\r\n"
+      "1.000000059604644775390625 16777217 1E39 -1E39 5,6\r\n"
+      "\"1 2\" 1 1 1 1 1\r\n";
+  ASSERT_EQ(Read("a.map", content), "'1,2' is not a valid floating point value");
+  EXPECT_EQ(errorLine, 6);
+  ASSERT_EQ(Read("a.map", content.substr(0, content.rfind("\"1 2\"")) + "0 0 0 0 0\r\n"), "");
+  const QuadRecord& q = At(0);
+  EXPECT_EQ(q.corners[0].u, 100.0f);
+  EXPECT_EQ(q.corners[0].v, 2.0f);
+  EXPECT_EQ(q.corners[0].x, 0.5f);
+  EXPECT_EQ(q.corners[0].y, -0.0f);
+  EXPECT_TRUE(std::signbit(q.corners[0].y));
+  EXPECT_EQ(q.corners[0].z, -3.0f);
+  EXPECT_EQ(q.corners[1].u, 0.1f);
+  EXPECT_EQ(q.corners[1].v, 0.2f);
+  EXPECT_EQ(q.corners[1].x, 0.3f);
+  EXPECT_EQ(q.corners[1].y, 12345678901234567890.0f);
+  EXPECT_EQ(q.corners[1].z, 7.0f);
+  EXPECT_EQ(q.corners[2].u, 1.0f);          // a tie between two floats, decided by the
+  EXPECT_EQ(q.corners[2].v, 16777216.0f);   // extended value: both round to even
+  EXPECT_TRUE(std::isinf(q.corners[2].x));
+  EXPECT_TRUE(std::isinf(q.corners[2].y) && q.corners[2].y < 0);
+  EXPECT_EQ(q.corners[2].z, -5.0f);
+}
+
 TEST_F(QuadListReader, CtrlZEndsTheFile) {
   ASSERT_EQ(Read("a.map", Record("0 1") + "\x1a" + "garbage that is never read"), "");
   EXPECT_EQ(table.count, 1);
