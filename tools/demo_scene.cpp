@@ -266,22 +266,28 @@ void WriteDemoScene(const std::string& dir, int64_t quads) {
   const int64_t extra = quads > static_cast<int64_t>(base.size())
                             ? quads - static_cast<int64_t>(base.size())
                             : 0;
-  // The city comes first, farthest block first; a partial block drops its first quads.
+  // The sky comes first, then the city behind the street. Its quads are grouped by texture and blend mode (ground, then
+  // walls, roofs and glass), each group farthest block first, so consecutive quads share
+  // their state the way large real scenes are ordered; a partial city drops its first quads.
   const int64_t blocks = (extra + kQuadsPerCityBlock - 1) / kQuadsPerCityBlock;
   int64_t toSkip = blocks * kQuadsPerCityBlock - extra;
+  const int64_t baseCount = std::min<int64_t>(quads, static_cast<int64_t>(base.size()));
+  if (baseCount > 0) WriteQuad(file.get(), base[0]);
   std::vector<DemoQuad> blockQuads;
-  for (int64_t block = blocks - 1; block >= 0; --block) {
-    blockQuads.clear();
-    AddCityBlock(blockQuads, block);
-    for (const DemoQuad& q : blockQuads) {
-      if (toSkip > 0) {
-        --toSkip;
-        continue;
+  for (const int slot : {kGrass, kBrick, kPlaster, kRoof, kGlass}) {
+    for (int64_t block = blocks - 1; block >= 0; --block) {
+      blockQuads.clear();
+      AddCityBlock(blockQuads, block);
+      for (const DemoQuad& q : blockQuads) {
+        if (q.slot != slot) continue;
+        if (toSkip > 0) {
+          --toSkip;
+          continue;
+        }
+        WriteQuad(file.get(), q);
       }
-      WriteQuad(file.get(), q);
     }
   }
-  const int64_t baseCount = std::min<int64_t>(quads, static_cast<int64_t>(base.size()));
-  for (int64_t i = 0; i < baseCount; ++i) WriteQuad(file.get(), base[static_cast<size_t>(i)]);
+  for (int64_t i = 1; i < baseCount; ++i) WriteQuad(file.get(), base[static_cast<size_t>(i)]);
   CloseChecked(std::move(file), path);
 }
