@@ -29,7 +29,8 @@ seed() {
     numbers)
       mkdir -p fuzz/corpus-numbers
       i=0
-      for token in -123.456789 0.25 1E600 1E5000 . -.5 1e 16777217 0x10 '$FF' 3.4028235E38; do
+      for token in -123.456789 0.25 1E600 1E5000 . -.5 1e 16777217 0x10 '$FF' 3.4028235E38 \
+        '0.2500 1.0000 -123.456789 -0.600000 -45.678901' '1e2 "2" +.5 -0 3.,7' '1 2 3 4'; do
         printf '%s' "$token" > "fuzz/corpus-numbers/seed$i"
         i=$((i + 1))
       done

@@ -22,7 +22,9 @@ constexpr int64_t kReadBlockBytes = 1 << 20;
 constexpr int64_t kSmallestBlockBytes = 4096;
 constexpr char kCtrlZ = 26;
 
-bool IsLineBreak(char c) { return c == '\r' || c == '\n'; }
+bool IsLineBreak(char c) {
+  return c == '\r' || c == '\n';
+}
 
 // First position in [p, end) holding CR or LF, or `end`. The buffer never holds a Ctrl+Z:
 // Fill cuts the data there.

@@ -3,12 +3,13 @@
 // short decimal tokens take an exact fast path that gives the same result as the full one.
 #include "scene/numbers.h"
 
+#include <locale.h>
+
 #include <cfloat>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <locale.h>
 #include <string>
 
 #include "scene/scene_error.h"
@@ -40,7 +41,9 @@ const long double kPowersOfTen[kExactPowerOfTenMax + 1] = {
     1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L,
     1e20L, 1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -114,8 +117,8 @@ bool TryFastConvert(std::string_view text, const FloatSyntax& s, long double& va
     return true;
   };
   if (!addDigits(s.intBegin, s.intEnd) || !addDigits(s.fracBegin, s.fracEnd)) return false;
-  const int scale = (s.exponentNegative ? -s.exponent : s.exponent) -
-                    static_cast<int>(s.fracEnd - s.fracBegin);
+  const int scale =
+      (s.exponentNegative ? -s.exponent : s.exponent) - static_cast<int>(s.fracEnd - s.fracBegin);
   long double result = static_cast<long double>(mantissa);
   if (mantissa != 0) {
     if (scale > kExactPowerOfTenMax || scale < -kExactPowerOfTenMax) return false;
@@ -142,35 +145,6 @@ bool FullConvert(std::string_view text, const FloatSyntax& s, long double& value
   if (std::isinf(result)) return false;
   value = result;
   return true;
-}
-
-constexpr uint64_t kIntegerPowersOfTen[9] = {1,      10,      100,      1000,     10000,
-                                             100000, 1000000, 10000000, 100000000};
-constexpr uint64_t kAsciiZeros = 0x3030303030303030ull;
-constexpr uint64_t kHighBits = 0x8080808080808080ull;
-
-// Index of the first byte of `chunk` (little-endian, first character lowest) that is not an
-// ASCII digit, or 8. A carry out of a non-digit byte only reaches later bytes, which the
-// first non-digit already hides.
-int FirstNonDigit(uint64_t chunk) {
-  const uint64_t x = chunk ^ kAsciiZeros;
-  const uint64_t nonDigits = ((x + 0x7676767676767676ull) | x) & kHighBits;
-  return nonDigits == 0 ? 8 : __builtin_ctzll(nonDigits) / 8;
-}
-
-// The value of the first `count` (0 to 8) ASCII digits of `chunk`.
-uint64_t DigitsValue(uint64_t chunk, int count) {
-  if (count == 0) return 0;
-  uint64_t x = (chunk << (8 * (8 - count))) & 0x0F0F0F0F0F0F0F0Full;  // zeros lead
-  x = (x * 2561) >> 8;
-  x = ((x & 0x00FF00FF00FF00FFull) * 6553601) >> 16;
-  return ((x & 0x0000FFFF0000FFFFull) * 42949672960001ull) >> 32;
-}
-
-uint64_t Load8(const char* p) {
-  uint64_t chunk = 0;
-  std::memcpy(&chunk, p, sizeof chunk);
-  return chunk;
 }
 
 // Rounds a positive, exactly computed quotient held as a correctly rounded double to float
@@ -233,10 +207,8 @@ bool TryParseExtended(std::string_view text, char decimalSeparator, long double&
 }
 
 bool TryParseFloat(std::string_view text, char decimalSeparator, float& value) {
-  // Hot path for plain decimals ("-12.345678"): one pass, then one double division. A double
-  // result that is not exactly halfway between two floats rounds to the same float as the
-  // extended result would (both lie on the same side of every such halfway point); a halfway
-  // result, and every other form, takes the extended route.
+  // Hot path for plain decimals ("-12.345678"): one pass, then TryDecimalToFloat; every other
+  // form, and every case it cannot decide, takes the extended route.
   const char* p = text.data();
   const char* const end = p + text.size();
   bool negative = false;
@@ -252,9 +224,8 @@ bool TryParseFloat(std::string_view text, char decimalSeparator, float& value) {
   }
   const int fractionDigits = static_cast<int>(p - fractionBegin);
   if (p == end && p > digitsBegin && integerDigits + fractionDigits <= kFastMantissaDigits &&
-      mantissa < kExactDoubleMantissa && fractionDigits <= kExactDoublePowerMax) {
-    const double result = static_cast<double>(mantissa) / kDoublePowersOfTen[fractionDigits];
-    if (RoundLikeExtended(result, negative, value)) return true;
+      TryDecimalToFloat(mantissa, fractionDigits, negative, value)) {
+    return true;
   }
   long double extended = 0;
   if (!TryParseExtended(text, decimalSeparator, extended)) return false;
@@ -269,36 +240,6 @@ bool TryDecimalToFloat(uint64_t mantissa, int fractionDigits, bool negative, flo
   }
   const double result = static_cast<double>(mantissa) / kDoublePowersOfTen[fractionDigits];
   return RoundLikeExtended(result, negative, value);
-}
-
-bool TryParseFloatPadded(std::string_view text, char decimalSeparator, float& value) {
-  // Eight digits at a time: at most 8 integer and 8 fraction digits, nothing else.
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  bool negative = false;
-  if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
-  if (p < end) {
-    const uint64_t integerChunk = Load8(p);
-    const int integerDigits = FirstNonDigit(integerChunk);
-    const char* q = p + integerDigits;
-    if (integerDigits < 8 && q <= end) {
-      uint64_t mantissa = DigitsValue(integerChunk, integerDigits);
-      int fractionDigits = 0;
-      if (q < end && *q == decimalSeparator) {
-        const uint64_t fractionChunk = Load8(q + 1);
-        fractionDigits = FirstNonDigit(fractionChunk);
-        mantissa = mantissa * kIntegerPowersOfTen[fractionDigits] +
-                   DigitsValue(fractionChunk, fractionDigits);
-        q += 1 + fractionDigits;
-      }
-      if (q == end && fractionDigits < 8 && (integerDigits > 0 || fractionDigits > 0 ||
-                                             text.back() == decimalSeparator)) {
-        const double result = static_cast<double>(mantissa) / kDoublePowersOfTen[fractionDigits];
-        if (RoundLikeExtended(result, negative, value)) return true;
-      }
-    }
-  }
-  return TryParseFloat(text, decimalSeparator, value);
 }
 
 int32_t StrToInt(std::string_view text) {

@@ -18,10 +18,6 @@ bool TryParseExtended(std::string_view text, char decimalSeparator, long double&
 // The same, rounded to float32 (a value beyond the float32 range becomes an infinity).
 bool TryParseFloat(std::string_view text, char decimalSeparator, float& value);
 
-// The same as TryParseFloat, faster; `text` must be followed by at least 8 readable bytes
-// (the tokenizer's tokens are).
-bool TryParseFloatPadded(std::string_view text, char decimalSeparator, float& value);
-
 // mantissa / 10^fractionDigits rounded to float32 exactly as the extended conversion would,
 // when that can be decided cheaply (mantissa below 2^53, fractionDigits at most 22, and no
 // tie between two floats); false otherwise, and the caller converts the text instead.

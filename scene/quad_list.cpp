@@ -40,15 +40,26 @@ int32_t IntToken(int32_t index) {
   return StrToInt(token != nullptr ? *token : std::string_view());
 }
 
-// Reads the five coordinates of the current corner line. A missing coordinate is the empty
-// text, never a value borrowed from elsewhere.
-void ReadCorner(QuadCorner& corner) {
+// Makes room for `count + 1` records, growing towards the count the rest of the file implies
+// rather than doubling, so the table's storage stays close to its contents.
+void EnsureRoom(QuadTable& table, int64_t bytesLeft, int64_t bytesPerRecord) {
+  if (table.records.size() < table.records.capacity()) return;
+  const int64_t expected = bytesLeft / std::max<int64_t>(bytesPerRecord, 1);
+  const size_t extra = static_cast<size_t>(std::max<int64_t>(expected + expected / 8, 1024));
+  table.records.reserve(table.records.size() + extra);
+}
+
+}  // namespace
+
+// A missing coordinate is the empty text, never a value borrowed from elsewhere.
+void ReadCornerTokens(std::string_view line, QuadCorner& corner) {
+  ParseLine(line);
   const int32_t count = TokenCount();
   const std::string_view* tokens = TokenData();
   float values[5];
   for (int32_t i = 0; i < 5; ++i) {
     const std::string_view text = i < count ? tokens[i] : std::string_view();
-    if (!TryParseFloatPadded(text, kDecimalSeparator, values[i])) {
+    if (!TryParseFloat(text, kDecimalSeparator, values[i])) {
       StrToFloat(text, kDecimalSeparator);  // raises the conversion error for `text`
     }
   }
@@ -61,7 +72,7 @@ void ReadCorner(QuadCorner& corner) {
 
 // The common corner line, five plain decimals, read in one pass without the token list: the
 // same tokens (runs of bytes other than commas and codes 1 to 32) and the same conversion as
-// ParseLine followed by ReadCorner. Returns false, having changed nothing, for anything else
+// ReadCornerTokens. Returns false, having changed nothing, for anything else
 // (a quote or NUL before the fifth token ends, fewer than five tokens, a bad number), which
 // then takes the general route and its error messages.
 bool ReadCornerFast(std::string_view line, QuadCorner& corner) {
@@ -112,17 +123,6 @@ bool ReadCornerFast(std::string_view line, QuadCorner& corner) {
   corner.z = -values[4];
   return true;
 }
-
-// Makes room for `count + 1` records, growing towards the count the rest of the file implies
-// rather than doubling, so the table's storage stays close to its contents.
-void EnsureRoom(QuadTable& table, int64_t bytesLeft, int64_t bytesPerRecord) {
-  if (table.records.size() < table.records.capacity()) return;
-  const int64_t expected = bytesLeft / std::max<int64_t>(bytesPerRecord, 1);
-  const size_t extra = static_cast<size_t>(std::max<int64_t>(expected + expected / 8, 1024));
-  table.records.reserve(table.records.size() + extra);
-}
-
-}  // namespace
 
 std::string LowerFileName(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -179,9 +179,9 @@ void ReadQuadList(const std::string& path, QuadTable& table, QuadListProgress& p
       for (int corner = 0; corner < kCornersPerQuad; ++corner) {
         line = reader.NextLine();
         ++lineNumber;
-        if (ReadCornerFast(line, record.corners[corner])) continue;
-        ParseLine(line);
-        ReadCorner(record.corners[corner]);
+        if (!ReadCornerFast(line, record.corners[corner])) {
+          ReadCornerTokens(line, record.corners[corner]);
+        }
       }
       const int64_t consumed = reader.BytesConsumed();
       EnsureRoom(table, reader.FileSize() - consumed, consumed / (table.count + 1));

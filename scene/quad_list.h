@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "scene/scene_types.h"
 
@@ -30,6 +31,13 @@ class NoProgress : public QuadListProgress {
 // Reads the file at `path` into `table` from record 0. On failure the records completed
 // before it stay in `table` and `count` covers exactly them; the error propagates.
 void ReadQuadList(const std::string& path, QuadTable& table, QuadListProgress& progress);
+
+// One corner line into `corner`, z negated. ReadCornerTokens takes the general route through
+// the tokenizer and raises the conversion errors; ReadCornerFast reads the common line of five
+// plain numbers in one pass and returns false, leaving `corner` alone, for anything else.
+// The reader tries the fast one first; both give the same values where both succeed.
+void ReadCornerTokens(std::string_view line, QuadCorner& corner);
+bool ReadCornerFast(std::string_view line, QuadCorner& corner);
 
 // The file-name part of `path` (after the last '/'), lower-cased A to Z.
 std::string LowerFileName(const std::string& path);

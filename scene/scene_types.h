@@ -61,9 +61,13 @@ struct TableAllocator {
   T* allocate(size_t count) { return static_cast<T*>(AllocateTableStorage(count * sizeof(T))); }
   void deallocate(T* storage, size_t count) { ReleaseTableStorage(storage, count * sizeof(T)); }
   template <class U>
-  bool operator==(const TableAllocator<U>&) const { return true; }
+  bool operator==(const TableAllocator<U>&) const {
+    return true;
+  }
   template <class U>
-  bool operator!=(const TableAllocator<U>&) const { return false; }
+  bool operator!=(const TableAllocator<U>&) const {
+    return false;
+  }
 };
 
 // Records 0 to count - 1 are complete and drawn in table order. `records` may hold more

@@ -19,13 +19,15 @@ namespace {
 constexpr size_t kScanPadding = 16;
 
 bool tokenListExists = false;
-std::vector<char> parsedLine;             // the tokenizer's copy of the line parsed last
+std::vector<char> parsedLine;  // the tokenizer's copy of the line parsed last
 // Views into parsedLine. Holds room for the most tokens a line of its length can have, so
 // the split writes tokens without growing it; tokenCount says how many are current.
 std::vector<std::string_view> tokenList;
 size_t tokenCount = 0;
 
-void PrintToStderr(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+void PrintToStderr(const std::string& text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+}
 
 ParserTextSink messageSink = PrintToStderr;
 ParserTextSink traceSink = PrintToStderr;
@@ -36,7 +38,9 @@ bool IsControlOrSpace(char c) {
 }
 
 // Spaces count as commas: the line's spaces are all turned into commas before splitting.
-bool EndsPlainToken(char c) { return static_cast<unsigned char>(c) <= 32 || c == ','; }
+bool EndsPlainToken(char c) {
+  return static_cast<unsigned char>(c) <= 32 || c == ',';
+}
 
 // Unescapes the quoted text [begin, end) in place ("" stands for one quote, spaces become
 // commas) and returns its new end. Writing never overtakes reading.
@@ -65,8 +69,8 @@ bool SplitPlainLine(const char* text, size_t n) {
   // The padding after the line holds commas, so the last token ends inside the scan.
   for (size_t base = 0; base <= n; base += 16) {
     const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + base));
-    const uint32_t special = static_cast<uint32_t>(_mm_movemask_epi8(
-        _mm_or_si128(_mm_cmpeq_epi8(chunk, quote), _mm_cmpeq_epi8(chunk, zero))));
+    const uint32_t special = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(chunk, quote), _mm_cmpeq_epi8(chunk, zero))));
     if (special != 0) {
       tokenCount = 0;
       return false;
@@ -174,9 +178,13 @@ int32_t GetIntToken(int32_t index) {
   return StrToInt(text);
 }
 
-int32_t TokenCount() { return static_cast<int32_t>(tokenCount); }
+int32_t TokenCount() {
+  return static_cast<int32_t>(tokenCount);
+}
 
-const std::string_view* TokenData() { return tokenList.data(); }
+const std::string_view* TokenData() {
+  return tokenList.data();
+}
 
 const std::string_view* PeekToken(int32_t index) {
   if (index < 0 || static_cast<size_t>(index) >= tokenCount) return nullptr;
@@ -235,9 +243,13 @@ void SetParserMessageSink(ParserTextSink sink) {
   messageSink = sink != nullptr ? sink : PrintToStderr;
 }
 
-void SetParserTraceSink(ParserTextSink sink) { traceSink = sink != nullptr ? sink : PrintToStderr; }
+void SetParserTraceSink(ParserTextSink sink) {
+  traceSink = sink != nullptr ? sink : PrintToStderr;
+}
 
-void ShowParserMessage(const std::string& text) { messageSink(text); }
+void ShowParserMessage(const std::string& text) {
+  messageSink(text);
+}
 
 void ResetTextParser() {
   tokenListExists = false;

@@ -28,8 +28,8 @@ int32_t TokenCount();
 // valid until the next ParseLine. For the quad-list reader's hot loop.
 const std::string_view* PeekToken(int32_t index);
 
-// The TokenCount() tokens of the line parsed last, each followed in memory by at least 16
-// readable bytes. Valid until the next ParseLine.
+// The TokenCount() tokens of the line parsed last, without copying. Valid until the next
+// ParseLine.
 const std::string_view* TokenData();
 
 // Case-insensitive (A to Z only) replace-all; an empty pattern replaces nothing.

@@ -198,8 +198,9 @@ TEST(FloatTokens, Float32FastRouteMatchesExtendedRounding) {
     check(text);
   }
   // Exactly halfway between floats: 1 + 2^-24 and 2^24 + 1, and their neighbours.
-  for (const char* text : {"1.000000059604644775390625", "16777217", "16777217.0000001",
-                           "16777216.9999999", "0.1", "-0", "-0.0", ".", "0.000000000000000000001"}) {
+  for (const char* text :
+       {"1.000000059604644775390625", "16777217", "16777217.0000001", "16777216.9999999", "0.1",
+        "-0", "-0.0", ".", "0.000000000000000000001"}) {
     check(text);
   }
 }

@@ -150,8 +150,8 @@ TEST_F(QuadListReader, CornerNumbersReadTheSameInEveryForm) {
   EXPECT_EQ(q.corners[1].x, 0.3f);
   EXPECT_EQ(q.corners[1].y, 12345678901234567890.0f);
   EXPECT_EQ(q.corners[1].z, 7.0f);
-  EXPECT_EQ(q.corners[2].u, 1.0f);          // a tie between two floats, decided by the
-  EXPECT_EQ(q.corners[2].v, 16777216.0f);   // extended value: both round to even
+  EXPECT_EQ(q.corners[2].u, 1.0f);         // a tie between two floats, decided by the
+  EXPECT_EQ(q.corners[2].v, 16777216.0f);  // extended value: both round to even
   EXPECT_TRUE(std::isinf(q.corners[2].x));
   EXPECT_TRUE(std::isinf(q.corners[2].y) && q.corners[2].y < 0);
   EXPECT_EQ(q.corners[2].z, -5.0f);
@@ -166,8 +166,8 @@ TEST_F(QuadListReader, CtrlZEndsTheFile) {
 }
 
 TEST_F(QuadListReader, MissingCoordinateFailsWithEmptyText) {
-  const std::string content = Record("0 1") +
-                              "0 1\r\nCW\r\n1 2 3 4 5\r\n6 7 8 9\r\n1 1 1 1 1\r\n1 1 1 1 1\r\n";
+  const std::string content =
+      Record("0 1") + "0 1\r\nCW\r\n1 2 3 4 5\r\n6 7 8 9\r\n1 1 1 1 1\r\n1 1 1 1 1\r\n";
   EXPECT_EQ(Read("nyc.map", content), "'' is not a valid floating point value");
   EXPECT_EQ(errorLine, 10);
   EXPECT_EQ(errorFile, path);
@@ -210,8 +210,8 @@ TEST_F(QuadListReader, BlankLineBetweenRecordsFailsAtThatLine) {
 }
 
 TEST_F(QuadListReader, HugeValuesBecomeInfinities) {
-  ASSERT_EQ(Read("a.map", "0 1\r\nCW\r\n1E39 0 0 0 1E39\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n"),
-            "");
+  ASSERT_EQ(
+      Read("a.map", "0 1\r\nCW\r\n1E39 0 0 0 1E39\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n"), "");
   EXPECT_TRUE(std::isinf(At(0).corners[0].u) && At(0).corners[0].u > 0);
   EXPECT_TRUE(std::isinf(At(0).corners[0].z) && At(0).corners[0].z < 0);
 }
@@ -223,12 +223,10 @@ TEST_F(QuadListReader, ProgressCountsBlocksOf128BytesAfterEveryRecord) {
   ASSERT_EQ(Read("a.map", content), "");
   const size_t recordBytes = Record("0 1").size();
   EXPECT_EQ(progress.calls,
-            (std::vector<std::string>{"max 7", "position " + std::to_string(recordBytes / 128),
-                                      "messages",
-                                      "position " + std::to_string(2 * recordBytes / 128),
-                                      "messages",
-                                      "position " + std::to_string(3 * recordBytes / 128),
-                                      "messages"}));
+            (std::vector<std::string>{
+                "max 7", "position " + std::to_string(recordBytes / 128), "messages",
+                "position " + std::to_string(2 * recordBytes / 128), "messages",
+                "position " + std::to_string(3 * recordBytes / 128), "messages"}));
   progress.calls.clear();
   ASSERT_EQ(Read("a.map", Record("0 1") + std::string(1000 - recordBytes, 'x')),
             "'' is not a valid integer value");
@@ -263,7 +261,8 @@ TEST_F(QuadListReader, DiagnosticNamesFileAndLine) {
 
 TEST_F(QuadListReader, ManyShortRecordsOutgrowTheReservedRoom) {
   std::string content;
-  for (int i = 0; i < 5000; ++i) content += "0 1\nCW\n0 0 0 0 " + std::to_string(i) + "\n0 0 0 0 0\n0 0 0 0 0\n0 0 0 0 0\n";
+  for (int i = 0; i < 5000; ++i)
+    content += "0 1\nCW\n0 0 0 0 " + std::to_string(i) + "\n0 0 0 0 0\n0 0 0 0 0\n0 0 0 0 0\n";
   ASSERT_EQ(Read("a.map", content), "");
   ASSERT_EQ(table.count, 5000);
   for (int i = 0; i < 5000; ++i) ASSERT_EQ(At(i).corners[0].z, -static_cast<float>(i));
@@ -280,6 +279,43 @@ TEST_F(QuadListReader, LinesLongerThanTheReadBufferAndCrLfSplitAcrossReads) {
     ASSERT_EQ(table.count, 2);
     EXPECT_EQ(At(0).corners[0].z, -7.0f);
     EXPECT_EQ(At(1).blend, 2);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The one-pass corner reader either declines or gives exactly the tokenizer route's values.
+TEST(CornerLine, FastRouteAgreesWithTheTokenizerRouteOrDeclines) {
+  struct Case {
+    std::string_view line;
+    bool fast;  // whether the one-pass route takes it
+  };
+  const Case cases[] = {
+      {"0.2500 1.0000 -123.456789 -0.600000 -45.678901", true},
+      {",,1\t2 ,3,4 5 extra \"tokens\"", true},
+      {"1e2 2 3 4 5", true},
+      {"16777217 1.000000059604644775390625 0 0 0", true},
+      {"\"1\" 2 3 4 5", false},
+      {"1 2 3 4", false},
+      {std::string_view("1 2\0 3 4 5", 10), false},
+      {"1 2 3 4 x", false},
+  };
+  for (const Case& c : cases) {
+    QuadCorner fast{}, general{};
+    const bool tookFast = ReadCornerFast(c.line, fast);
+    EXPECT_EQ(tookFast, c.fast) << c.line;
+    if (!tookFast) continue;
+    ReadCornerTokens(c.line, general);
+    EXPECT_EQ(std::memcmp(&fast, &general, sizeof fast), 0) << c.line;
+  }
+  QuadCorner corner{};
+  try {
+    ReadCornerTokens("1 2 3 4", corner);
+    FAIL() << "no error";
+  } catch (const SceneError& error) {
+    EXPECT_STREQ(error.what(), "'' is not a valid floating point value");
   }
 }
 

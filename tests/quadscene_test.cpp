@@ -30,7 +30,8 @@ CommandResult Quadscene(const std::string& args, const TempDir& dir) {
   if (pipe == nullptr) return run;
   std::array<char, 4096> chunk{};
   size_t got = 0;
-  while ((got = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) run.out.append(chunk.data(), got);
+  while ((got = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
+    run.out.append(chunk.data(), got);
   const int status = ::pclose(pipe);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   run.err = ReadFile(errFile);
@@ -62,20 +63,21 @@ TEST(QuadsceneDemo, IsDeterministicAndHasTheRequestedQuadCount) {
 TEST(QuadsceneDump, PrintsEveryRecordThenTheErrorWithFileAndLine) {
   TempDir dir;
   const std::string path = dir.File("nyc.map");
-  WriteFile(path, "10 1\r\nCCW\r\n0.25 0.75 1.5 -2 3\r\n1 0 1E39 1 1\r\n0.1 1 2 2 2\r\n0 1 3 3 3\r\n"
-                  "4 0\r\nCW\r\n1 2 3 4 x\r\n");
+  WriteFile(path,
+            "10 1\r\nCCW\r\n0.25 0.75 1.5 -2 3\r\n1 0 1E39 1 1\r\n0.1 1 2 2 2\r\n0 1 3 3 3\r\n"
+            "4 0\r\nCW\r\n1 2 3 4 x\r\n");
   const CommandResult run = Quadscene("dump " + path, dir);
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out,
-            "0 7 1 1 0.25 0.75 1.5 -2 -3 1 0 inf 1 -1 0.100000001 1 2 2 -2 0 1 3 3 -3\n");
+  EXPECT_EQ(run.out, "0 7 1 1 0.25 0.75 1.5 -2 -3 1 0 inf 1 -1 0.100000001 1 2 2 -2 0 1 3 3 -3\n");
   EXPECT_EQ(run.err, path + ":9: 'x' is not a valid floating point value\n");
 }
 
 TEST(QuadsceneInfo, SummarisesRecordsTexturesAndBlendModes) {
   TempDir dir;
   const std::string path = dir.File("nyc.map");
-  WriteFile(path, "3 1\r\nCW\r\n0 0 -1 0 5\r\n0 0 1 0 5\r\n0 0 1 2 5\r\n0 0 -1 2 -4\r\n"
-                  "5 0\r\nCW\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n");
+  WriteFile(path,
+            "3 1\r\nCW\r\n0 0 -1 0 5\r\n0 0 1 0 5\r\n0 0 1 2 5\r\n0 0 -1 2 -4\r\n"
+            "5 0\r\nCW\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n");
   ::mkdir(dir.File("nyc").c_str(), 0755);
   WriteFile(dir.File("nyc/000.tga"), std::string(18, '\0'));
   const CommandResult run = Quadscene("info " + path, dir);
@@ -133,8 +135,8 @@ TEST(QuadsceneUsage, BadUsageExitsWithTwoAndHelpWithZero) {
   EXPECT_EQ(Quadscene("dump", dir).status, 2);
   EXPECT_EQ(Quadscene("demo " + dir.File("d") + " --quads -5", dir).status, 2);
   EXPECT_EQ(Quadscene("nonsense", dir).status, 2);
-  for (const char* command : {"--help", "demo --help", "dump --help", "info --help",
-                              "texture --help", "render --help"}) {
+  for (const char* command :
+       {"--help", "demo --help", "dump --help", "info --help", "texture --help", "render --help"}) {
     const CommandResult run = Quadscene(command, dir);
     EXPECT_EQ(run.status, 0) << command;
     EXPECT_NE(run.out.find("Usage"), std::string::npos) << command;

@@ -13,7 +13,8 @@
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quadview-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "quadview-test-XXXXXX").string();
     path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
   }
   ~TempDir() {

@@ -12,8 +12,12 @@ namespace {
 
 std::vector<std::string> messages;
 std::vector<std::string> traces;
-void CollectMessage(const std::string& text) { messages.push_back(text); }
-void CollectTrace(const std::string& text) { traces.push_back(text); }
+void CollectMessage(const std::string& text) {
+  messages.push_back(text);
+}
+void CollectTrace(const std::string& text) {
+  traces.push_back(text);
+}
 
 class TextParserTest : public ::testing::Test {
  protected:
@@ -47,7 +51,9 @@ TEST_F(TextParserTest, SeparatorsAreCommasSpacesAndControlCharacters) {
   EXPECT_EQ(Tokens("12, 3"), (Strings{"12", "3"}));
   EXPECT_EQ(Tokens("0.5 0.25,1,  -2.0,7"), (Strings{"0.5", "0.25", "1", "-2.0", "7"}));
   EXPECT_EQ(Tokens("a\tb\t\tc"), (Strings{"a", "b", "c"}));
-  EXPECT_EQ(Tokens("a\nb\x01" "c"), (Strings{"a", "b", "c"}));
+  EXPECT_EQ(Tokens("a\nb\x01"
+                   "c"),
+            (Strings{"a", "b", "c"}));
   EXPECT_EQ(Tokens(",,a,,,b,,"), (Strings{"a", "b"}));
   EXPECT_EQ(Tokens("  , ,\t"), Strings{});
   EXPECT_EQ(Tokens(""), Strings{});
@@ -131,7 +137,9 @@ TEST(ReplaceAllNoCase, ReplacesEveryMatchIgnoringCaseOfAToZOnly) {
   EXPECT_EQ(ReplaceAllNoCase("a b  c", " ", ","), "a,b,,c");
   EXPECT_EQ(ReplaceAllNoCase("aaa", "aa", "b"), "ba");
   EXPECT_EQ(ReplaceAllNoCase("abc", "", "x"), "abc");
-  EXPECT_EQ(ReplaceAllNoCase("\xc9\xe9", "\xe9", "e"), "\xc9" "e");
+  EXPECT_EQ(ReplaceAllNoCase("\xc9\xe9", "\xe9", "e"),
+            "\xc9"
+            "e");
 }
 
 }  // namespace

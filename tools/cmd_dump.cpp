@@ -22,8 +22,9 @@ void PrintRecords(const QuadTable& table) {
 
 void RegisterDumpCommand(CLI::App& app, int& exitStatus) {
   CLI::App* command = app.add_subcommand(
-      "dump", "Print every record: index textureIndex blend counterClockwise, then u v x y z "
-              "of the four corners (z as stored, i.e. negated)");
+      "dump",
+      "Print every record: index textureIndex blend counterClockwise, then u v x y z "
+      "of the four corners (z as stored, i.e. negated)");
   static std::string path;
   command->add_option("FILE", path, "Quad-list file")->required();
   command->callback([&exitStatus]() {

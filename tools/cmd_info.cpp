@@ -85,7 +85,8 @@ void PrintSummary(const std::string& path, const QuadTable& table, double second
   const int images = CountLoadableImages(folder);
   std::map<int32_t, int64_t> slotUse = otherSlotUse;
   for (int32_t slot = 0; slot < kTextureSlots; ++slot) {
-    if (slotCounts[static_cast<size_t>(slot)] > 0) slotUse[slot] = slotCounts[static_cast<size_t>(slot)];
+    if (slotCounts[static_cast<size_t>(slot)] > 0)
+      slotUse[slot] = slotCounts[static_cast<size_t>(slot)];
   }
   std::vector<int32_t> used, missing;
   for (const auto& [slot, uses] : slotUse) {

@@ -1,9 +1,9 @@
 // quadscene texture: reads one TGA image as the texture set would and writes the RGBA image
 // that would be uploaded, as raw bytes (.rgba) or as a PNG shown the way GL shows it.
+#include <stb/stb_image_write.h>
+
 #include <cstdio>
 #include <vector>
-
-#include <stb/stb_image_write.h>
 
 #include "scene/scene_error.h"
 #include "scene/tga.h"
@@ -42,8 +42,9 @@ bool WritePng(const std::string& path, const TgaImage& image) {
 
 void RegisterTextureCommand(CLI::App& app, int& exitStatus) {
   CLI::App* command = app.add_subcommand(
-      "texture", "Read a TGA image; print 'width height accepted|rejected' and write the RGBA "
-                 "image that would be uploaded");
+      "texture",
+      "Read a TGA image; print 'width height accepted|rejected' and write the RGBA "
+      "image that would be uploaded");
   static std::string path, out;
   command->add_option("FILE", path, "TGA image")->required();
   command->add_option("-o,--output", out, "Output: raw RGBA bytes if it ends in .rgba, else PNG")
@@ -55,7 +56,8 @@ void RegisterTextureCommand(CLI::App& app, int& exitStatus) {
       std::printf("%u %u %s\n", image.header.width, image.header.height,
                   accepted ? "accepted" : "rejected");
       std::fflush(stdout);
-      const bool written = EndsWith(out, ".rgba") ? WriteRaw(out, image.rgba) : WritePng(out, image);
+      const bool written =
+          EndsWith(out, ".rgba") ? WriteRaw(out, image.rgba) : WritePng(out, image);
       if (!written) {
         std::fprintf(stderr, "Cannot write file %s\n", out.c_str());
         exitStatus = kExitBadFile;

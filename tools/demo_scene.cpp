@@ -129,8 +129,8 @@ void AddCityBlock(std::vector<DemoQuad>& quads, int64_t block) {
                        {sideX, top, z0}, 3, height * 2));
   quads.push_back(Quad(wall, {x0, ground, z1}, {x1, ground, z1}, {x1, top, z1}, {x0, top, z1},
                        width * 2, height * 2));
-  quads.push_back(Quad(kRoof, {x0, top, z1}, {x1, top, z1}, {x1, top + 0.3, z0}, {x0, top + 0.3, z0},
-                       2, 1));
+  quads.push_back(
+      Quad(kRoof, {x0, top, z1}, {x1, top, z1}, {x1, top + 0.3, z0}, {x0, top + 0.3, z0}, 2, 1));
   quads.push_back(Quad(kGlass, {x0 + 0.2, ground + 0.3, z1}, {x1 - 0.2, ground + 0.3, z1},
                        {x1 - 0.2, top - 0.2, z1}, {x0 + 0.2, top - 0.2, z1}, 1, 1, 1));
 }
@@ -148,7 +148,8 @@ Rgba Shade(Rgba c, int delta) {
 
 // Texel (x, y) of a slot's texture; y = 0 is the first row in the file (texture v = 0).
 Rgba Texel(int slot, int x, int y) {
-  const int noise = static_cast<int>(Hash(static_cast<uint32_t>(slot * 65536 + y * 256 + x)) % 17) - 8;
+  const int noise =
+      static_cast<int>(Hash(static_cast<uint32_t>(slot * 65536 + y * 256 + x)) % 17) - 8;
   switch (slot) {
     case kSky: {
       const int t = y * 255 / (kTextureSize - 1);
@@ -239,15 +240,20 @@ void WriteQuad(std::FILE* file, const DemoQuad& q) {
   std::fprintf(file, "%d %d\r\nCW\r\n", q.slot + kTextureNumberShift, q.blend);
   for (int i = 0; i < 4; ++i) {
     // The reader negates z; the file holds the coordinate as designed here.
-    std::fprintf(file, "%.4f %.4f %.6f %.6f %.6f\r\n", q.u[i], q.v[i], q.p[i].x, q.p[i].y, q.p[i].z);
+    std::fprintf(file, "%.4f %.4f %.6f %.6f %.6f\r\n", q.u[i], q.v[i], q.p[i].x, q.p[i].y,
+                 q.p[i].z);
   }
 }
 
 }  // namespace
 
-int64_t DemoBaseQuadCount() { return static_cast<int64_t>(BaseScene().size()); }
+int64_t DemoBaseQuadCount() {
+  return static_cast<int64_t>(BaseScene().size());
+}
 
-std::string DemoQuadListPath(const std::string& dir) { return dir + "/nyc.map"; }
+std::string DemoQuadListPath(const std::string& dir) {
+  return dir + "/nyc.map";
+}
 
 void WriteDemoScene(const std::string& dir, int64_t quads) {
   MakeDirectory(dir);
@@ -263,12 +269,12 @@ void WriteDemoScene(const std::string& dir, int64_t quads) {
   std::vector<char> buffer(1 << 20);  // must outlive the stream that writes through it
   FilePtr file = OpenForWriting(path);
   std::setvbuf(file.get(), buffer.data(), _IOFBF, buffer.size());
-  const int64_t extra = quads > static_cast<int64_t>(base.size())
-                            ? quads - static_cast<int64_t>(base.size())
-                            : 0;
-  // The sky comes first, then the city behind the street. Its quads are grouped by texture and blend mode (ground, then
-  // walls, roofs and glass), each group farthest block first, so consecutive quads share
-  // their state the way large real scenes are ordered; a partial city drops its first quads.
+  const int64_t extra =
+      quads > static_cast<int64_t>(base.size()) ? quads - static_cast<int64_t>(base.size()) : 0;
+  // The sky comes first, then the city behind the street. Its quads are grouped by texture and
+  // blend mode (ground, then walls, roofs and glass), each group farthest block first, so
+  // consecutive quads share their state the way large real scenes are ordered; a partial city drops
+  // its first quads.
   const int64_t blocks = (extra + kQuadsPerCityBlock - 1) / kQuadsPerCityBlock;
   int64_t toSkip = blocks * kQuadsPerCityBlock - extra;
   const int64_t baseCount = std::min<int64_t>(quads, static_cast<int64_t>(base.size()));
