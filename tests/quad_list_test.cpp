@@ -63,49 +63,49 @@ TEST_F(QuadListReader, StoresEveryFieldWithZNegated) {
   ASSERT_EQ(Read("nyc.map", Record("10 1", "CCW")), "");
   ASSERT_EQ(table.count, 1);
   const QuadRecord& q = At(0);
-  EXPECT_EQ(q.textureIndex, 7);
-  EXPECT_EQ(q.blend, 1);
-  EXPECT_EQ(q.counterClockwise, 1);
-  EXPECT_EQ(q.corners[0].u, 0.25f);
-  EXPECT_EQ(q.corners[0].v, 0.75f);
-  EXPECT_EQ(q.corners[0].x, 1.5f);
-  EXPECT_EQ(q.corners[0].y, -2.0f);
-  EXPECT_EQ(q.corners[0].z, -3.0f);
-  EXPECT_EQ(q.corners[3].u, 0.0f);
-  EXPECT_EQ(q.corners[3].z, -3.0f);
+  EXPECT_EQ(+q.textureIndex, 7);
+  EXPECT_EQ(+q.blend, 1);
+  EXPECT_EQ(+q.counterClockwise, 1);
+  EXPECT_EQ(+q.corners[0].u, 0.25f);
+  EXPECT_EQ(+q.corners[0].v, 0.75f);
+  EXPECT_EQ(+q.corners[0].x, 1.5f);
+  EXPECT_EQ(+q.corners[0].y, -2.0f);
+  EXPECT_EQ(+q.corners[0].z, -3.0f);
+  EXPECT_EQ(+q.corners[3].u, 0.0f);
+  EXPECT_EQ(+q.corners[3].z, -3.0f);
 }
 
 TEST_F(QuadListReader, TextureNumberShiftDependsOnTheFileName) {
   const std::string content = Record("10 0 extra tokens");
   ASSERT_EQ(Read("nyc.map", content), "");
-  EXPECT_EQ(At(0).textureIndex, 7);
+  EXPECT_EQ(+At(0).textureIndex, 7);
   ASSERT_EQ(Read("sanb.map", content), "");
-  EXPECT_EQ(At(0).textureIndex, 8);
+  EXPECT_EQ(+At(0).textureIndex, 8);
   ASSERT_EQ(Read("miami.map", content), "");
-  EXPECT_EQ(At(0).textureIndex, 7);
+  EXPECT_EQ(+At(0).textureIndex, 7);
   ASSERT_EQ(Read("NYC.MAP", content), "");
-  EXPECT_EQ(At(0).textureIndex, 7);
+  EXPECT_EQ(+At(0).textureIndex, 7);
   ASSERT_EQ(Read("other.map", content), "");
-  EXPECT_EQ(At(0).textureIndex, 0);
+  EXPECT_EQ(+At(0).textureIndex, 0);
   // Other files never read token 0, so it need not be a number.
   ASSERT_EQ(Read("other.map", Record("junk 1")), "");
-  EXPECT_EQ(At(0).blend, 1);
+  EXPECT_EQ(+At(0).blend, 1);
   ASSERT_EQ(Read("nyc.map", Record("0x10, 1")), "");
-  EXPECT_EQ(At(0).textureIndex, 13);
+  EXPECT_EQ(+At(0).textureIndex, 13);
   ASSERT_EQ(Read("nyc.map", Record("1 0")), "");
-  EXPECT_EQ(At(0).textureIndex, -2);
+  EXPECT_EQ(+At(0).textureIndex, -2);
   EXPECT_EQ(Read("nyc.map", Record("-$10 1")), "'-$10' is not a valid integer value");
 }
 
 TEST_F(QuadListReader, BlendKeepsTheLowEightBitsAndWindingMustBeExactlyCCW) {
   ASSERT_EQ(Read("a.map", Record("0 257") + Record("0 -1", "ccw") + Record("0 2", "CCW ")), "");
   ASSERT_EQ(table.count, 3);
-  EXPECT_EQ(At(0).blend, 1);
-  EXPECT_EQ(At(1).blend, 255);
-  EXPECT_EQ(At(2).blend, 2);
-  EXPECT_EQ(At(0).counterClockwise, 0);
-  EXPECT_EQ(At(1).counterClockwise, 0);
-  EXPECT_EQ(At(2).counterClockwise, 0);
+  EXPECT_EQ(+At(0).blend, 1);
+  EXPECT_EQ(+At(1).blend, 255);
+  EXPECT_EQ(+At(2).blend, 2);
+  EXPECT_EQ(+At(0).counterClockwise, 0);
+  EXPECT_EQ(+At(1).counterClockwise, 0);
+  EXPECT_EQ(+At(2).counterClockwise, 0);
 }
 
 TEST_F(QuadListReader, LinesEndAtCrLfLoneCrAndLoneLf) {
@@ -139,22 +139,22 @@ TEST_F(QuadListReader, CornerNumbersReadTheSameInEveryForm) {
   EXPECT_EQ(errorLine, 6);
   ASSERT_EQ(Read("a.map", content.substr(0, content.rfind("\"1 2\"")) + "0 0 0 0 0\r\n"), "");
   const QuadRecord& q = At(0);
-  EXPECT_EQ(q.corners[0].u, 100.0f);
-  EXPECT_EQ(q.corners[0].v, 2.0f);
-  EXPECT_EQ(q.corners[0].x, 0.5f);
-  EXPECT_EQ(q.corners[0].y, -0.0f);
+  EXPECT_EQ(+q.corners[0].u, 100.0f);
+  EXPECT_EQ(+q.corners[0].v, 2.0f);
+  EXPECT_EQ(+q.corners[0].x, 0.5f);
+  EXPECT_EQ(+q.corners[0].y, -0.0f);
   EXPECT_TRUE(std::signbit(q.corners[0].y));
-  EXPECT_EQ(q.corners[0].z, -3.0f);
-  EXPECT_EQ(q.corners[1].u, 0.1f);
-  EXPECT_EQ(q.corners[1].v, 0.2f);
-  EXPECT_EQ(q.corners[1].x, 0.3f);
-  EXPECT_EQ(q.corners[1].y, 12345678901234567890.0f);
-  EXPECT_EQ(q.corners[1].z, 7.0f);
-  EXPECT_EQ(q.corners[2].u, 1.0f);         // a tie between two floats, decided by the
-  EXPECT_EQ(q.corners[2].v, 16777216.0f);  // extended value: both round to even
+  EXPECT_EQ(+q.corners[0].z, -3.0f);
+  EXPECT_EQ(+q.corners[1].u, 0.1f);
+  EXPECT_EQ(+q.corners[1].v, 0.2f);
+  EXPECT_EQ(+q.corners[1].x, 0.3f);
+  EXPECT_EQ(+q.corners[1].y, 12345678901234567890.0f);
+  EXPECT_EQ(+q.corners[1].z, 7.0f);
+  EXPECT_EQ(+q.corners[2].u, 1.0f);         // a tie between two floats, decided by the
+  EXPECT_EQ(+q.corners[2].v, 16777216.0f);  // extended value: both round to even
   EXPECT_TRUE(std::isinf(q.corners[2].x));
   EXPECT_TRUE(std::isinf(q.corners[2].y) && q.corners[2].y < 0);
-  EXPECT_EQ(q.corners[2].z, -5.0f);
+  EXPECT_EQ(+q.corners[2].z, -5.0f);
 }
 
 TEST_F(QuadListReader, CtrlZEndsTheFile) {
@@ -265,7 +265,7 @@ TEST_F(QuadListReader, ManyShortRecordsOutgrowTheReservedRoom) {
     content += "0 1\nCW\n0 0 0 0 " + std::to_string(i) + "\n0 0 0 0 0\n0 0 0 0 0\n0 0 0 0 0\n";
   ASSERT_EQ(Read("a.map", content), "");
   ASSERT_EQ(table.count, 5000);
-  for (int i = 0; i < 5000; ++i) ASSERT_EQ(At(i).corners[0].z, -static_cast<float>(i));
+  for (int i = 0; i < 5000; ++i) ASSERT_EQ(+At(i).corners[0].z, -static_cast<float>(i));
 }
 
 TEST_F(QuadListReader, LinesLongerThanTheReadBufferAndCrLfSplitAcrossReads) {
@@ -277,8 +277,8 @@ TEST_F(QuadListReader, LinesLongerThanTheReadBufferAndCrLfSplitAcrossReads) {
                           "\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n0 0 0 0 0\r\n" + Record("0 2");
     ASSERT_EQ(Read("a.map", content), "") << pad;
     ASSERT_EQ(table.count, 2);
-    EXPECT_EQ(At(0).corners[0].z, -7.0f);
-    EXPECT_EQ(At(1).blend, 2);
+    EXPECT_EQ(+At(0).corners[0].z, -7.0f);
+    EXPECT_EQ(+At(1).blend, 2);
   }
 }
 

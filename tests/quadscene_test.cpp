@@ -53,8 +53,8 @@ TEST(QuadsceneDemo, IsDeterministicAndHasTheRequestedQuadCount) {
   int blended = 0;
   for (int32_t i = 0; i < table.count; ++i) {
     const QuadRecord& q = table.records[static_cast<size_t>(i)];
-    EXPECT_GE(q.textureIndex, 0);
-    EXPECT_LT(q.textureIndex, 8);
+    EXPECT_GE(+q.textureIndex, 0);
+    EXPECT_LT(+q.textureIndex, 8);
     blended += q.blend == 1;
   }
   EXPECT_GT(blended, 0);
