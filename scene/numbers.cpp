@@ -25,17 +25,6 @@ constexpr int kExactPowerOfTenMax = 27;
 // A decimal mantissa of at most this many digits fits in a uint64 exactly.
 constexpr int kFastMantissaDigits = 19;
 
-// Doubles below 2^53 and powers of ten up to 10^22 are exact in a double.
-constexpr uint64_t kExactDoubleMantissa = uint64_t(1) << 53;
-constexpr int kExactDoublePowerMax = 22;
-const double kDoublePowersOfTen[kExactDoublePowerMax + 1] = {
-    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-// A double exactly halfway between two normal floats has its 25th significant bit set and
-// the 28 bits below it clear.
-constexpr uint64_t kFloatHalfwayMask = (uint64_t(1) << 29) - 1;
-constexpr uint64_t kFloatHalfwayBits = uint64_t(1) << 28;
-
 const long double kPowersOfTen[kExactPowerOfTenMax + 1] = {
     1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,
     1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L,
@@ -147,18 +136,6 @@ bool FullConvert(std::string_view text, const FloatSyntax& s, long double& value
   return true;
 }
 
-// Rounds a positive, exactly computed quotient held as a correctly rounded double to float
-// the way the extended route would, or returns false when the double lies exactly halfway
-// between two floats (then only the extended value decides).
-bool RoundLikeExtended(double result, bool negative, float& value) {
-  uint64_t bits = 0;
-  std::memcpy(&bits, &result, sizeof bits);
-  if ((bits & kFloatHalfwayMask) == kFloatHalfwayBits) return false;
-  const float rounded = static_cast<float>(result);
-  value = negative ? -rounded : rounded;
-  return true;
-}
-
 }  // namespace
 
 bool TryParseInt32(std::string_view text, int32_t& value) {
@@ -231,15 +208,6 @@ bool TryParseFloat(std::string_view text, char decimalSeparator, float& value) {
   if (!TryParseExtended(text, decimalSeparator, extended)) return false;
   value = static_cast<float>(extended);  // beyond float32 range: an infinity, no trap
   return true;
-}
-
-bool TryDecimalToFloat(uint64_t mantissa, int fractionDigits, bool negative, float& value) {
-  if (mantissa >= kExactDoubleMantissa || fractionDigits < 0 ||
-      fractionDigits > kExactDoublePowerMax) {
-    return false;
-  }
-  const double result = static_cast<double>(mantissa) / kDoublePowersOfTen[fractionDigits];
-  return RoundLikeExtended(result, negative, value);
 }
 
 int32_t StrToInt(std::string_view text) {

@@ -89,29 +89,24 @@ bool ReadCornerFast(std::string_view line, QuadCorner& corner) {
     const char* const tokenBegin = p;
     const bool negative = *p == '-';
     if (*p == '-' || *p == '+') ++p;
+    auto isDigit = [](char c) { return static_cast<unsigned>(c - '0') < 10u; };
     const char* const digitsBegin = p;
-    const char* point = nullptr;
     uint64_t mantissa = 0;
-    bool plain = true;
-    for (; p < end; ++p) {
-      const unsigned char c = static_cast<unsigned char>(*p);
-      if (static_cast<unsigned>(c - '0') < 10u) {
-        mantissa = mantissa * 10 + (c - '0');
-      } else if (c == kDecimalSeparator && point == nullptr) {
-        point = p;
-      } else if (c <= 32 || c == ',') {
-        if (c == 0) return false;
-        break;
-      } else {
-        plain = false;
-      }
+    while (p < end && isDigit(*p)) mantissa = mantissa * 10 + static_cast<uint64_t>(*p++ - '0');
+    const char* point = nullptr;
+    if (p < end && *p == kDecimalSeparator) {
+      point = p++;
+      while (p < end && isDigit(*p)) mantissa = mantissa * 10 + static_cast<uint64_t>(*p++ - '0');
     }
+    const bool plain = p == end || static_cast<unsigned char>(*p) <= 32 || *p == ',';
     const int digits = static_cast<int>(p - digitsBegin) - (point != nullptr ? 1 : 0);
     const int fractionDigits = point != nullptr ? static_cast<int>(p - point - 1) : 0;
     const bool decided = plain && digits <= kMaxFastDigits && (digits > 0 || point != nullptr) &&
                          TryDecimalToFloat(mantissa, fractionDigits, negative, value);
-    if (!decided &&
-        !TryParseFloat(std::string_view(tokenBegin, static_cast<size_t>(p - tokenBegin)),
+    if (decided) continue;
+    // Any other token: its text up to the next separator, converted as it stands.
+    while (p<end&& static_cast<unsigned char>(*p)> 32 && *p != ',') ++p;
+    if (!TryParseFloat(std::string_view(tokenBegin, static_cast<size_t>(p - tokenBegin)),
                        kDecimalSeparator, value)) {
       return false;
     }
