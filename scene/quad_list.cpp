@@ -4,6 +4,7 @@
 #include "scene/quad_list.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <limits>
 
 #include "scene/line_reader.h"
@@ -38,6 +39,41 @@ int32_t ClampToInt32(int64_t value) {
 int32_t IntToken(int32_t index) {
   const std::string_view* token = PeekToken(index);
   return StrToInt(token != nullptr ? *token : std::string_view());
+}
+
+bool IsSeparator(char c) {
+  return static_cast<unsigned char>(c) <= 32 || c == ',';
+}
+
+// The common header line, its first two tokens plain decimal integers, read in one pass: the
+// same tokens and values as the tokenizer route. False for anything else (then that route
+// decides, with its messages).
+bool ReadHeaderFast(std::string_view line, int32_t& first, int32_t& second) {
+  constexpr int kMaxDigits = 10;  // more never fits an int32
+  const char* p = line.data();
+  const char* const end = p + line.size();
+  int32_t values[2];
+  for (int32_t& value : values) {
+    while (p < end && IsSeparator(*p)) {
+      if (*p == '\0') return false;
+      ++p;
+    }
+    if (p == end || *p == '"') return false;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    const char* const digitsBegin = p;
+    int64_t magnitude = 0;
+    while (p < end && p - digitsBegin < kMaxDigits && static_cast<unsigned>(*p - '0') < 10u) {
+      magnitude = magnitude * 10 + (*p++ - '0');
+    }
+    if (p == digitsBegin || (p < end && !IsSeparator(*p))) return false;
+    const int64_t signedValue = negative ? -magnitude : magnitude;
+    if (signedValue < INT32_MIN || signedValue > INT32_MAX) return false;
+    value = static_cast<int32_t>(signedValue);
+  }
+  first = values[0];
+  second = values[1];
+  return true;
 }
 
 // Makes room for `count + 1` records, growing towards the count the rest of the file implies
@@ -81,7 +117,7 @@ bool ReadCornerFast(std::string_view line, QuadCorner& corner) {
   const char* const end = p + line.size();
   float values[5];
   for (float& value : values) {
-    while (p < end && (static_cast<unsigned char>(*p) <= 32 || *p == ',')) {
+    while (p < end && IsSeparator(*p)) {
       if (*p == '\0') return false;
       ++p;
     }
@@ -98,7 +134,7 @@ bool ReadCornerFast(std::string_view line, QuadCorner& corner) {
       point = p++;
       while (p < end && isDigit(*p)) mantissa = mantissa * 10 + static_cast<uint64_t>(*p++ - '0');
     }
-    const bool plain = p == end || static_cast<unsigned char>(*p) <= 32 || *p == ',';
+    const bool plain = p == end || IsSeparator(*p);
     const int digits = static_cast<int>(p - digitsBegin) - (point != nullptr ? 1 : 0);
     const int fractionDigits = point != nullptr ? static_cast<int>(p - point - 1) : 0;
     const bool decided = plain && digits <= kMaxFastDigits && (digits > 0 || point != nullptr) &&
@@ -152,22 +188,28 @@ void ReadQuadList(const std::string& path, QuadTable& table, QuadListProgress& p
       QuadRecord record{};
       std::string_view line = reader.NextLine();
       ++lineNumber;
-      if (IsBlank(line)) {
-        // Only blank lines left after the last record end the file normally.
-        const int blankLine = lineNumber;
-        while (!reader.AtEnd() && IsBlank(reader.NextLine())) ++lineNumber;
-        if (reader.AtEnd()) break;
-        // More data follows: the blank header fails as usual, at its own line.
-        lineNumber = blankLine;
-        line = std::string_view();
+      int32_t textureNumber = 0;
+      int32_t blendMode = 0;
+      if (!ReadHeaderFast(line, textureNumber, blendMode)) {
+        if (IsBlank(line)) {
+          // Only blank lines left after the last record end the file normally.
+          const int blankLine = lineNumber;
+          while (!reader.AtEnd() && IsBlank(reader.NextLine())) ++lineNumber;
+          if (reader.AtEnd()) break;
+          // More data follows: the blank header fails as usual, at its own line.
+          lineNumber = blankLine;
+          line = std::string_view();
+        }
+        ParseLine(line);
+        if (readsTextureNumber) textureNumber = IntToken(0);
+        blendMode = IntToken(1);
       }
-      ParseLine(line);
       if (readsTextureNumber) {
         // Wraps like 32-bit arithmetic without overflow checks.
-        record.textureIndex = static_cast<int32_t>(static_cast<uint32_t>(IntToken(0)) -
+        record.textureIndex = static_cast<int32_t>(static_cast<uint32_t>(textureNumber) -
                                                    static_cast<uint32_t>(textureShift));
       }
-      record.blend = static_cast<uint8_t>(IntToken(1) & 0xFF);
+      record.blend = static_cast<uint8_t>(blendMode & 0xFF);
       line = reader.NextLine();
       ++lineNumber;
       record.counterClockwise = line == "CCW" ? 1 : 0;
