@@ -99,8 +99,7 @@ TEST_F(QuadListReader, TextureNumberShiftDependsOnTheFileName) {
   EXPECT_EQ(+At(0).textureIndex, 2147483645);  // wraps like 32-bit arithmetic
   EXPECT_EQ(+At(0).blend, 2);
   ASSERT_EQ(Read("other.map", Record("99999999999 1")), "");
-  EXPECT_EQ(Read("nyc.map", Record("99999999999 1")),
-            "'99999999999' is not a valid integer value");
+  EXPECT_EQ(Read("nyc.map", Record("99999999999 1")), "'99999999999' is not a valid integer value");
   EXPECT_EQ(Read("nyc.map", Record("2147483648 1")), "'2147483648' is not a valid integer value");
 }
 
