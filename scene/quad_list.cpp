@@ -45,6 +45,17 @@ bool IsSeparator(char c) {
   return static_cast<unsigned char>(c) <= 32 || c == ',';
 }
 
+// Moves `p` past commas and codes 1 to 32 to the start of the next token; false at a NUL,
+// which ends a line's text for the tokenizer, and at the start of a quoted token: the fast
+// routes then leave the line to the tokenizer route. True with p == end when none is left.
+bool SkipToPlainToken(const char*& p, const char* end) {
+  while (p < end && IsSeparator(*p)) {
+    if (*p == '\0') return false;
+    ++p;
+  }
+  return p == end || *p != '"';
+}
+
 // The common header line, its first two tokens plain decimal integers, read in one pass: the
 // same tokens and values as the tokenizer route. False for anything else (then that route
 // decides, with its messages).
@@ -54,11 +65,7 @@ bool ReadHeaderFast(std::string_view line, int32_t& first, int32_t& second) {
   const char* const end = p + line.size();
   int32_t values[2];
   for (int32_t& value : values) {
-    while (p < end && IsSeparator(*p)) {
-      if (*p == '\0') return false;
-      ++p;
-    }
-    if (p == end || *p == '"') return false;
+    if (!SkipToPlainToken(p, end) || p == end) return false;
     const bool negative = *p == '-';
     if (*p == '-' || *p == '+') ++p;
     const char* const digitsBegin = p;
@@ -117,11 +124,7 @@ bool ReadCornerFast(std::string_view line, QuadCorner& corner) {
   const char* const end = p + line.size();
   float values[5];
   for (float& value : values) {
-    while (p < end && IsSeparator(*p)) {
-      if (*p == '\0') return false;
-      ++p;
-    }
-    if (p == end || *p == '"') return false;
+    if (!SkipToPlainToken(p, end) || p == end) return false;
     const char* const tokenBegin = p;
     const bool negative = *p == '-';
     if (*p == '-' || *p == '+') ++p;

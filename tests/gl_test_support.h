@@ -16,7 +16,7 @@
 #include "render/texture_set.h"
 #include "render/view_setup.h"
 #include "scene/scene_types.h"
-#include "tests/test_files.h"  // TempDir
+#include "tests/test_files.h"  // TempDir, Tga32Header
 
 namespace gltest {
 
@@ -113,20 +113,13 @@ inline std::vector<uint8_t> Draw(const QuadTable& quads, const TextureTable& tex
 // Writes an uncompressed 32-bit TGA (type 2); `pixels` in file row order, stored as BGRA.
 inline void WriteTga32(const std::string& path, uint16_t width, uint16_t height,
                        const std::vector<Rgba>& pixels) {
-  std::vector<uint8_t> bytes(18, 0);
-  bytes[2] = 2;
-  bytes[12] = static_cast<uint8_t>(width & 0xFF);
-  bytes[13] = static_cast<uint8_t>(width >> 8);
-  bytes[14] = static_cast<uint8_t>(height & 0xFF);
-  bytes[15] = static_cast<uint8_t>(height >> 8);
-  bytes[16] = 32;
-  bytes[17] = 8;
+  std::string bytes = Tga32Header(width, height);
   for (const Rgba& pixel : pixels) {
-    bytes.insert(bytes.end(), {pixel.b, pixel.g, pixel.r, pixel.a});
+    bytes += {static_cast<char>(pixel.b), static_cast<char>(pixel.g), static_cast<char>(pixel.r),
+              static_cast<char>(pixel.a)};
   }
   std::ofstream file(path, std::ios::binary);
-  file.write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   ASSERT_TRUE(file.good()) << path;
 }
 

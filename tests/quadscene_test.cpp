@@ -107,11 +107,7 @@ TEST(QuadsceneInfo, MissingFileFailsWithTheOpenMessage) {
 TEST(QuadsceneTexture, PrintsSizeAndResultAndWritesTheUploadImage) {
   TempDir dir;
   const std::string tga = dir.File("t.tga");
-  std::string bytes(18, '\0');
-  bytes[2] = 2;
-  bytes[12] = 2;
-  bytes[14] = 1;
-  bytes[16] = 32;
+  std::string bytes = Tga32Header(2, 1);
   bytes += std::string("\x0a\x14\x1e\x28\x32\x3c\x46\x50", 8);
   WriteFile(tga, bytes);
   CommandResult run = Quadscene("texture " + tga + " -o " + dir.File("t.rgba"), dir);

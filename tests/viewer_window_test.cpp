@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "tests/test_files.h"
 #include "x_test_harness.h"
 
 namespace {
@@ -46,14 +47,7 @@ std::string ViewerBinary() {
 
 // Four-byte little-endian BGRA, uncompressed true-colour TGA.
 void WriteTga(const fs::path& path, const std::vector<Rgb>& pixels, int width, int height) {
-  std::string bytes(18, '\0');
-  bytes[2] = 2;
-  bytes[12] = static_cast<char>(width & 0xff);
-  bytes[13] = static_cast<char>(width >> 8);
-  bytes[14] = static_cast<char>(height & 0xff);
-  bytes[15] = static_cast<char>(height >> 8);
-  bytes[16] = 32;
-  bytes[17] = 8;
+  std::string bytes = Tga32Header(width, height);
   for (const Rgb& p : pixels) {
     bytes += static_cast<char>(p.b);
     bytes += static_cast<char>(p.g);
