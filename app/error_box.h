@@ -1,9 +1,11 @@
 // The guard around every toolkit entry point: errors end the handler, are shown in a modal
 // error box and, when they know their file, written to stderr as "FILE:LINE: message".
-// Also the tokenizer's plain message box. Relies on FLTK's fl_ask boxes.
+// Also the tokenizer's plain message box. Both boxes wrap their text and never grow wider
+// or higher than the screen, whatever a file made the message say.
 #pragma once
 
 #include <exception>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -22,7 +24,6 @@ void ShowParserMessageBox(const std::string& text);
 // Shows `error` as the window's event handling does: the diagnostic line when the error
 // knows its file, then the error box.
 void ReportHandlerError(const SceneError& error);
-void ReportHandlerError(const std::exception& error);
 
 // Runs `handler`; an exception never leaves it into the toolkit, it is reported instead.
 template <typename Handler>
@@ -31,7 +32,11 @@ void GuardHandler(Handler&& handler) {
     std::forward<Handler>(handler)();
   } catch (const SceneError& error) {
     ReportHandlerError(error);
+  } catch (const std::bad_alloc&) {
+    ShowErrorBox("Not enough memory");
   } catch (const std::exception& error) {
-    ReportHandlerError(error);
+    ShowErrorBox(error.what());
+  } catch (...) {
+    ShowErrorBox("Unexpected error");
   }
 }

@@ -5,13 +5,10 @@
 #include "app/main_window.h"
 
 #include <FL/Fl.H>
-#include <FL/fl_ask.H>
 #include <FL/gl.h>
 #include <FL/x.H>
 
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
+#include <cstdint>
 
 #include "app/error_box.h"
 #include "app/navigation.h"
@@ -19,21 +16,20 @@
 #include "app/title.h"
 #include "render/frame_renderer.h"
 #include "render/view_setup.h"
+#include "scene/scene_types.h"
 #include "scene/text_parser.h"
 
 Twnd_careditor* wnd_careditor = nullptr;
 
 namespace {
 
-// Stored layout, in pixels.
+// Stored layout, in pixels; the view panel's size is the one headless drawing uses too.
 constexpr int kWindowLeft = 313;
 constexpr int kWindowTop = 106;
 constexpr int kWindowWidth = 548;
 constexpr int kWindowHeight = 358;
 constexpr int kPanelLeft = 2;
 constexpr int kPanelTop = 3;
-constexpr int kPanelWidth = 535;
-constexpr int kPanelHeight = 326;
 constexpr int kProgressLeft = 4;
 constexpr int kProgressTop = 158;
 constexpr int kProgressWidth = 531;
@@ -45,6 +41,8 @@ constexpr double kTimerIntervalSeconds = 1.0;
 // takes the delta in 1/120 of a notch, positive away from the user.
 constexpr int kWheelDeltaPerNotch = 120;
 
+// The scene tables, alive for the whole run. The scene load writes the quads and textures,
+// the navigation writes the camera, the renderer reads all three.
 CameraState sceneCamera;
 QuadTable sceneQuads;
 TextureTable sceneTextures{};
@@ -53,17 +51,7 @@ int frameCount = 0;  // frames drawn since the last title update
 char captionDecimalSeparator = '.';
 const char* sceneArgument = nullptr;
 bool closeRequested = false;
-
-// Benchmark hook: with QUADVIEW_EXIT_AFTER_FIRST_FRAME=1 the viewer writes the time from start
-// to its first finished frame to stderr and closes.
-using Clock = std::chrono::steady_clock;
-bool exitAfterFirstFrame = false;
-Clock::time_point startTime;
-Clock::time_point loadedTime;
-
-double SecondsSince(Clock::time_point from, Clock::time_point to) {
-  return std::chrono::duration<double>(to - from).count();
-}
+bool sceneLoadStarted = false;
 
 MouseButton ButtonOf(int fltkButton, bool& known) {
   known = true;
@@ -81,7 +69,8 @@ MouseButton ButtonOf(int fltkButton, bool& known) {
 }
 
 // Every event passes here before FLTK routes it, so the wheel acts wherever the pointer is
-// over the window, the GL view and the progress bar included, without being consumed.
+// over the window, the GL view and the progress bar included, without being consumed. Not
+// while a box is up: the main window then takes no input.
 int DispatchEvent(int event, Fl_Window* window) {
   if (event == FL_MOUSEWHEEL && window != nullptr && wnd_careditor != nullptr &&
       (window == wnd_careditor || window->top_window() == wnd_careditor) &&
@@ -103,19 +92,44 @@ void Timer1Tick(void*) {
   if (wnd_careditor != nullptr) GuardHandler([] { wnd_careditor->Timer1Timer(); });
 }
 
+// The window as the scene load sees it.
+class LoadWindow : public SceneLoadWindow {
+ public:
+  void ShowAndRaise() override { wnd_careditor->show(); }
+  void MakeViewCurrent() override { wnd_careditor->Panel1->make_current(); }
+  void SetBarMaximum(int32_t blocks) override {
+    maximum_ = blocks;
+    wnd_careditor->ProgressBar1->maximum(static_cast<float>(blocks));
+  }
+  void SetBarPosition(int32_t blocks) override {
+    // The bar is redrawn only when its filled part changes by a pixel.
+    const int64_t filled = maximum_ > 0 ? int64_t{blocks} * kProgressWidth / maximum_ : 0;
+    if (filled == shownFill_) return;
+    shownFill_ = filled;
+    wnd_careditor->ProgressBar1->value(static_cast<float>(blocks));
+  }
+  void HideBar() override { wnd_careditor->progressHolder->hide(); }
+  bool ProcessPendingEvents() override {
+    Fl::check();
+    return closeRequested;
+  }
+
+ private:
+  int32_t maximum_ = 0;
+  int64_t shownFill_ = -1;
+};
+
+// True while the view can be seen: not iconified, not unmapped.
+bool ViewShowing() {
+  return wnd_careditor->shown() && wnd_careditor->visible() && wnd_careditor->Panel1->visible_r();
+}
+
 void OnIdleFrame() {
   TPanel1* panel = wnd_careditor->Panel1;
-  if (!panel->shown()) return;
   panel->make_current();
   RenderFrame(sceneCamera, sceneQuads, sceneTextures);
   frameCount += 1;
   panel->swap_buffers();
-  if (exitAfterFirstFrame) {
-    glFinish();
-    std::fprintf(stderr, "quadview: scene loaded after %.3f s, first frame after %.3f s\n",
-                 SecondsSince(startTime, loadedTime), SecondsSince(startTime, Clock::now()));
-    closeRequested = true;
-  }
 }
 
 // Waits until the window is mapped and viewable, so the bar can be seen during the load.
@@ -136,31 +150,20 @@ bool WaitUntilVisible() {
 
 void RunMessageLoop() {
   while (!closeRequested) {
+    if (!ViewShowing()) {
+      // Nobody sees frames now: wait for events (a restore, the timer) instead of drawing.
+      Fl::wait();
+      continue;
+    }
     // Handles whatever is pending, timers included, without blocking: the loop draws frames
     // continuously, as fast as it can.
     Fl::wait(0.0);
-    if (closeRequested) break;
+    if (closeRequested || !ViewShowing()) continue;
     GuardHandler(OnIdleFrame);
   }
 }
 
 }  // namespace
-
-CameraState& SceneCamera() {
-  return sceneCamera;
-}
-QuadTable& SceneQuads() {
-  return sceneQuads;
-}
-TextureTable& SceneTextures() {
-  return sceneTextures;
-}
-const char* SceneArgument() {
-  return sceneArgument;
-}
-bool WindowCloseRequested() {
-  return closeRequested;
-}
 
 TPanel1::TPanel1(int x, int y, int width, int height) : Fl_Gl_Window(x, y, width, height) {
   // Double-buffered RGBA, no depth, stencil or accumulation buffer: the renderer needs none.
@@ -223,7 +226,7 @@ void TPanel1::draw() {
 
 Twnd_careditor::Twnd_careditor()
     : Fl_Window(kWindowLeft, kWindowTop, kWindowWidth, kWindowHeight, "OpenGL") {
-  Panel1 = new TPanel1(kPanelLeft, kPanelTop, kPanelWidth, kPanelHeight);
+  Panel1 = new TPanel1(kPanelLeft, kPanelTop, kViewWidth, kViewHeight);
   Panel1->end();
   progressHolder = new Fl_Window(kProgressLeft, kProgressTop, kProgressWidth, kProgressHeight);
   ProgressBar1 = new Fl_Progress(0, 0, kProgressWidth, kProgressHeight);
@@ -259,6 +262,13 @@ void Twnd_careditor::FormDestroy() {
   Panel1->hide();
 }
 
+void Twnd_careditor::FormActivate() {
+  if (sceneLoadStarted) return;  // once per run, also after a failed load
+  sceneLoadStarted = true;
+  LoadWindow window;
+  LoadScene(sceneArgument, sceneQuads, sceneTextures, window);
+}
+
 void Twnd_careditor::Panel1Resize() {
   // FLTK resizes the panel before its window or context exist; the projection is set once
   // the context is created (FormCreate).
@@ -276,14 +286,10 @@ void Twnd_careditor::Timer1Timer() {
 }
 
 int RunViewer(int argc, char** argv) {
-  startTime = Clock::now();
-  const char* exitHook = std::getenv("QUADVIEW_EXIT_AFTER_FIRST_FRAME");
-  exitAfterFirstFrame = exitHook != nullptr && exitHook[0] == '1';
   sceneArgument = argc > 1 ? argv[1] : nullptr;
   captionDecimalSeparator = EnvironmentDecimalSeparator();
   SetApplicationTitle(ApplicationTitle(argc > 0 ? argv[0] : "quadview"));
   SetParserMessageSink(ShowParserMessageBox);
-  fl_close = "OK";  // the only button of the error and message boxes
   Fl::event_dispatch(DispatchEvent);
 
   wnd_careditor = new Twnd_careditor();
@@ -291,9 +297,8 @@ int RunViewer(int argc, char** argv) {
   GuardHandler([] { wnd_careditor->FormCreate(); });
   if (WaitUntilVisible()) {
     Fl::flush();
-    GuardHandler(FormActivate);
+    GuardHandler([] { wnd_careditor->FormActivate(); });
   }
-  loadedTime = Clock::now();
   RunMessageLoop();
   wnd_careditor->FormDestroy();
   wnd_careditor->hide();

@@ -1,15 +1,11 @@
 // The viewer's one window, wnd_careditor: the GL view Panel1, ProgressBar1 above it, the
-// one-second Timer1, the frame loop and the three scene tables shared with the other modules.
+// one-second Timer1, the frame loop, and the three scene tables the other modules share.
 // Relies on FLTK 1.3 (Fl_Gl_Window on GLX) and on render/ for every GL call.
 #pragma once
 
 #include <FL/Fl_Gl_Window.H>
 #include <FL/Fl_Progress.H>
 #include <FL/Fl_Window.H>
-
-#include <string>
-
-#include "scene/scene_types.h"
 
 // The GL view. Mouse presses, moves and releases over it drive the navigation; it never takes
 // the keyboard focus.
@@ -37,23 +33,13 @@ class Twnd_careditor : public Fl_Window {
 
   void FormCreate();
   void FormDestroy();
+  // The first activation: runs the scene load once per run, also when it fails.
+  void FormActivate();
   void Panel1Resize();
   void Timer1Timer();
 };
 
 extern Twnd_careditor* wnd_careditor;
-
-// The scene tables, alive for the whole run. The scene load writes the quads and textures,
-// the navigation writes the camera, the renderer reads all three.
-CameraState& SceneCamera();
-QuadTable& SceneQuads();
-TextureTable& SceneTextures();
-
-// The first program argument, or nullptr when there is none.
-const char* SceneArgument();
-
-// True once the user has closed the window; the frame loop and a running load then stop.
-bool WindowCloseRequested();
 
 // Creates and shows the window, runs the scene load once it is visible and then the frame
 // loop until the window is closed. Returns the exit status.

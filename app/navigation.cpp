@@ -56,7 +56,3 @@ void FormMouseUp(MouseButton, int, int) {
 void FormMouseWheel(CameraState& camera, int wheelDelta) {
   camera.distance += static_cast<float>(wheelDelta) / kWheelDeltaPerDistanceUnit;
 }
-
-void ResetNavigation() {
-  dragState = DragState();
-}

@@ -13,6 +13,3 @@ void FormMouseUp(MouseButton button, int x, int y);
 
 // `wheelDelta` in 1/120 of a notch, positive for a notch away from the user.
 void FormMouseWheel(CameraState& camera, int wheelDelta);
-
-// Forgets any drag, as at program start. For tests.
-void ResetNavigation();

@@ -1,66 +1,56 @@
-// The scene load: LoadTextureSet, then ReadQuadList with ProgressBar1 bound to its progress.
-// Pending events are processed during the read (at most every kEventIntervalMs) so the bar,
-// the title timer and mouse input stay live; a close of the window then cancels the load.
+// The scene load: LoadTextureSet, then ReadQuadList with the progress bar bound to its
+// progress. Pending events are processed between images and, during the read, at most every
+// kEventInterval, so the bar, the title timer and mouse input stay live while the load costs
+// little more than the read itself; a close of the window then cancels the load.
 #include "app/scene_load.h"
 
-#include <FL/Fl.H>
-
 #include <chrono>
-#include <cstdint>
-#include <filesystem>
-#include <system_error>
 
-#include "app/main_window.h"
 #include "render/texture_set.h"
+#include "scene/file_access.h"
 #include "scene/quad_list.h"
 #include "scene/scene_error.h"
 
 namespace {
 
-// Processing events after every record would cost the read more than the read itself on
-// large files; every 10 ms keeps the bar and the input responsive. The clock is read only
-// every kRecordsPerClockRead records (a record takes about a microsecond to read).
-constexpr auto kEventInterval = std::chrono::milliseconds(10);
-constexpr int kRecordsPerClockRead = 32;
+// Handling events after every record would cost the read more than the read itself on large
+// files; every 30 ms keeps the bar smooth and input responsive. The clock is read only every
+// kRecordsPerClockRead calls (a record takes a fraction of a microsecond to read).
+constexpr auto kEventInterval = std::chrono::milliseconds(30);
+constexpr int kRecordsPerClockRead = 64;
 
-bool sceneLoadStarted = false;
 bool sceneLoadRunning = false;
 
-// Raised from the progress callback when the window was closed; caught by FormActivate, it
-// unwinds the reader without touching the window again.
+// Raised when the window was closed during the load; it unwinds the readers and is caught
+// by LoadScene, which then returns without touching the window again.
 struct LoadCancelled {};
 
 class ProgressBarProgress : public QuadListProgress {
  public:
-  void SetProgressMax(int32_t blocks) override {
-    wnd_careditor->ProgressBar1->maximum(static_cast<float>(blocks));
-  }
+  explicit ProgressBarProgress(SceneLoadWindow& window) : window_(window) {}
+
+  void SetProgressMax(int32_t blocks) override { window_.SetBarMaximum(blocks); }
 
   // The bar is only drawn while events are processed, so the position is handed to it then.
-  void SetProgressPosition(int32_t blocks) override { position = blocks; }
+  void SetProgressPosition(int32_t blocks) override { position_ = blocks; }
 
   void ProcessPendingMessages() override {
-    if (++recordsSinceClockRead < kRecordsPerClockRead) return;
-    recordsSinceClockRead = 0;
+    if (++callsSinceClockRead_ < kRecordsPerClockRead) return;
+    callsSinceClockRead_ = 0;
     const auto now = std::chrono::steady_clock::now();
-    if (now - lastEvents < kEventInterval) return;
-    lastEvents = now;
+    if (now - lastEvents_ < kEventInterval) return;
+    lastEvents_ = now;
     ShowPosition();
-    Fl::check();
-    if (WindowCloseRequested()) throw LoadCancelled();
+    if (window_.ProcessPendingEvents()) throw LoadCancelled();
   }
 
-  void ShowPosition() {
-    if (position == shownPosition) return;
-    shownPosition = position;
-    wnd_careditor->ProgressBar1->value(static_cast<float>(position));
-  }
+  void ShowPosition() { window_.SetBarPosition(position_); }
 
  private:
-  int32_t position = 0;
-  int32_t shownPosition = -1;
-  int recordsSinceClockRead = 0;
-  std::chrono::steady_clock::time_point lastEvents = std::chrono::steady_clock::now();
+  SceneLoadWindow& window_;
+  int32_t position_ = 0;
+  int callsSinceClockRead_ = 0;
+  std::chrono::steady_clock::time_point lastEvents_ = std::chrono::steady_clock::now();
 };
 
 // Clears the running flag however the load ends.
@@ -69,43 +59,35 @@ struct LoadRunningScope {
   ~LoadRunningScope() { sceneLoadRunning = false; }
 };
 
-bool FileExists(const char* path) {
-  std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(path, error);
-  return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
-}
-
 }  // namespace
 
 bool SceneLoadRunning() {
   return sceneLoadRunning;
 }
 
-void LoadScene() {
-  wnd_careditor->show();  // visible and raised, so the bar can be seen during the load
-  const char* path = SceneArgument();
-  if (path == nullptr || !FileExists(path)) return;  // the bar stays, over a black view
+void LoadScene(const char* path, QuadTable& quads, TextureTable& textures,
+               SceneLoadWindow& window) {
+  window.ShowAndRaise();
+  // No file is a FIFO, a device or a folder: those stop here like a missing file.
+  if (path == nullptr || !IsRegularFile(path)) return;  // the bar stays, over a black view
 
   LoadRunningScope running;
-  // The texture uploads go to Panel1's context; nothing in between changes the current one.
-  wnd_careditor->Panel1->make_current();
-  LoadTextureSet(path, SceneTextures());
-  ProgressBarProgress progress;
+  ProgressBarProgress progress(window);
   try {
-    ReadQuadList(path, SceneQuads(), progress);
-  } catch (const SceneError&) {
-    progress.ShowPosition();  // the bar stays where the read stopped
-    throw;
-  }
-  wnd_careditor->progressHolder->hide();
-}
-
-void FormActivate() {
-  if (sceneLoadStarted) return;  // once per run, also after a failed load
-  sceneLoadStarted = true;
-  try {
-    LoadScene();
+    // The texture uploads go to the view's context; nothing in between changes the current one.
+    window.MakeViewCurrent();
+    LoadTextureSet(path, textures, [&window] {
+      if (window.ProcessPendingEvents()) throw LoadCancelled();
+      window.MakeViewCurrent();
+    });
+    try {
+      ReadQuadList(path, quads, progress);
+    } catch (const SceneError&) {
+      progress.ShowPosition();  // the bar stays where the read stopped
+      throw;
+    }
   } catch (const LoadCancelled&) {
-    // The window is closing; the frame loop ends at once.
+    return;  // the window is closing; the frame loop ends at once
   }
+  window.HideBar();
 }

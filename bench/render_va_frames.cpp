@@ -16,11 +16,6 @@
 #include "scene/quad_list.h"
 #include "scene/scene_error.h"
 
-namespace {
-constexpr int kViewWidth = 535;  // the view panel, as quadscene render draws by default
-constexpr int kViewHeight = 326;
-}  // namespace
-
 int main(int argc, char** argv) {
   CLI::App app{"Draw a scene from client-side vertex arrays and time the frames.",
                "render_va_frames"};

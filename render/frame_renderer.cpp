@@ -8,7 +8,7 @@
 #include <algorithm>
 
 namespace {
-// Matches no texture name the program creates, so the first quad ever drawn binds.
+// Matches no texture name the program creates, so the first bind in a context happens.
 constexpr uint32_t kNoTextureBoundYet = 0x0BADF00D;
 constexpr uint8_t kBlendAlpha = 1;
 constexpr GLfloat kHalfTurnDegrees = 180.0f;
@@ -16,17 +16,23 @@ constexpr int kCornersPerQuad = 4;
 }  // namespace
 
 namespace frameRendererState {
-// Never reset, not even between frames: consecutive frames share the last binding.
+// Never reset between frames: consecutive frames share the last binding. Only a new context
+// (ForgetTextureBinding) starts it afresh.
 uint32_t lastBoundTexture = kNoTextureBoundYet;
-uint64_t bindCount = 0;
 }  // namespace frameRendererState
 
 uint32_t LastBoundTexture() {
   return frameRendererState::lastBoundTexture;
 }
 
-uint64_t RendererBindCount() {
-  return frameRendererState::bindCount;
+void BindTexture2D(uint32_t name) {
+  if (name == frameRendererState::lastBoundTexture) return;
+  frameRendererState::lastBoundTexture = name;
+  glBindTexture(GL_TEXTURE_2D, name);
+}
+
+void ForgetTextureBinding() {
+  frameRendererState::lastBoundTexture = kNoTextureBoundYet;
 }
 
 void RenderFrame(const CameraState& camera, const QuadTable& quads, const TextureTable& textures) {
@@ -48,16 +54,10 @@ void RenderFrame(const CameraState& camera, const QuadTable& quads, const Textur
       std::min(static_cast<size_t>(std::max<int32_t>(quads.count, 0)), quads.records.size());
   const QuadRecord* record = quads.records.data();
   const QuadRecord* const end = record + quadCount;
-  uint32_t lastBound = frameRendererState::lastBoundTexture;
   for (; record != end; ++record) {
     // A slot outside the table draws untextured, like a slot holding 0.
     const uint32_t slot = static_cast<uint32_t>(record->textureIndex);
-    const uint32_t name = slot < static_cast<uint32_t>(kTextureSlots) ? textures[slot] : 0;
-    if (name != lastBound) {
-      lastBound = name;
-      glBindTexture(GL_TEXTURE_2D, name);
-      ++frameRendererState::bindCount;
-    }
+    BindTexture2D(slot < static_cast<uint32_t>(kTextureSlots) ? textures[slot] : 0);
     if (record->blend == kBlendAlpha) {
       glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     } else {
@@ -70,5 +70,4 @@ void RenderFrame(const CameraState& camera, const QuadTable& quads, const Textur
     }
     glEnd();
   }
-  frameRendererState::lastBoundTexture = lastBound;
 }

@@ -1,6 +1,6 @@
 // Draws one frame of the scene with OpenGL 1.1 immediate mode: the camera transform, then
 // every quad in table order with its texture and blend mode. Needs a current GL context with
-// the modelview matrix current.
+// the modelview matrix current. Owns the texture-binding cache that every bind goes through.
 #pragma once
 
 #include <cstdint>
@@ -9,8 +9,13 @@
 
 void RenderFrame(const CameraState& camera, const QuadTable& quads, const TextureTable& textures);
 
-// The texture name bound last by the renderer; starts at 0x0BADF00D and is never reset.
+// The texture name bound last through BindTexture2D; starts at 0x0BADF00D, which matches no
+// texture name, and is never reset between frames.
 uint32_t LastBoundTexture();
 
-// Number of glBindTexture calls the renderer has made since the program started.
-uint64_t RendererBindCount();
+// Binds `name` to GL_TEXTURE_2D unless it is the one bound last. Every texture bind of the
+// program goes through here (the renderer's loop and the uploads), so the cache never lies.
+void BindTexture2D(uint32_t name);
+
+// Forgets what is bound: a new context has nothing bound, so the next bind must happen.
+void ForgetTextureBinding();

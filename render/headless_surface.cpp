@@ -9,7 +9,6 @@
 #include <GL/glext.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -226,15 +225,9 @@ void CreateFramebuffer(int width, int height) {
   }
 }
 
-// QUADVIEW_HEADLESS_BUFFER=fbo skips the pbuffer, so the framebuffer-object path can be
-// exercised where pbuffers exist.
-bool FramebufferObjectForced() {
-  const char* choice = std::getenv("QUADVIEW_HEADLESS_BUFFER");
-  return choice != nullptr && std::strcmp(choice, "fbo") == 0;
-}
 }  // namespace
 
-void CreateHeadlessSurface(int width, int height) {
+void CreateHeadlessSurface(int width, int height, HeadlessBuffer buffer) {
   DestroyHeadlessSurface();
   if (width < 1 || height < 1) {
     throw std::runtime_error("headless GL surface: size " + std::to_string(width) + "x" +
@@ -246,7 +239,8 @@ void CreateHeadlessSurface(int width, int height) {
 
   EGLConfig config = nullptr;
   const bool usePbuffer =
-      !FramebufferObjectForced() && ChooseConfig(headlessSurface::display, EGL_PBUFFER_BIT, config);
+      buffer == HeadlessBuffer::kPbufferOrFramebufferObject &&
+      ChooseConfig(headlessSurface::display, EGL_PBUFFER_BIT, config);
   if (!usePbuffer) {
     const char* displayExtensions = eglQueryString(headlessSurface::display, EGL_EXTENSIONS);
     if (!HasExtension(displayExtensions, "EGL_KHR_surfaceless_context")) {

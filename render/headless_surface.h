@@ -7,9 +7,14 @@
 #include <string>
 #include <vector>
 
+// Where the colour buffer lives: a pbuffer where the display offers one, else a framebuffer
+// object; or always a framebuffer object.
+enum class HeadlessBuffer { kPbufferOrFramebufferObject, kFramebufferObject };
+
 // Creates the context and a width x height colour buffer and makes them current. Throws
 // std::runtime_error with a readable reason when no surface can be had.
-void CreateHeadlessSurface(int width, int height);
+void CreateHeadlessSurface(int width, int height,
+                           HeadlessBuffer buffer = HeadlessBuffer::kPbufferOrFramebufferObject);
 
 // Reads the colour buffer back as RGBA bytes, the first row being the top of the view.
 std::vector<uint8_t> ReadHeadlessPixels();

@@ -5,6 +5,8 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include "render/frame_renderer.h"
+
 namespace {
 constexpr double kFieldOfViewDegrees = 45.0;
 // Near plane 0: every point in front of the eye maps to the far depth, so nothing in front
@@ -21,6 +23,7 @@ void InitGLState() {
   glDisable(GL_DITHER);
   glDisable(GL_CULL_FACE);
   glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
+  ForgetTextureBinding();
 }
 
 void ResizeView(int width, int height) {

@@ -1,9 +1,14 @@
 // Fixed-function GL state and the view's viewport and projection. Needs a current GL context.
 #pragma once
 
-// The state set once after the context is made current: black clear colour, smooth shading,
+// The viewer's view panel at its stored size; headless drawing uses it by default.
+constexpr int kViewWidth = 535;
+constexpr int kViewHeight = 326;
+
+// The state set once after a context is made current: black clear colour, smooth shading,
 // texturing and blending on, dithering and face culling off, nicest perspective correction.
-// Depth testing stays off: drawing order alone decides what covers what.
+// Depth testing stays off: drawing order alone decides what covers what. The texture-binding
+// cache starts afresh, as nothing is bound in a new context.
 void InitGLState();
 
 // Viewport (0, 0, width, height) and a 45-degree perspective with near 0 and far 500 for the

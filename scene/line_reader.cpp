@@ -1,16 +1,9 @@
-// Buffered line reading with POSIX read(). The scan for line ends is the hot loop of a load:
+// Buffered line reading over InputFile. The scan for line ends is the hot loop of a load:
 // it tests 16 bytes at a time for CR and LF.
 #include "scene/line_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-
-#include "scene/scene_error.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -46,22 +39,10 @@ const char* FindLineBreak(const char* p, const char* end) {
 
 }  // namespace
 
-LineReader::LineReader(const std::string& path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat info {};
-  if (fd_ < 0 || ::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-    throw CannotOpenFile(path);
-  }
-  fileSize_ = static_cast<int64_t>(info.st_size);
+LineReader::LineReader(const std::string& path) : file_(path) {
   // Small files get a small buffer; one more byte than the file lets the first read see its end.
   buffer_.resize(static_cast<size_t>(
-      std::clamp<int64_t>(fileSize_ + 1, kSmallestBlockBytes, kReadBlockBytes)));
-}
-
-LineReader::~LineReader() {
-  if (fd_ >= 0) ::close(fd_);
+      std::clamp<int64_t>(file_.Size() + 1, kSmallestBlockBytes, kReadBlockBytes)));
 }
 
 bool LineReader::Fill() {
@@ -71,57 +52,88 @@ bool LineReader::Fill() {
     end_ -= begin_;
     begin_ = 0;
   }
-  if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);  // a line longer than it
-  ssize_t got = 0;
-  do {
-    got = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
-  } while (got < 0 && errno == EINTR);
-  if (got <= 0) {
+  if (end_ == buffer_.size() && buffer_.size() < kLineHoldBytes) {
+    buffer_.resize(std::min(buffer_.size() * 2, kLineHoldBytes));  // a line longer than it
+  }
+  const size_t room = std::min(buffer_.size() - end_, static_cast<size_t>(kReadBlockBytes));
+  size_t got = file_.Read(buffer_.data() + end_, room);
+  const char* fresh = buffer_.data() + end_;
+  const void* ctrlZ = std::memchr(fresh, kCtrlZ, got);
+  if (ctrlZ != nullptr) {
+    // Nothing after a Ctrl+Z belongs to the file's text.
+    got = static_cast<size_t>(static_cast<const char*>(ctrlZ) - fresh);
+    fileDone_ = true;
+  }
+  if (got == 0) {
     fileDone_ = true;
     return false;
   }
-  const char* fresh = buffer_.data() + end_;
-  const void* ctrlZ = std::memchr(fresh, kCtrlZ, static_cast<size_t>(got));
-  if (ctrlZ != nullptr) {
-    // Nothing after a Ctrl+Z belongs to the file's text.
-    got = static_cast<const char*>(ctrlZ) - fresh;
-    fileDone_ = true;
+  if (lfMayFollow_) {
+    // The previous line ended with the CR at the end of the last read: an LF here belongs
+    // to that terminator.
+    lfMayFollow_ = false;
+    if (*fresh == '\n') {
+      ++consumed_;
+      ++begin_;
+    }
   }
-  end_ += static_cast<size_t>(got);
-  return got > 0 || begin_ < end_;
+  end_ += got;
+  return true;
 }
 
 bool LineReader::AtEnd() {
-  if (begin_ < end_) return false;
-  return !Fill() || begin_ == end_;
+  while (begin_ == end_) {
+    if (!Fill()) return true;
+  }
+  return false;
 }
 
-std::string_view LineReader::NextLine() {
+std::string_view LineReader::TakeLineEndingAt(size_t lineEnd) {
+  size_t next = lineEnd + 1;
+  if (buffer_[lineEnd] == '\r') {
+    if (next < end_) {
+      if (buffer_[next] == '\n') ++next;
+    } else {
+      lfMayFollow_ = true;  // CR LF is one terminator, and the LF has not been read yet
+    }
+  }
+  const size_t lineBegin = begin_;
+  consumed_ += static_cast<int64_t>(next - lineBegin);
+  begin_ = next;
+  return std::string_view(buffer_.data() + lineBegin, lineEnd - lineBegin);
+}
+
+std::string_view LineReader::TakeRest() {
+  const size_t pieceBegin = begin_;
+  consumed_ += static_cast<int64_t>(end_ - begin_);
+  begin_ = end_;
+  return std::string_view(buffer_.data() + pieceBegin, end_ - pieceBegin);
+}
+
+std::string_view LineReader::NextLine(bool& complete) {
+  complete = true;
   size_t scanned = 0;  // bytes after begin_ known to hold no line break; Fill keeps it valid
   for (;;) {
     const char* data = buffer_.data();
     const char* hit = FindLineBreak(data + begin_ + scanned, data + end_);
-    if (hit == data + end_) {
-      scanned = end_ - begin_;
-      if (Fill()) continue;
-      // The file ends without a terminator: the rest is the last line.
-      const size_t lineBegin = begin_;
-      consumed_ += static_cast<int64_t>(end_ - begin_);
-      begin_ = end_;
-      return std::string_view(buffer_.data() + lineBegin, end_ - lineBegin);
+    if (hit != data + end_) return TakeLineEndingAt(static_cast<size_t>(hit - data));
+    scanned = end_ - begin_;
+    if (scanned >= kLineHoldBytes) {
+      // Holding more of this line would pass the bound: hand out what is here.
+      complete = false;
+      return TakeRest();
     }
-    size_t lineEnd = static_cast<size_t>(hit - data);
-    if (*hit == '\r' && lineEnd + 1 == end_ && !fileDone_) {
-      // CR LF is one terminator, and the LF may not have been read yet.
-      scanned = lineEnd - begin_;
-      Fill();
-      lineEnd = begin_ + scanned;
-    }
-    size_t next = lineEnd + 1;
-    if (buffer_[lineEnd] == '\r' && next < end_ && buffer_[next] == '\n') ++next;
-    const size_t lineBegin = begin_;
-    consumed_ += static_cast<int64_t>(next - lineBegin);
-    begin_ = next;
-    return std::string_view(buffer_.data() + lineBegin, lineEnd - lineBegin);
+    if (Fill()) continue;
+    return TakeRest();  // the file ends without a terminator: the rest is the last line
   }
+}
+
+std::string_view LineReader::NextPiece(bool& complete) {
+  complete = true;
+  if (begin_ == end_ && !Fill()) return std::string_view();  // the line ended with the file
+  const char* data = buffer_.data();
+  const char* hit = FindLineBreak(data + begin_, data + end_);
+  if (hit != data + end_) return TakeLineEndingAt(static_cast<size_t>(hit - data));
+  complete = false;
+  return TakeRest();
 }

@@ -1,6 +1,6 @@
 // Integer and floating-point conversion of quad-list tokens. Floats are converted at x87
 // extended precision (64-bit mantissa, round to nearest) and only then rounded to float32;
-// short decimal tokens take an exact fast path that gives the same result as the full one.
+// short tokens take exact shortcuts that give the same results as the full conversion.
 #include "scene/numbers.h"
 
 #include <locale.h>
@@ -9,8 +9,6 @@
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
-#include <string>
 
 #include "scene/scene_error.h"
 
@@ -20,10 +18,18 @@ namespace {
 
 // Exponent digits are taken only while the exponent read so far is below this.
 constexpr int kExponentDigitLimit = 500;
+// Significant digits that decide the rounding of every extended value: the halfway points
+// between neighbouring extended values have at most about 11,500 significant digits (those
+// below the smallest normal), so digits past this many can only matter as "something
+// non-zero follows", which one extra digit 1 stands for.
+constexpr size_t kHeldSignificantDigits = 12000;
 // Powers of ten up to 10^27 are exact in a 64-bit mantissa (5^27 < 2^64).
 constexpr int kExactPowerOfTenMax = 27;
 // A decimal mantissa of at most this many digits fits in a uint64 exactly.
-constexpr int kFastMantissaDigits = 19;
+constexpr size_t kExactMantissaDigits = 19;
+// Decimal digits that always fit an int32 magnitude check in a uint64.
+constexpr int kShortIntegerDigits = 18;
+constexpr uint64_t kIntMagnitudeCap = uint64_t(1) << 33;
 
 const long double kPowersOfTen[kExactPowerOfTenMax + 1] = {
     1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,
@@ -47,161 +53,247 @@ locale_t CLocale() {
   return cLocale;
 }
 
-// The pieces of a syntactically valid float token, as positions into the text.
-struct FloatSyntax {
-  bool negative = false;
-  size_t intBegin = 0, intEnd = 0;    // integer digits
-  size_t fracBegin = 0, fracEnd = 0;  // fraction digits
-  bool exponentNegative = false;
-  int exponent = 0;  // below 10 * kExponentDigitLimit by construction
-};
+}  // namespace
 
-bool ScanFloat(std::string_view text, char separator, FloatSyntax& syntax) {
-  const size_t n = text.size();
-  size_t i = 0;
-  while (i < n && text[i] == ' ') ++i;
-  if (i < n && (text[i] == '+' || text[i] == '-')) {
-    syntax.negative = text[i] == '-';
-    ++i;
+void NumberText::Append(std::string_view piece) {
+  for (const char c : piece) {
+    if (intState_ != IntState::kBad) AppendIntChar(c);
+    if (floatState_ != FloatState::kBad) AppendFloatChar(c);
+    if (intState_ == IntState::kBad && floatState_ == FloatState::kBad) return;
   }
-  syntax.intBegin = i;
-  while (i < n && IsDigit(text[i])) ++i;
-  syntax.intEnd = i;
-  syntax.fracBegin = syntax.fracEnd = i;
-  bool hasSeparator = false;
-  if (i < n && text[i] == separator) {
-    hasSeparator = true;
-    syntax.fracBegin = ++i;
-    while (i < n && IsDigit(text[i])) ++i;
-    syntax.fracEnd = i;
-  }
-  // The mantissa needs a digit or the separator: "", "-" and "E5" fail, "." reads as 0.
-  if (syntax.intEnd == syntax.intBegin && !hasSeparator) return false;
-  if (i < n && (text[i] == 'E' || text[i] == 'e')) {
-    ++i;
-    if (i < n && (text[i] == '+' || text[i] == '-')) {
-      syntax.exponentNegative = text[i] == '-';
-      ++i;
-    }
-    while (i < n && IsDigit(text[i]) && syntax.exponent < kExponentDigitLimit) {
-      syntax.exponent = syntax.exponent * 10 + (text[i] - '0');
-      ++i;
-    }
-  }
-  while (i < n && text[i] == ' ') ++i;
-  return i == n;
 }
 
-// Exact when the mantissa has at most 19 significant digits and the power of ten is exact:
-// one correctly rounded multiplication or division of two exact values.
-bool TryFastConvert(std::string_view text, const FloatSyntax& s, long double& value) {
-  uint64_t mantissa = 0;
-  int digits = 0;
-  auto addDigits = [&](size_t begin, size_t end) {
-    for (size_t i = begin; i < end; ++i) {
-      if (digits == 0 && text[i] == '0') continue;  // leading zeros carry no precision
-      if (++digits > kFastMantissaDigits) return false;
-      mantissa = mantissa * 10 + static_cast<uint64_t>(text[i] - '0');
+void NumberText::AppendIntChar(char c) {
+  auto addDecimal = [this](char digit) {
+    if (intMagnitude_ < kIntMagnitudeCap) intMagnitude_ = intMagnitude_ * 10 + (digit - '0');
+  };
+  switch (intState_) {
+    case IntState::kSpaces:
+      if (c == ' ') return;
+      if (c == '$' || c == 'x' || c == 'X') {
+        intState_ = IntState::kHexStart;
+      } else if (c == '0') {
+        intState_ = IntState::kZero;
+      } else if (IsDigit(c)) {
+        intState_ = IntState::kDecimal;
+        addDecimal(c);
+      } else if (c == '+' || c == '-') {
+        intNegative_ = c == '-';
+        intState_ = IntState::kSign;
+      } else {
+        intState_ = IntState::kBad;
+      }
+      return;
+    case IntState::kSign:
+    case IntState::kDecimal:
+    case IntState::kZero:
+      if (IsDigit(c)) {
+        intState_ = IntState::kDecimal;
+        addDecimal(c);
+      } else if (intState_ == IntState::kZero && (c == 'x' || c == 'X')) {
+        intState_ = IntState::kHexStart;
+      } else {
+        intState_ = IntState::kBad;
+      }
+      return;
+    case IntState::kHexStart:
+    case IntState::kHex: {
+      const int digit = HexDigitValue(c);
+      intMagnitude_ = intMagnitude_ * 16 + static_cast<uint64_t>(digit);
+      intState_ = digit < 0 || intMagnitude_ > 0xFFFFFFFFull ? IntState::kBad : IntState::kHex;
+      return;
+    }
+    case IntState::kBad:
+      return;
+  }
+}
+
+void NumberText::AddSignificant(char digit) {
+  if (significant_.size() < kHeldSignificantDigits) {
+    significant_ += digit;
+  } else if (digit != '0') {
+    droppedNonZero_ = true;
+  }
+}
+
+bool NumberText::AppendMantissaChar(char c) {
+  if (IsDigit(c)) {
+    if (floatState_ == FloatState::kFraction) {
+      // Zeros before the first significant fraction digit move the point left.
+      if (significant_.empty() && c == '0') {
+        --pointShift_;
+      } else {
+        AddSignificant(c);
+      }
+      return true;
+    }
+    floatState_ = FloatState::kInteger;
+    // Leading zeros carry nothing; every later integer digit moves the point right.
+    if (!significant_.empty() || c != '0') {
+      AddSignificant(c);
+      ++pointShift_;
     }
     return true;
-  };
-  if (!addDigits(s.intBegin, s.intEnd) || !addDigits(s.fracBegin, s.fracEnd)) return false;
-  const int scale =
-      (s.exponentNegative ? -s.exponent : s.exponent) - static_cast<int>(s.fracEnd - s.fracBegin);
-  long double result = static_cast<long double>(mantissa);
-  if (mantissa != 0) {
-    if (scale > kExactPowerOfTenMax || scale < -kExactPowerOfTenMax) return false;
-    result = scale >= 0 ? result * kPowersOfTen[scale] : result / kPowersOfTen[-scale];
   }
-  value = s.negative ? -result : result;
-  return true;
+  if (c == separator_ && floatState_ != FloatState::kFraction) {
+    floatState_ = FloatState::kFraction;
+    return true;
+  }
+  return false;
 }
 
-// Rewrites the token as "digits.digitsE<exp>" for strtold; fails beyond the extended range.
-bool FullConvert(std::string_view text, const FloatSyntax& s, long double& value) {
-  std::string normal;
-  normal.reserve(text.size() + 16);
-  if (s.negative) normal += '-';
-  normal += '0';
-  normal.append(text.data() + s.intBegin, s.intEnd - s.intBegin);
-  normal += '.';
-  normal.append(text.data() + s.fracBegin, s.fracEnd - s.fracBegin);
-  normal += s.exponentNegative ? "e-" : "e";
-  normal += std::to_string(s.exponent);
-  errno = 0;
-  char* end = nullptr;
-  const long double result = strtold_l(normal.c_str(), &end, CLocale());
-  if (std::isinf(result)) return false;
+bool NumberText::AppendExponentChar(char c) {
+  if (IsDigit(c)) {
+    // Once the exponent has reached the limit a further digit is left unread, and an
+    // unread character fails the token.
+    if (exponent_ >= kExponentDigitLimit) return false;
+    exponent_ = exponent_ * 10 + (c - '0');
+    floatState_ = FloatState::kExponent;
+    return true;
+  }
+  if (c == ' ') {
+    floatState_ = FloatState::kTrailing;
+    return true;
+  }
+  return false;
+}
+
+void NumberText::AppendFloatChar(char c) {
+  bool taken = false;
+  switch (floatState_) {
+    case FloatState::kSpaces:
+      if (c == ' ') return;
+      if (c == '+' || c == '-') {
+        negative_ = c == '-';
+        floatState_ = FloatState::kSign;
+        return;
+      }
+      taken = AppendMantissaChar(c);
+      break;
+    case FloatState::kSign:
+      taken = AppendMantissaChar(c);
+      break;
+    case FloatState::kInteger:
+    case FloatState::kFraction:
+      taken = AppendMantissaChar(c);
+      if (!taken && (c == 'E' || c == 'e')) {
+        floatState_ = FloatState::kExponentMark;
+        taken = true;
+      } else if (!taken && c == ' ') {
+        floatState_ = FloatState::kTrailing;
+        taken = true;
+      }
+      break;
+    case FloatState::kExponentMark:
+      if (c == '+' || c == '-') {
+        exponentNegative_ = c == '-';
+        floatState_ = FloatState::kExponentSign;
+        return;
+      }
+      taken = AppendExponentChar(c);
+      break;
+    case FloatState::kExponentSign:
+    case FloatState::kExponent:
+      taken = AppendExponentChar(c);
+      break;
+    case FloatState::kTrailing:
+      taken = c == ' ';
+      break;
+    case FloatState::kBad:
+      return;
+  }
+  if (!taken) floatState_ = FloatState::kBad;
+}
+
+bool NumberText::ToInt32(int32_t& value) const {
+  switch (intState_) {
+    case IntState::kZero:
+      value = 0;
+      return true;
+    case IntState::kDecimal: {
+      const uint64_t limit = intNegative_ ? 2147483648ull : 2147483647ull;
+      if (intMagnitude_ > limit) return false;
+      value = intNegative_ ? static_cast<int32_t>(-static_cast<int64_t>(intMagnitude_))
+                           : static_cast<int32_t>(intMagnitude_);
+      return true;
+    }
+    case IntState::kHex:
+      value = static_cast<int32_t>(static_cast<uint32_t>(intMagnitude_));
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool NumberText::ToExtended(long double& value) const {
+  switch (floatState_) {
+    case FloatState::kInteger:
+    case FloatState::kFraction:
+    case FloatState::kExponentMark:
+    case FloatState::kExponentSign:
+    case FloatState::kExponent:
+    case FloatState::kTrailing:
+      break;
+    default:
+      return false;  // nothing, a lone sign, a bad character
+  }
+  if (significant_.empty()) {
+    value = negative_ ? -0.0L : 0.0L;
+    return true;
+  }
+  const int64_t exponent10 = pointShift_ + (exponentNegative_ ? -exponent_ : exponent_);
+  const int64_t scale = exponent10 - static_cast<int64_t>(significant_.size());
+  if (significant_.size() <= kExactMantissaDigits && !droppedNonZero_ &&
+      scale >= -kExactPowerOfTenMax && scale <= kExactPowerOfTenMax) {
+    // One correctly rounded multiplication or division of two exact values.
+    uint64_t mantissa = 0;
+    AccumulateDigits(significant_.data(), significant_.data() + significant_.size(), mantissa);
+    long double result = static_cast<long double>(mantissa);
+    result = scale >= 0 ? result * kPowersOfTen[scale] : result / kPowersOfTen[-scale];
+    value = negative_ ? -result : result;
+    return true;
+  }
+  std::string normal = negative_ ? "-0." : "0.";
+  normal += significant_;
+  if (droppedNonZero_) normal += '1';
+  normal += 'e';
+  normal += std::to_string(exponent10);
+  const long double result = strtold_l(normal.c_str(), nullptr, CLocale());
+  if (std::isinf(result)) return false;  // beyond the extended range
   value = result;
   return true;
 }
 
-}  // namespace
-
 bool TryParseInt32(std::string_view text, int32_t& value) {
-  const size_t n = text.size();
-  size_t i = 0;
-  while (i < n && text[i] == ' ') ++i;
-  if (i == n) return false;
-  const bool dollarOrX = text[i] == '$' || text[i] == 'x' || text[i] == 'X';
-  const bool zeroX = text[i] == '0' && i + 1 < n && (text[i + 1] == 'x' || text[i + 1] == 'X');
-  if (dollarOrX || zeroX) {
-    i += zeroX ? 2 : 1;
-    if (i == n) return false;
-    uint64_t hex = 0;
-    for (; i < n; ++i) {
-      const int digit = HexDigitValue(text[i]);
-      if (digit < 0) return false;
-      hex = hex * 16 + static_cast<uint64_t>(digit);
-      if (hex > 0xFFFFFFFFull) return false;
-    }
-    value = static_cast<int32_t>(static_cast<uint32_t>(hex));
+  // Shortcut for the common "-123": a sign and at most 18 digits, nothing else.
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  const bool negative = p < end && *p == '-';
+  if (p < end && (*p == '-' || *p == '+')) ++p;
+  uint64_t magnitude = 0;
+  const char* const digitsEnd = AccumulateDigits(p, end, magnitude);
+  if (digitsEnd == end && digitsEnd > p && digitsEnd - p <= kShortIntegerDigits) {
+    const uint64_t limit = negative ? 2147483648ull : 2147483647ull;
+    if (magnitude > limit) return false;
+    value = negative ? static_cast<int32_t>(-static_cast<int64_t>(magnitude))
+                     : static_cast<int32_t>(magnitude);
     return true;
   }
-  bool negative = false;
-  if (text[i] == '+' || text[i] == '-') {
-    negative = text[i] == '-';
-    ++i;
-  }
-  if (i == n) return false;
-  const uint64_t limit = negative ? 2147483648ull : 2147483647ull;
-  uint64_t magnitude = 0;
-  for (; i < n; ++i) {
-    if (!IsDigit(text[i])) return false;
-    magnitude = magnitude * 10 + static_cast<uint64_t>(text[i] - '0');
-    if (magnitude > limit) return false;
-  }
-  value = negative ? static_cast<int32_t>(-static_cast<int64_t>(magnitude))
-                   : static_cast<int32_t>(magnitude);
-  return true;
+  NumberText number;
+  number.Append(text);
+  return number.ToInt32(value);
 }
 
 bool TryParseExtended(std::string_view text, char decimalSeparator, long double& value) {
-  FloatSyntax syntax;
-  if (!ScanFloat(text, decimalSeparator, syntax)) return false;
-  if (TryFastConvert(text, syntax, value)) return true;
-  return FullConvert(text, syntax, value);
+  NumberText number(decimalSeparator);
+  number.Append(text);
+  return number.ToExtended(value);
 }
 
 bool TryParseFloat(std::string_view text, char decimalSeparator, float& value) {
-  // Hot path for plain decimals ("-12.345678"): one pass, then TryDecimalToFloat; every other
-  // form, and every case it cannot decide, takes the extended route.
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  bool negative = false;
-  if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
-  const char* const digitsBegin = p;
-  uint64_t mantissa = 0;
-  while (p < end && IsDigit(*p)) mantissa = mantissa * 10 + static_cast<uint64_t>(*p++ - '0');
-  const int integerDigits = static_cast<int>(p - digitsBegin);
-  const char* fractionBegin = p;
-  if (p < end && *p == decimalSeparator) {
-    fractionBegin = ++p;
-    while (p < end && IsDigit(*p)) mantissa = mantissa * 10 + static_cast<uint64_t>(*p++ - '0');
-  }
-  const int fractionDigits = static_cast<int>(p - fractionBegin);
-  if (p == end && p > digitsBegin && integerDigits + fractionDigits <= kFastMantissaDigits &&
-      TryDecimalToFloat(mantissa, fractionDigits, negative, value)) {
+  bool decided = false;
+  const char* const end = text.data() + text.size();
+  if (ScanPlainDecimal(text.data(), end, decimalSeparator, value, decided) == end && decided) {
     return true;
   }
   long double extended = 0;
@@ -210,18 +302,22 @@ bool TryParseFloat(std::string_view text, char decimalSeparator, float& value) {
   return true;
 }
 
+std::string NotAnIntegerMessage(std::string_view text) {
+  return "'" + QuoteContent(text) + "' is not a valid integer value";
+}
+
+std::string NotAFloatMessage(std::string_view text) {
+  return "'" + QuoteContent(text) + "' is not a valid floating point value";
+}
+
 int32_t StrToInt(std::string_view text) {
   int32_t value = 0;
-  if (!TryParseInt32(text, value)) {
-    throw SceneError("'" + std::string(text) + "' is not a valid integer value");
-  }
+  if (!TryParseInt32(text, value)) throw SceneError(NotAnIntegerMessage(text));
   return value;
 }
 
 float StrToFloat(std::string_view text, char decimalSeparator) {
   float value = 0;
-  if (!TryParseFloat(text, decimalSeparator, value)) {
-    throw SceneError("'" + std::string(text) + "' is not a valid floating point value");
-  }
+  if (!TryParseFloat(text, decimalSeparator, value)) throw SceneError(NotAFloatMessage(text));
   return value;
 }

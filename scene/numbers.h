@@ -1,31 +1,81 @@
 // Number conversion of quad-list tokens: 32-bit integers (decimal or hexadecimal) and
 // decimal floating point converted at x87 extended precision, then rounded to float32.
+// NumberText defines both syntaxes over text of any length in bounded memory; the plain
+// decimal routes below are exact shortcuts for the common short tokens.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 
+// The text of one token, fed in pieces, checked against both number syntaxes at once.
+// Memory stays bounded whatever the length: a float keeps its significant digits only up to
+// the count that exact rounding at extended precision can need, plus whether any non-zero
+// digit was dropped after them.
+//
 // Integer syntax: optional leading spaces, then an optional sign and decimal digits within the
 // int32 range, or a hexadecimal number after '$', 'x', 'X', "0x" or "0X" of at most 32 bits
 // (two's complement, no sign). Nothing may follow.
-bool TryParseInt32(std::string_view text, int32_t& value);
+//
+// Float syntax: optional spaces, optional sign, digits, optional separator and digits, optional
+// 'E'/'e' with optional sign and digits, optional spaces; a digit or the separator must be
+// there. Exponent digits are taken only while the exponent read so far is below 500.
+class NumberText {
+ public:
+  explicit NumberText(char decimalSeparator = '.') : separator_(decimalSeparator) {}
+  void Append(std::string_view piece);
+  bool ToInt32(int32_t& value) const;
+  // Round to nearest at extended precision; false beyond the extended range.
+  bool ToExtended(long double& value) const;
 
-// Float syntax: optional spaces, optional sign, digits, optional `decimalSeparator` and
-// digits, optional 'E'/'e' with optional sign and digits, optional spaces. Converted at
-// extended precision (round to nearest); fails beyond the extended range.
-bool TryParseExtended(std::string_view text, char decimalSeparator, long double& value);
+ private:
+  enum class IntState : uint8_t { kSpaces, kSign, kZero, kDecimal, kHexStart, kHex, kBad };
+  enum class FloatState : uint8_t {
+    kSpaces,
+    kSign,
+    kInteger,
+    kFraction,
+    kExponentMark,
+    kExponentSign,
+    kExponent,
+    kTrailing,
+    kBad
+  };
+  void AppendIntChar(char c);
+  void AppendFloatChar(char c);
+  bool AppendMantissaChar(char c);  // a digit or the separator; false for anything else
+  bool AppendExponentChar(char c);  // an exponent digit or a trailing space
+  void AddSignificant(char digit);
 
-// The same, rounded to float32 (a value beyond the float32 range becomes an infinity).
-bool TryParseFloat(std::string_view text, char decimalSeparator, float& value);
+  char separator_;
+  IntState intState_ = IntState::kSpaces;
+  bool intNegative_ = false;
+  uint64_t intMagnitude_ = 0;  // stops growing once beyond 32 bits
+  FloatState floatState_ = FloatState::kSpaces;
+  bool negative_ = false;
+  std::string significant_;  // the significant digits, without leading zeros
+  bool droppedNonZero_ = false;
+  int64_t pointShift_ = 0;  // the value is 0.<significant_> * 10^pointShift_ * 10^exponent
+  bool exponentNegative_ = false;
+  int exponent_ = 0;
+};
+
+// Appends the decimal digits at `p` to `value` (value * 10 + digit) and returns where they
+// end. The caller bounds the count: more than 19 digits no longer fit a uint64.
+inline const char* AccumulateDigits(const char* p, const char* end, uint64_t& value) {
+  while (p < end && static_cast<unsigned char>(*p - '0') < 10u) {
+    value = value * 10 + static_cast<uint64_t>(*p++ - '0');
+  }
+  return p;
+}
 
 // mantissa / 10^fractionDigits rounded to float32 exactly as the extended conversion would,
 // when that can be decided cheaply; false otherwise, and the caller converts the text instead.
 // Mantissas below 2^53 and powers of ten up to 10^22 are exact doubles, so the quotient is a
 // correctly rounded double. Unless that double lies exactly halfway between two floats, it
 // rounds to the same float as the extended quotient: both lie on the same side of every such
-// halfway point (25 significant bits, exact in both formats). Inline: the load calls it for
-// every coordinate.
+// halfway point (25 significant bits, exact in both formats).
 inline bool TryDecimalToFloat(uint64_t mantissa, int fractionDigits, bool negative, float& value) {
   constexpr uint64_t kExactDoubleMantissa = uint64_t(1) << 53;
   constexpr int kExactDoublePowerMax = 22;
@@ -49,7 +99,43 @@ inline bool TryDecimalToFloat(uint64_t mantissa, int fractionDigits, bool negati
   return true;
 }
 
-// Throwing forms with the user-visible messages "'%s' is not a valid integer value" and
-// "'%s' is not a valid floating point value".
+// The common float token, "-12.345678": a sign, digits and an optional separator with digits.
+// Reads it from `p` and returns where it stops (at the first byte that is not part of it);
+// `value` is set and `decided` true only when the exact shortcut applies. The caller checks
+// what follows and otherwise converts the whole token with NumberText.
+inline const char* ScanPlainDecimal(const char* p, const char* end, char separator, float& value,
+                                    bool& decided) {
+  constexpr int kMaxMantissaDigits = 19;  // a uint64 holds 19 decimal digits
+  bool negative = false;
+  if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+  uint64_t mantissa = 0;
+  const char* const digitsBegin = p;
+  p = AccumulateDigits(p, end, mantissa);
+  const int integerDigits = static_cast<int>(p - digitsBegin);
+  int fractionDigits = 0;
+  bool point = false;
+  if (p < end && *p == separator) {
+    point = true;
+    const char* const fractionBegin = ++p;
+    p = AccumulateDigits(p, end, mantissa);
+    fractionDigits = static_cast<int>(p - fractionBegin);
+  }
+  decided = (integerDigits + fractionDigits > 0 || point) &&
+            integerDigits + fractionDigits <= kMaxMantissaDigits &&
+            TryDecimalToFloat(mantissa, fractionDigits, negative, value);
+  return p;
+}
+
+bool TryParseInt32(std::string_view text, int32_t& value);
+bool TryParseExtended(std::string_view text, char decimalSeparator, long double& value);
+// The extended value rounded to float32 (beyond the float32 range: an infinity).
+bool TryParseFloat(std::string_view text, char decimalSeparator, float& value);
+
+// The user-visible messages "'%s' is not a valid integer value" and "'%s' is not a valid
+// floating point value", the text quoted as file content is (QuoteContent).
+std::string NotAnIntegerMessage(std::string_view text);
+std::string NotAFloatMessage(std::string_view text);
+
+// Throwing forms: SceneError with the messages above.
 int32_t StrToInt(std::string_view text);
 float StrToFloat(std::string_view text, char decimalSeparator = '.');

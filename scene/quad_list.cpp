@@ -1,11 +1,14 @@
 // The quad-list reader: six lines a record (header, winding word, four corners), streamed
 // into the QuadTable. Every field of a record is stored before `count` covers it, so a failed
 // or interrupted load leaves exactly the completed records. Numbers always use '.'.
+// Common lines take one-pass routes that give exactly the tokenizer route's values; anything
+// else, and every line too long to hold, goes through the tokenizer and its messages.
 #include "scene/quad_list.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <new>
 
 #include "scene/line_reader.h"
 #include "scene/numbers.h"
@@ -16,6 +19,10 @@ namespace {
 
 constexpr char kDecimalSeparator = '.';
 constexpr int kCornersPerQuad = 4;
+constexpr int32_t kHeaderTokens = 2;  // texture number, blend mode; further tokens ignored
+constexpr int32_t kCornerTokens = 5;  // u v x y z
+// The smallest reservation worth trying when the up-front one cannot be had.
+constexpr size_t kMinimumReservedRecords = 1024;
 
 // Texture numbers in these files are shifted onto the numbering of the texture folder.
 struct TextureShift {
@@ -24,8 +31,8 @@ struct TextureShift {
 };
 constexpr TextureShift kTextureShifts[] = {{"nyc.map", 3}, {"sanb.map", 2}, {"miami.map", 3}};
 
-bool IsBlank(std::string_view line) {
-  return std::all_of(line.begin(), line.end(), [](char c) {
+bool IsBlank(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) {
     const unsigned char code = static_cast<unsigned char>(c);
     return code >= 1 && code <= 32;
   });
@@ -35,21 +42,11 @@ int32_t ClampToInt32(int64_t value) {
   return static_cast<int32_t>(std::min<int64_t>(value, std::numeric_limits<int32_t>::max()));
 }
 
-// Parses the integer token `index` of the current line; a missing token reads as "".
-int32_t IntToken(int32_t index) {
-  const std::string_view* token = PeekToken(index);
-  return StrToInt(token != nullptr ? *token : std::string_view());
-}
-
-bool IsSeparator(char c) {
-  return static_cast<unsigned char>(c) <= 32 || c == ',';
-}
-
-// Moves `p` past commas and codes 1 to 32 to the start of the next token; false at a NUL,
-// which ends a line's text for the tokenizer, and at the start of a quoted token: the fast
-// routes then leave the line to the tokenizer route. True with p == end when none is left.
+// Moves `p` past separators to the start of the next token; false at a NUL, which ends a
+// line's text for the tokenizer, and at the start of a quoted token: the fast routes then
+// leave the line to the tokenizer route. True with p == end when none is left.
 bool SkipToPlainToken(const char*& p, const char* end) {
-  while (p < end && IsSeparator(*p)) {
+  while (p < end && EndsPlainToken(*p)) {
     if (*p == '\0') return false;
     ++p;
   }
@@ -63,24 +60,62 @@ bool ReadHeaderFast(std::string_view line, int32_t& first, int32_t& second) {
   constexpr int kMaxDigits = 10;  // more never fits an int32
   const char* p = line.data();
   const char* const end = p + line.size();
-  int32_t values[2];
+  int32_t values[kHeaderTokens];
   for (int32_t& value : values) {
     if (!SkipToPlainToken(p, end) || p == end) return false;
     const bool negative = *p == '-';
     if (*p == '-' || *p == '+') ++p;
     const char* const digitsBegin = p;
-    int64_t magnitude = 0;
-    while (p < end && p - digitsBegin < kMaxDigits && static_cast<unsigned>(*p - '0') < 10u) {
-      magnitude = magnitude * 10 + (*p++ - '0');
-    }
-    if (p == digitsBegin || (p < end && !IsSeparator(*p))) return false;
-    const int64_t signedValue = negative ? -magnitude : magnitude;
+    uint64_t magnitude = 0;
+    p = AccumulateDigits(p, std::min(end, digitsBegin + kMaxDigits), magnitude);
+    if (p == digitsBegin || (p < end && !EndsPlainToken(*p))) return false;
+    const int64_t signedValue =
+        negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
     if (signedValue < INT32_MIN || signedValue > INT32_MAX) return false;
     value = static_cast<int32_t>(signedValue);
   }
   first = values[0];
   second = values[1];
   return true;
+}
+
+// The common corner line, five plain decimals, read in one pass without the token list: the
+// same tokens and the same conversion as the tokenizer route. False, having changed nothing,
+// for anything else (a quote or NUL before the fifth token ends, fewer than five tokens, a
+// bad number), which then takes the tokenizer route and its messages.
+bool ReadCornerFast(std::string_view line, QuadCorner& corner) {
+  const char* p = line.data();
+  const char* const end = p + line.size();
+  float values[kCornerTokens];
+  for (float& value : values) {
+    if (!SkipToPlainToken(p, end) || p == end) return false;
+    const char* const tokenBegin = p;
+    bool decided = false;
+    p = ScanPlainDecimal(p, end, kDecimalSeparator, value, decided);
+    if (decided && (p == end || EndsPlainToken(*p))) continue;
+    // Any other token: its text up to the next separator, converted as it stands.
+    while (p < end && !EndsPlainToken(*p)) ++p;
+    if (!TryParseFloat(std::string_view(tokenBegin, static_cast<size_t>(p - tokenBegin)),
+                       kDecimalSeparator, value)) {
+      return false;
+    }
+  }
+  corner = QuadCorner{values[0], values[1], values[2], values[3], -values[4]};
+  return true;
+}
+
+// Reserves room for `records` records, or for as many as memory allows: a table the file's
+// size cannot justify (a sparse file, an address-space limit) then grows as records arrive.
+void ReserveWhatCanBeHad(QuadTable& table, size_t records) {
+  for (;;) {
+    try {
+      table.records.reserve(records);
+      return;
+    } catch (const std::bad_alloc&) {
+      if (records <= kMinimumReservedRecords) throw;
+      records /= 2;
+    }
+  }
 }
 
 // Makes room for `count + 1` records, growing towards the count the rest of the file implies
@@ -92,71 +127,94 @@ void EnsureRoom(QuadTable& table, int64_t bytesLeft, int64_t bytesPerRecord) {
   table.records.reserve(table.records.size() + extra);
 }
 
+// One line of the file as the reader needs it: whole when it fits the line reader's bound,
+// else scanned piece by piece with progress between the pieces.
+class QuadListLines {
+ public:
+  QuadListLines(const std::string& path, QuadListProgress& progress)
+      : reader_(path), progress_(progress) {}
+
+  LineReader& Reader() { return reader_; }
+  int LineNumber() const { return lineNumber_; }
+
+  // Reads the next line. Whole lines stay available through Text() until the next call.
+  void Next() {
+    ++lineNumber_;  // a read that fails fails on this line
+    text_ = reader_.NextLine(complete_);
+  }
+  bool Complete() const { return complete_; }
+  std::string_view Text() const { return text_; }
+
+  // Splits the current line into its first `maxTokens` tokens and tells whether the line is
+  // blank (codes 1 to 32 only). A long line is consumed here.
+  bool Tokenize(int32_t maxTokens) {
+    if (complete_) {
+      ParseLine(text_, maxTokens);
+      return IsBlank(text_);
+    }
+    BeginLinePieces(maxTokens);
+    bool blank = true;
+    ForEachPiece([&](std::string_view piece) {
+      ParseLinePiece(piece);
+      blank = blank && IsBlank(piece);
+    });
+    EndLinePieces();
+    return blank;
+  }
+
+  // Whether the current line is blank, consuming a long one.
+  bool Blank() {
+    if (complete_) return IsBlank(text_);
+    bool blank = true;
+    ForEachPiece([&](std::string_view piece) { blank = blank && IsBlank(piece); });
+    return blank;
+  }
+
+  // Skips what is left of a long line.
+  void SkipRest() {
+    if (!complete_) ForEachPiece([](std::string_view) {});
+  }
+
+  void ReportProgress() {
+    progress_.SetProgressPosition(ClampToInt32(reader_.BytesConsumed() / kProgressBlockBytes));
+    progress_.ProcessPendingMessages();
+  }
+
+ private:
+  template <typename Visit>
+  void ForEachPiece(Visit visit) {
+    std::string_view piece = text_;
+    for (;;) {
+      visit(piece);
+      if (complete_) break;
+      ReportProgress();
+      piece = reader_.NextPiece(complete_);
+    }
+    text_ = std::string_view();
+  }
+
+  LineReader reader_;
+  QuadListProgress& progress_;
+  std::string_view text_;
+  bool complete_ = true;
+  int lineNumber_ = 0;
+};
+
+// The header line just tokenized, through the tokenizer's own conversions; token 0 is read
+// only for the file names that read texture numbers.
+void ReadHeaderTokens(bool readsTextureNumber, int32_t& textureNumber, int32_t& blendMode) {
+  if (readsTextureNumber) textureNumber = GetIntToken(0);
+  blendMode = GetIntToken(1);
+}
+
+// The corner line just tokenized, through the tokenizer's own conversions.
+QuadCorner CornerFromTokens() {
+  float values[kCornerTokens];
+  for (int32_t i = 0; i < kCornerTokens; ++i) values[i] = GetFloatToken(i);
+  return QuadCorner{values[0], values[1], values[2], values[3], -values[4]};
+}
+
 }  // namespace
-
-// A missing coordinate is the empty text, never a value borrowed from elsewhere.
-void ReadCornerTokens(std::string_view line, QuadCorner& corner) {
-  ParseLine(line);
-  const int32_t count = TokenCount();
-  const std::string_view* tokens = TokenData();
-  float values[5];
-  for (int32_t i = 0; i < 5; ++i) {
-    const std::string_view text = i < count ? tokens[i] : std::string_view();
-    if (!TryParseFloat(text, kDecimalSeparator, values[i])) {
-      StrToFloat(text, kDecimalSeparator);  // raises the conversion error for `text`
-    }
-  }
-  corner.u = values[0];
-  corner.v = values[1];
-  corner.x = values[2];
-  corner.y = values[3];
-  corner.z = -values[4];
-}
-
-// The common corner line, five plain decimals, read in one pass without the token list: the
-// same tokens (runs of bytes other than commas and codes 1 to 32) and the same conversion as
-// ReadCornerTokens. Returns false, having changed nothing, for anything else
-// (a quote or NUL before the fifth token ends, fewer than five tokens, a bad number), which
-// then takes the general route and its error messages.
-bool ReadCornerFast(std::string_view line, QuadCorner& corner) {
-  constexpr int kMaxFastDigits = 19;  // a uint64 holds 19 decimal digits
-  const char* p = line.data();
-  const char* const end = p + line.size();
-  float values[5];
-  for (float& value : values) {
-    if (!SkipToPlainToken(p, end) || p == end) return false;
-    const char* const tokenBegin = p;
-    const bool negative = *p == '-';
-    if (*p == '-' || *p == '+') ++p;
-    auto isDigit = [](char c) { return static_cast<unsigned>(c - '0') < 10u; };
-    const char* const digitsBegin = p;
-    uint64_t mantissa = 0;
-    while (p < end && isDigit(*p)) mantissa = mantissa * 10 + static_cast<uint64_t>(*p++ - '0');
-    const char* point = nullptr;
-    if (p < end && *p == kDecimalSeparator) {
-      point = p++;
-      while (p < end && isDigit(*p)) mantissa = mantissa * 10 + static_cast<uint64_t>(*p++ - '0');
-    }
-    const bool plain = p == end || IsSeparator(*p);
-    const int digits = static_cast<int>(p - digitsBegin) - (point != nullptr ? 1 : 0);
-    const int fractionDigits = point != nullptr ? static_cast<int>(p - point - 1) : 0;
-    const bool decided = plain && digits <= kMaxFastDigits && (digits > 0 || point != nullptr) &&
-                         TryDecimalToFloat(mantissa, fractionDigits, negative, value);
-    if (decided) continue;
-    // Any other token: its text up to the next separator, converted as it stands.
-    while (p<end&& static_cast<unsigned char>(*p)> 32 && *p != ',') ++p;
-    if (!TryParseFloat(std::string_view(tokenBegin, static_cast<size_t>(p - tokenBegin)),
-                       kDecimalSeparator, value)) {
-      return false;
-    }
-  }
-  corner.u = values[0];
-  corner.v = values[1];
-  corner.x = values[2];
-  corner.y = values[3];
-  corner.z = -values[4];
-  return true;
-}
 
 std::string LowerFileName(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -167,45 +225,51 @@ std::string LowerFileName(const std::string& path) {
   return name;
 }
 
+bool TextureNumberOffset(const std::string& path, int32_t& offset) {
+  const std::string fileName = LowerFileName(path);
+  for (const TextureShift& shift : kTextureShifts) {
+    if (fileName == shift.fileName) {
+      offset = shift.offset;
+      return true;
+    }
+  }
+  return false;
+}
+
 void ReadQuadList(const std::string& path, QuadTable& table, QuadListProgress& progress) {
   table.count = 0;
   table.records.clear();
-  LineReader reader(path);
-  table.records.reserve(static_cast<size_t>(reader.FileSize() / kProgressBlockBytes) + 1);
-  progress.SetProgressMax(ClampToInt32(reader.FileSize() / kProgressBlockBytes));
-
-  const std::string fileName = LowerFileName(path);
+  QuadListLines lines(path, progress);
   int32_t textureShift = 0;
-  bool readsTextureNumber = false;
-  for (const TextureShift& shift : kTextureShifts) {
-    if (fileName == shift.fileName) {
-      textureShift = shift.offset;
-      readsTextureNumber = true;
-      break;
-    }
-  }
-
-  int lineNumber = 0;
+  const bool readsTextureNumber = TextureNumberOffset(path, textureShift);
   try {
+    const int64_t fileSize = lines.Reader().FileSize();
+    ReserveWhatCanBeHad(table, static_cast<size_t>(fileSize / kProgressBlockBytes) + 1);
+    progress.SetProgressMax(ClampToInt32(fileSize / kProgressBlockBytes));
     for (;;) {
       QuadRecord record{};
-      std::string_view line = reader.NextLine();
-      ++lineNumber;
+      lines.Next();
       int32_t textureNumber = 0;
       int32_t blendMode = 0;
-      if (!ReadHeaderFast(line, textureNumber, blendMode)) {
-        if (IsBlank(line)) {
-          // Only blank lines left after the last record end the file normally.
-          const int blankLine = lineNumber;
-          while (!reader.AtEnd() && IsBlank(reader.NextLine())) ++lineNumber;
-          if (reader.AtEnd()) break;
-          // More data follows: the blank header fails as usual, at its own line.
-          lineNumber = blankLine;
-          line = std::string_view();
+      if (!lines.Complete() || !ReadHeaderFast(lines.Text(), textureNumber, blendMode)) {
+        if (lines.Tokenize(kHeaderTokens)) {
+          // Only blank lines left after the last record end the file normally; anything
+          // else after them fails at the first blank line, read as a header.
+          const int blankLine = lines.LineNumber();
+          bool restBlank = true;
+          while (restBlank && !lines.Reader().AtEnd()) {
+            lines.Next();
+            restBlank = lines.Blank();
+          }
+          if (restBlank) break;
+          try {
+            ParseLine(std::string_view());  // the blank line's tokens: none
+            ReadHeaderTokens(readsTextureNumber, textureNumber, blendMode);
+          } catch (const SceneError& error) {
+            throw SceneError(error.what(), path, blankLine);
+          }
         }
-        ParseLine(line);
-        if (readsTextureNumber) textureNumber = IntToken(0);
-        blendMode = IntToken(1);
+        ReadHeaderTokens(readsTextureNumber, textureNumber, blendMode);
       }
       if (readsTextureNumber) {
         // Wraps like 32-bit arithmetic without overflow checks.
@@ -213,26 +277,29 @@ void ReadQuadList(const std::string& path, QuadTable& table, QuadListProgress& p
                                                    static_cast<uint32_t>(textureShift));
       }
       record.blend = static_cast<uint8_t>(blendMode & 0xFF);
-      line = reader.NextLine();
-      ++lineNumber;
-      record.counterClockwise = line == "CCW" ? 1 : 0;
-      for (int corner = 0; corner < kCornersPerQuad; ++corner) {
-        line = reader.NextLine();
-        ++lineNumber;
-        if (!ReadCornerFast(line, record.corners[corner])) {
-          ReadCornerTokens(line, record.corners[corner]);
+      lines.Next();
+      record.counterClockwise = lines.Complete() && lines.Text() == "CCW" ? 1 : 0;
+      lines.SkipRest();
+      for (QuadCorner& corner : record.corners) {
+        lines.Next();
+        if (!lines.Complete() || !ReadCornerFast(lines.Text(), corner)) {
+          lines.Tokenize(kCornerTokens);
+          corner = CornerFromTokens();
         }
       }
-      const int64_t consumed = reader.BytesConsumed();
-      EnsureRoom(table, reader.FileSize() - consumed, consumed / (table.count + 1));
+      const int64_t consumed = lines.Reader().BytesConsumed();
+      EnsureRoom(table, fileSize - consumed, consumed / (table.count + 1));
       table.records.push_back(record);
       table.count = static_cast<int32_t>(table.records.size());
-      progress.SetProgressPosition(ClampToInt32(consumed / kProgressBlockBytes));
-      progress.ProcessPendingMessages();
-      if (reader.AtEnd()) break;
+      lines.ReportProgress();
+      if (lines.Reader().AtEnd()) break;
     }
   } catch (const SceneError& error) {
-    if (!error.file().empty()) throw;
-    throw SceneError(error.what(), path, lineNumber);
+    if (error.line() > 0) throw;
+    throw SceneError(error.what(), error.file().empty() ? path : error.file(),
+                     lines.LineNumber(), error.reason());
+  } catch (const std::bad_alloc&) {
+    const SceneError memory = NotEnoughMemory(path);
+    throw SceneError(memory.what(), path, lines.LineNumber());
   }
 }

@@ -4,14 +4,14 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 #include "scene/scene_types.h"
 
 constexpr int64_t kProgressBlockBytes = 128;
 
 // How the reader reports progress. SetProgressMax is called once, before the first record;
-// after every record SetProgressPosition and then ProcessPendingMessages.
+// after every record SetProgressPosition and then ProcessPendingMessages, and also between
+// the pieces of a line too long to hold, so a long scan stays interruptible.
 class QuadListProgress {
  public:
   virtual ~QuadListProgress() = default;
@@ -29,15 +29,14 @@ class NoProgress : public QuadListProgress {
 };
 
 // Reads the file at `path` into `table` from record 0. On failure the records completed
-// before it stay in `table` and `count` covers exactly them; the error propagates.
+// before it stay in `table` and `count` covers exactly them; the error propagates. Running
+// out of memory fails with "Not enough memory reading %s".
 void ReadQuadList(const std::string& path, QuadTable& table, QuadListProgress& progress);
-
-// One corner line into `corner`, z negated. ReadCornerTokens takes the general route through
-// the tokenizer and raises the conversion errors; ReadCornerFast reads the common line of five
-// plain numbers in one pass and returns false, leaving `corner` alone, for anything else.
-// The reader tries the fast one first; both give the same values where both succeed.
-void ReadCornerTokens(std::string_view line, QuadCorner& corner);
-bool ReadCornerFast(std::string_view line, QuadCorner& corner);
 
 // The file-name part of `path` (after the last '/'), lower-cased A to Z.
 std::string LowerFileName(const std::string& path);
+
+// For the file names whose texture numbers are read ("nyc.map", "sanb.map", "miami.map",
+// compared lower-cased), the number a file stores for slot 0 (slot = number - offset);
+// false for every other name, whose quads all use slot 0.
+bool TextureNumberOffset(const std::string& path, int32_t& offset);

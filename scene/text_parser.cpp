@@ -1,10 +1,12 @@
-// The line tokenizer and its single, program-wide token list. The list holds views into the
-// tokenizer's own copy of the line, so the tokens stay valid until the next ParseLine and
-// refilling the list makes no heap allocation once the buffers have grown to a line's size.
+// The line tokenizer and its single, program-wide token list. One splitting state machine
+// serves whole lines and lines fed in pieces; the plain line (no quote, no NUL) also has a
+// 16-byte-at-a-time route. Refilling the list makes no heap allocation once its buffers have
+// grown to a line's size.
 #include "scene/text_parser.h"
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -12,18 +14,39 @@
 #endif
 
 #include "scene/numbers.h"
+#include "scene/scene_error.h"
 
 namespace {
 
 // Bytes of separator padding after the copied line, so 16-byte scans never leave the buffer.
 constexpr size_t kScanPadding = 16;
+constexpr char kDecimalSeparator = '.';
+
+struct Token {
+  size_t offset = 0;  // into the text the token list refers to (see below)
+  size_t length = 0;
+  int32_t number = -1;  // index into longTokenNumbers when the text was cut, else -1
+};
+
+enum class SplitState { kBetween, kPlain, kQuoted, kQuotedQuote, kEnded };
 
 bool tokenListExists = false;
-std::vector<char> parsedLine;  // the tokenizer's copy of the line parsed last
-// Views into parsedLine. Holds room for the most tokens a line of its length can have, so
-// the split writes tokens without growing it; tokenCount says how many are current.
-std::vector<std::string_view> tokenList;
-size_t tokenCount = 0;
+// The plain-line route keeps its tokens as spans of plainLine, the splitter as spans of
+// splitText; tokensInPlainLine says which.
+std::vector<char> plainLine;
+std::string splitText;
+bool tokensInPlainLine = false;
+std::vector<Token> tokenList;
+std::vector<std::unique_ptr<NumberText>> longTokenNumbers;
+size_t longTokensUsed = 0;
+
+// The splitter's state between pieces.
+SplitState splitState = SplitState::kEnded;
+size_t tokenLimit = 0;
+size_t heldBytesLimit = 0;  // text bytes kept per token
+Token currentToken;
+bool quoteHeld = false;  // a quoted token's last character is held back: an unclosed quote
+char heldChar = 0;       // drops it
 
 void PrintToStderr(const std::string& text) {
   std::fprintf(stderr, "%s\n", text.c_str());
@@ -37,28 +60,149 @@ bool IsControlOrSpace(char c) {
   return code >= 1 && code <= 32;
 }
 
-// Spaces count as commas: the line's spaces are all turned into commas before splitting.
-bool EndsPlainToken(char c) {
-  return static_cast<unsigned char>(c) <= 32 || c == ',';
+std::string_view TokenText(const Token& token) {
+  const char* base = tokensInPlainLine ? plainLine.data() : splitText.data();
+  return std::string_view(base + token.offset, token.length);
 }
 
-// Unescapes the quoted text [begin, end) in place ("" stands for one quote, spaces become
-// commas) and returns its new end. Writing never overtakes reading.
-size_t UnquoteInPlace(char* text, size_t begin, size_t end) {
-  size_t out = begin;
-  for (size_t i = begin; i < end; ++i) {
-    char c = text[i];
-    if (c == '"' && i + 1 < end && text[i + 1] == '"') ++i;
-    if (c == ' ') c = ',';
-    text[out++] = c;
+void StartToken() {
+  currentToken = Token{splitText.size(), 0, -1};
+}
+
+void AppendToToken(const char* bytes, size_t count) {
+  const size_t room = heldBytesLimit - currentToken.length;
+  const size_t kept = count < room ? count : room;
+  splitText.append(bytes, kept);
+  currentToken.length += kept;
+  if (kept == count && currentToken.number < 0) return;
+  // The text is cut from here on; the token's numbers are read from all of it.
+  if (currentToken.number < 0) {
+    if (longTokensUsed == longTokenNumbers.size()) longTokenNumbers.emplace_back();
+    longTokenNumbers[longTokensUsed] = std::make_unique<NumberText>(kDecimalSeparator);
+    longTokenNumbers[longTokensUsed]->Append(TokenText(currentToken));
+    currentToken.number = static_cast<int32_t>(longTokensUsed++);
   }
-  return out;
+  longTokenNumbers[static_cast<size_t>(currentToken.number)]->Append(
+      std::string_view(bytes + kept, count - kept));
+}
+
+void EndToken() {
+  if (currentToken.length > 0) {  // empty tokens are dropped
+    tokenList.push_back(currentToken);
+    if (tokenList.size() >= tokenLimit) {
+      splitState = SplitState::kEnded;  // the rest of the line is not split
+      return;
+    }
+  }
+  splitState = SplitState::kBetween;
+}
+
+void FlushHeldChar() {
+  if (!quoteHeld) return;
+  AppendToToken(&heldChar, 1);
+  quoteHeld = false;
+}
+
+// Splits `text` (spaces already turned into commas) from the state left by the previous
+// piece. A quoted token runs to the first quote that is not doubled; one that is never closed
+// takes the rest of the text except its last character, which is why that character is held.
+void SplitPiece(std::string_view text) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end) {
+    switch (splitState) {
+      case SplitState::kEnded:
+        return;
+      case SplitState::kBetween:
+        while (p < end && (IsControlOrSpace(*p) || *p == ',')) ++p;
+        if (p == end) return;
+        if (*p == '\0') {
+          splitState = SplitState::kEnded;
+          return;
+        }
+        StartToken();
+        if (*p == '"') {
+          ++p;
+          quoteHeld = false;
+          splitState = SplitState::kQuoted;
+        } else {
+          splitState = SplitState::kPlain;
+        }
+        break;
+      case SplitState::kPlain: {
+        const char* run = p;
+        while (p < end && !EndsPlainToken(*p)) ++p;
+        AppendToToken(run, static_cast<size_t>(p - run));
+        if (p == end) return;
+        const bool nul = *p == '\0';
+        EndToken();
+        if (nul) splitState = SplitState::kEnded;
+        break;
+      }
+      case SplitState::kQuoted: {
+        const char c = *p++;
+        if (c == '\0') {  // the text ends: an unclosed quote loses its last character
+          quoteHeld = false;
+          EndToken();
+          splitState = SplitState::kEnded;
+        } else if (c == '"') {
+          splitState = SplitState::kQuotedQuote;
+        } else {
+          FlushHeldChar();
+          heldChar = c;
+          quoteHeld = true;
+        }
+        break;
+      }
+      case SplitState::kQuotedQuote:
+        FlushHeldChar();
+        if (*p == '"') {  // a doubled quote stands for one
+          ++p;
+          const char quote = '"';
+          AppendToToken(&quote, 1);
+          splitState = SplitState::kQuoted;
+        } else {  // the previous quote closed the token; this character starts what follows
+          EndToken();
+        }
+        break;
+    }
+  }
+}
+
+void FinishSplit() {
+  switch (splitState) {
+    case SplitState::kPlain:
+      EndToken();
+      break;
+    case SplitState::kQuoted:
+      quoteHeld = false;  // never closed
+      EndToken();
+      break;
+    case SplitState::kQuotedQuote:  // the last character closed the quote
+      FlushHeldChar();
+      EndToken();
+      break;
+    default:
+      break;
+  }
+  splitState = SplitState::kEnded;
+}
+
+void ResetList(int32_t maxTokens, size_t heldBytes) {
+  tokenListExists = true;
+  tokenList.clear();
+  splitText.clear();
+  longTokensUsed = 0;
+  tokenLimit = maxTokens > 0 ? static_cast<size_t>(maxTokens) : 0;
+  heldBytesLimit = heldBytes;
+  tokensInPlainLine = false;
+  splitState = tokenLimit > 0 ? SplitState::kBetween : SplitState::kEnded;
 }
 
 #if defined(__SSE2__)
 // The common line: no quote and no NUL. Tokens are then exactly the maximal runs of bytes
 // that are neither a comma nor a code from 1 to 32, found 16 bytes at a time. Returns false,
-// having added nothing, when the line needs the general algorithm.
+// having added nothing, when the line needs the splitter.
 bool SplitPlainLine(const char* text, size_t n) {
   const __m128i space = _mm_set1_epi8(32);
   const __m128i comma = _mm_set1_epi8(',');
@@ -69,10 +213,8 @@ bool SplitPlainLine(const char* text, size_t n) {
   // The padding after the line holds commas, so the last token ends inside the scan.
   for (size_t base = 0; base <= n; base += 16) {
     const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + base));
-    const uint32_t special = static_cast<uint32_t>(
-        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(chunk, quote), _mm_cmpeq_epi8(chunk, zero))));
-    if (special != 0) {
-      tokenCount = 0;
+    if (_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(chunk, quote),
+                                       _mm_cmpeq_epi8(chunk, zero))) != 0) {
       return false;
     }
     const __m128i controlOrSpace = _mm_cmpeq_epi8(_mm_min_epu8(chunk, space), chunk);
@@ -91,7 +233,8 @@ bool SplitPlainLine(const char* text, size_t n) {
       const uint32_t ends = separators & (0xFFFFu << from);
       if (ends == 0) break;
       from = static_cast<uint32_t>(__builtin_ctz(ends));
-      tokenList[tokenCount++] = std::string_view(text + tokenStart, base + from - tokenStart);
+      tokenList.push_back(Token{tokenStart, base + from - tokenStart, -1});
+      if (tokenList.size() >= tokenLimit) return true;
       inToken = false;
     }
   }
@@ -99,64 +242,51 @@ bool SplitPlainLine(const char* text, size_t n) {
 }
 #endif
 
-// The general algorithm: quoted tokens, and a NUL that ends the text.
-void SplitLine(char* text, size_t n) {
-  const void* nul = std::memchr(text, '\0', n);
-  if (nul != nullptr) n = static_cast<size_t>(static_cast<const char*>(nul) - text);
-  size_t pos = 0;
-  while (pos < n && IsControlOrSpace(text[pos])) ++pos;
-  while (pos < n) {
-    if (text[pos] == '"') {
-      const size_t begin = ++pos;
-      // Find the closing quote: the first one that is not doubled.
-      size_t close = begin;
-      bool closed = false;
-      while (close < n) {
-        if (text[close] == '"') {
-          if (close + 1 < n && text[close + 1] == '"') {
-            close += 2;
-            continue;
-          }
-          closed = true;
-          break;
-        }
-        ++close;
-      }
-      // A quote that is never closed takes the rest of the text except its last character.
-      const size_t rawEnd = closed ? close : (n > begin ? n - 1 : begin);
-      const size_t end = UnquoteInPlace(text, begin, rawEnd);
-      if (end > begin) tokenList[tokenCount++] = std::string_view(text + begin, end - begin);
-      pos = closed ? close + 1 : n;
-    } else {
-      const size_t begin = pos;
-      while (pos < n && !EndsPlainToken(text[pos])) ++pos;
-      if (pos > begin) tokenList[tokenCount++] = std::string_view(text + begin, pos - begin);
-    }
-    while (pos < n && IsControlOrSpace(text[pos])) ++pos;
-    if (pos < n && text[pos] == ',') {
-      ++pos;
-      while (pos < n && IsControlOrSpace(text[pos])) ++pos;
-    }
-  }
+const Token* FindToken(int32_t index) {
+  if (index < 0 || static_cast<size_t>(index) >= tokenList.size()) return nullptr;
+  return &tokenList[static_cast<size_t>(index)];
+}
+
+// The token for a conversion, or nullptr after the lookup failure GetToken reports.
+const Token* TokenForConversion(int32_t index) {
+  std::string unused;
+  const Token* token = FindToken(index);
+  if (token == nullptr) GetToken(index, unused);
+  return token;
 }
 
 }  // namespace
 
-void ParseLine(std::string_view line) {
-  tokenListExists = true;
-  tokenCount = 0;
-  const size_t n = line.size();
-  if (parsedLine.size() < n + kScanPadding) {
-    parsedLine.resize(n + kScanPadding);
-    tokenList.resize(n / 2 + 1);  // tokens need a separator between them
-  }
-  char* text = parsedLine.data();
-  if (n > 0) std::memcpy(text, line.data(), n);  // an empty view may hold no pointer
-  std::memset(text + n, ',', kScanPadding);
+void ParseLine(std::string_view line, int32_t maxTokens) {
+  ResetList(maxTokens, line.size());
+  if (tokenLimit == 0) return;
 #if defined(__SSE2__)
-  if (SplitPlainLine(text, n)) return;
+  const size_t n = line.size();
+  if (plainLine.size() < n + kScanPadding) plainLine.resize(n + kScanPadding);
+  if (n > 0) std::memcpy(plainLine.data(), line.data(), n);  // an empty view may hold no pointer
+  std::memset(plainLine.data() + n, ',', kScanPadding);
+  if (SplitPlainLine(plainLine.data(), n)) {
+    tokensInPlainLine = true;
+    splitState = SplitState::kEnded;
+    return;
+  }
+  tokenList.clear();
 #endif
-  SplitLine(text, n);
+  SplitPiece(ReplaceAllNoCase(line, " ", ","));
+  FinishSplit();
+}
+
+void BeginLinePieces(int32_t maxTokens) {
+  ResetList(maxTokens, kHeldTokenBytes);
+}
+
+void ParseLinePiece(std::string_view piece) {
+  if (splitState == SplitState::kEnded) return;
+  SplitPiece(ReplaceAllNoCase(piece, " ", ","));
+}
+
+void EndLinePieces() {
+  FinishSplit();
 }
 
 void GetToken(int32_t index, std::string& text) {
@@ -164,8 +294,8 @@ void GetToken(int32_t index, std::string& text) {
     ShowParserMessage("text parser not initialized.");
     return;
   }
-  if (index >= 0 && static_cast<size_t>(index) < tokenCount) {
-    text.assign(tokenList[static_cast<size_t>(index)]);
+  if (const Token* token = FindToken(index)) {
+    text.assign(TokenText(*token));
     return;
   }
   // The failed lookup never reaches the caller: it leaves a trace line instead.
@@ -173,29 +303,40 @@ void GetToken(int32_t index, std::string& text) {
 }
 
 int32_t GetIntToken(int32_t index) {
-  std::string text;
-  GetToken(index, text);
-  return StrToInt(text);
+  const Token* token = TokenForConversion(index);
+  if (token == nullptr || token->number < 0) {
+    return StrToInt(token != nullptr ? TokenText(*token) : std::string_view());
+  }
+  int32_t value = 0;
+  if (!longTokenNumbers[static_cast<size_t>(token->number)]->ToInt32(value)) {
+    throw SceneError(NotAnIntegerMessage(TokenText(*token)));
+  }
+  return value;
+}
+
+float GetFloatToken(int32_t index) {
+  const Token* token = TokenForConversion(index);
+  if (token == nullptr || token->number < 0) {
+    return StrToFloat(token != nullptr ? TokenText(*token) : std::string_view(),
+                      kDecimalSeparator);
+  }
+  long double value = 0;
+  if (!longTokenNumbers[static_cast<size_t>(token->number)]->ToExtended(value)) {
+    throw SceneError(NotAFloatMessage(TokenText(*token)));
+  }
+  return static_cast<float>(value);
 }
 
 int32_t TokenCount() {
-  return static_cast<int32_t>(tokenCount);
-}
-
-const std::string_view* TokenData() {
-  return tokenList.data();
-}
-
-const std::string_view* PeekToken(int32_t index) {
-  if (index < 0 || static_cast<size_t>(index) >= tokenCount) return nullptr;
-  return &tokenList[static_cast<size_t>(index)];
+  return static_cast<int32_t>(tokenList.size());
 }
 
 std::string ReplaceAllNoCase(std::string_view source, std::string_view pattern,
                              std::string_view replacement) {
   auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  std::string result;
   if (pattern.empty()) return std::string(source);
+  std::string result;
+  result.reserve(source.size());
   size_t start = 0;
   while (start + pattern.size() <= source.size()) {
     size_t match = std::string_view::npos;
@@ -218,19 +359,19 @@ std::string ReplaceAllNoCase(std::string_view source, std::string_view pattern,
 
 std::string TokenCommaText() {
   std::string text;
-  for (size_t i = 0; i < tokenCount; ++i) {
+  for (size_t i = 0; i < tokenList.size(); ++i) {
     if (i > 0) text += ',';
-    const std::string_view token = tokenList[i];
+    const std::string shown = QuoteContent(TokenText(tokenList[i]));
     bool needsQuotes = false;
-    for (char c : token) {
+    for (char c : shown) {
       if (static_cast<unsigned char>(c) <= 32 || c == '"' || c == ',') needsQuotes = true;
     }
     if (!needsQuotes) {
-      text.append(token);
+      text += shown;
       continue;
     }
     text += '"';
-    for (char c : token) {
+    for (char c : shown) {
       if (c == '"') text += '"';
       text += c;
     }
@@ -249,9 +390,4 @@ void SetParserTraceSink(ParserTextSink sink) {
 
 void ShowParserMessage(const std::string& text) {
   messageSink(text);
-}
-
-void ResetTextParser() {
-  tokenListExists = false;
-  tokenCount = 0;
 }

@@ -1,21 +1,18 @@
-// Truevision TGA reader: one whole-file read, the header, the raw `pixels` buffer (type 2 only,
-// 32-bit swapped to RGBA) and the RGBA image that the texture set uploads.
-// Every byte of the file is untrusted: sizes are checked in 64 bits before allocating, nothing
-// is read past the buffer, and bytes missing from a truncated file read as 0.
+// Truevision TGA reader: the header, the raw `pixels` of type 2 (32-bit swapped to RGBA) and
+// the RGBA image that the texture set uploads, decoded straight from the file in blocks.
+// Every byte of the file is untrusted: sizes are checked in 64 bits before allocating, only
+// the bytes the image can use are read, and bytes missing from a truncated file read as 0.
 #include "scene/tga.h"
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
+#include <memory>
+#include <new>
 
+#include "scene/file_access.h"
 #include "scene/scene_error.h"
 
 namespace {
-
-// The image read last. Every call that gets bytes replaces it whole; an image too large to
-// decode leaves only its header here.
-TgaImage lastTgaImage;
 
 constexpr uint8_t kTypeColorMapped = 1;
 constexpr uint8_t kTypeTrueColor = 2;
@@ -31,22 +28,8 @@ constexpr size_t kMaxSourcePixelBytes = 4;
 constexpr uint8_t kRunPacketBit = 0x80;  // run-length packet header: set = one value repeated
 constexpr uint8_t kPacketCountMask = 0x7f;
 constexpr uint8_t kOpaque = 255;
-
-// A read-only view of the file's bytes; reads past the end give 0.
-struct ByteSource {
-  const uint8_t* data = nullptr;
-  size_t size = 0;
-
-  size_t Available(size_t offset, size_t count) const {
-    return offset < size ? std::min(count, size - offset) : 0;
-  }
-  // Copies `count` bytes from `offset` into `out`, zero-filling what lies past the end.
-  void CopyPadded(size_t offset, size_t count, uint8_t* out) const {
-    const size_t present = Available(offset, count);
-    if (present > 0) std::memcpy(out, data + offset, present);
-    if (present < count) std::memset(out + present, 0, count - present);
-  }
-};
+constexpr size_t kDecodeBlockPixels = 16384;  // pixels converted per read of the file
+constexpr size_t kStreamBlockBytes = 65536;
 
 // How one stored pixel turns into RGBA.
 enum class PixelKind { kNone, kBgr555, kBgr24, kBgra32, kGrey8, kGreyAlpha16, kIndex8, kIndex16 };
@@ -149,36 +132,27 @@ size_t ColorMapBytes(const TgaHeader& header) {
   return size_t{header.colorMapLength} * ((header.colorMapEntryBits + 7u) / 8u);
 }
 
-// Fills `palette` from the colour map (at offset 18 + ID length) and returns the format of
-// the image's index pixels, or kNone when the image has no usable map.
-PixelFormat IndexFormat(const TgaHeader& header, const ByteSource& source,
-                        std::vector<uint8_t>& palette) {
-  const PixelFormat entryFormat = ColorFormat(header.colorMapEntryBits);
-  if (header.colorMapType != kColorMapPresent || entryFormat.kind == PixelKind::kNone) return {};
-  PixelFormat format;
-  if (header.depth == 8) {
-    format = {PixelKind::kIndex8, 1};
-  } else if (header.depth == 16) {
-    format = {PixelKind::kIndex16, 2};
-  } else {
-    return {};
-  }
-  std::vector<uint8_t> stored(ColorMapBytes(header));
-  source.CopyPadded(kTgaHeaderBytes + header.idLength, stored.size(), stored.data());
-  palette.resize(size_t{header.colorMapLength} * kRgbaBytes);
-  ConvertPixels(entryFormat, stored.data(), header.colorMapLength, palette.data());
-  format.palette = palette.data();
-  format.paletteEntries = header.colorMapLength;
-  format.paletteFirst = header.colorMapFirst;
-  return format;
+uint64_t PixelOffset(const TgaHeader& header) {
+  return kTgaHeaderBytes + header.idLength + ColorMapBytes(header);
 }
 
-PixelFormat SelectFormat(const TgaHeader& header, const ByteSource& source,
-                         std::vector<uint8_t>& palette) {
+bool IsRunLength(const TgaHeader& header) {
+  return header.imageType == kTypeColorMappedRle || header.imageType == kTypeTrueColorRle ||
+         header.imageType == kTypeGreyRle;
+}
+
+// The stored form of the image's pixels, from the header alone (the palette comes later).
+PixelFormat SelectFormat(const TgaHeader& header) {
   switch (header.imageType) {
     case kTypeColorMapped:
     case kTypeColorMappedRle:
-      return IndexFormat(header, source, palette);
+      if (header.colorMapType != kColorMapPresent ||
+          ColorFormat(header.colorMapEntryBits).kind == PixelKind::kNone) {
+        return {};
+      }
+      if (header.depth == 8) return {PixelKind::kIndex8, 1};
+      if (header.depth == 16) return {PixelKind::kIndex16, 2};
+      return {};
     case kTypeTrueColor:
     case kTypeTrueColorRle:
       return ColorFormat(header.depth);
@@ -192,49 +166,121 @@ PixelFormat SelectFormat(const TgaHeader& header, const ByteSource& source,
   }
 }
 
-// Decodes `count` uncompressed pixels from `offset`. Whole pixels present in the file are
-// converted in one call; a pixel cut short reads its missing bytes as 0; pixels wholly past
-// the end stay 0,0,0,0 (`out` arrives zeroed).
-void DecodeRaw(const ByteSource& source, size_t offset, const PixelFormat& format, size_t count,
-               uint8_t* out) {
-  const size_t available = source.Available(offset, count * format.bytesPerPixel);
-  const size_t whole = available / format.bytesPerPixel;
-  if (whole > 0) ConvertPixels(format, source.data + offset, whole, out);
-  if (whole < count && available % format.bytesPerPixel != 0) {
-    uint8_t partial[kMaxSourcePixelBytes];
-    source.CopyPadded(offset + whole * format.bytesPerPixel, format.bytesPerPixel, partial);
+// Fills `palette` from the colour map (at offset 18 + ID length) for an index format.
+void ReadPalette(InputFile& file, const TgaHeader& header, PixelFormat& format,
+                 std::vector<uint8_t>& palette) {
+  std::vector<uint8_t> stored(ColorMapBytes(header), 0);
+  file.ReadAt(kTgaHeaderBytes + header.idLength, stored.data(), stored.size());
+  palette.resize(size_t{header.colorMapLength} * kRgbaBytes);
+  ConvertPixels(ColorFormat(header.colorMapEntryBits), stored.data(), header.colorMapLength,
+                palette.data());
+  format.palette = palette.data();
+  format.paletteEntries = header.colorMapLength;
+  format.paletteFirst = header.colorMapFirst;
+}
+
+// Converts the `got` stored bytes at `in` (of `count` pixels wanted) into RGBA at `out`:
+// whole pixels as they are, a pixel cut short with its missing bytes as 0; pixels wholly
+// missing stay as `out` holds them (zeros).
+void ConvertPresent(const PixelFormat& format, const uint8_t* in, size_t got, size_t count,
+                    uint8_t* out) {
+  const size_t whole = std::min(got / format.bytesPerPixel, count);
+  if (whole > 0) ConvertPixels(format, in, whole, out);
+  if (whole < count && got % format.bytesPerPixel != 0) {
+    uint8_t partial[kMaxSourcePixelBytes] = {};
+    std::memcpy(partial, in + whole * format.bytesPerPixel, got % format.bytesPerPixel);
     ConvertPixels(format, partial, 1, out + whole * kRgbaBytes);
   }
 }
 
-// Run-length packets run through the image as one stream, so a packet may cross rows; a
-// packet longer than the pixels left is cut at the end of the image.
-void DecodeRle(const ByteSource& source, size_t offset, const PixelFormat& format, size_t count,
+// `count` uncompressed pixels from `offset` of the file, a block at a time.
+void DecodeRaw(InputFile& file, uint64_t offset, const PixelFormat& format, size_t count,
                uint8_t* out) {
-  size_t position = offset;
+  std::vector<uint8_t> block(std::min(count, kDecodeBlockPixels) * format.bytesPerPixel);
+  for (size_t done = 0; done < count;) {
+    const size_t pixels = std::min(count - done, kDecodeBlockPixels);
+    const size_t wanted = pixels * format.bytesPerPixel;
+    const size_t got = file.ReadAt(offset + done * format.bytesPerPixel, block.data(), wanted);
+    ConvertPresent(format, block.data(), got, pixels, out + done * kRgbaBytes);
+    if (got < wanted) return;  // the file ends here; the rest stays 0
+    done += pixels;
+  }
+}
+
+// Sequential reads from the file through a small buffer, for run-length packets.
+class ByteStream {
+ public:
+  ByteStream(InputFile& file, uint64_t offset) : file_(file), offset_(offset) {}
+  // Up to `count` bytes; fewer only at the end of the file.
+  size_t Read(uint8_t* out, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+      if (position_ == length_ && !Refill()) break;
+      const size_t take = std::min(count - done, length_ - position_);
+      std::memcpy(out + done, buffer_.data() + position_, take);
+      position_ += take;
+      done += take;
+    }
+    return done;
+  }
+  // Skips `count` bytes.
+  void Skip(uint64_t count) {
+    const uint64_t buffered = length_ - position_;
+    if (count <= buffered) {
+      position_ += static_cast<size_t>(count);
+      return;
+    }
+    offset_ += count - buffered;
+    position_ = length_ = 0;
+  }
+
+ private:
+  bool Refill() {
+    if (buffer_.empty()) buffer_.resize(kStreamBlockBytes);
+    length_ = file_.ReadAt(offset_, buffer_.data(), buffer_.size());
+    offset_ += length_;
+    position_ = 0;
+    return length_ > 0;
+  }
+
+  InputFile& file_;
+  uint64_t offset_;  // of the byte after the buffered ones
+  std::vector<uint8_t> buffer_;
+  size_t position_ = 0;
+  size_t length_ = 0;
+};
+
+// Run-length packets run through the image as one stream, so a packet may cross rows; a
+// packet longer than the pixels left is cut at the end of the image, and the file is not
+// read past the packet that fills it.
+void DecodeRle(InputFile& file, uint64_t offset, const PixelFormat& format, size_t count,
+               uint8_t* out) {
+  ByteStream stream(file, offset);
+  std::vector<uint8_t> stored((kPacketCountMask + 1u) * format.bytesPerPixel);
   size_t done = 0;
-  while (done < count && position < source.size) {
-    const uint8_t packet = source.data[position++];
+  while (done < count) {
+    uint8_t packet = 0;
+    if (stream.Read(&packet, 1) == 0) return;
     const size_t packetPixels = (packet & kPacketCountMask) + 1u;
     const size_t used = std::min(packetPixels, count - done);
     uint8_t* target = out + done * kRgbaBytes;
     if (packet & kRunPacketBit) {
-      uint8_t stored[kMaxSourcePixelBytes];
-      source.CopyPadded(position, format.bytesPerPixel, stored);
-      ConvertPixels(format, stored, 1, target);
+      uint8_t value[kMaxSourcePixelBytes] = {};
+      stream.Read(value, format.bytesPerPixel);  // missing bytes stay 0
+      ConvertPixels(format, value, 1, target);
       for (size_t i = 1; i < used; ++i) std::memcpy(target + i * kRgbaBytes, target, kRgbaBytes);
-      position += format.bytesPerPixel;
     } else {
-      DecodeRaw(source, position, format, used, target);
-      position += packetPixels * format.bytesPerPixel;
+      const size_t wanted = used * format.bytesPerPixel;
+      const size_t got = stream.Read(stored.data(), wanted);
+      ConvertPresent(format, stored.data(), got, used, target);
+      if (got < wanted) return;
+      stream.Skip((packetPixels - used) * format.bytesPerPixel);
     }
     done += used;
   }
 }
 
-TgaHeader ReadHeader(const ByteSource& source) {
-  uint8_t raw[kTgaHeaderBytes];
-  source.CopyPadded(0, kTgaHeaderBytes, raw);
+TgaHeader ParseHeader(const uint8_t (&raw)[kTgaHeaderBytes]) {
   auto le16 = [&raw](size_t offset) {
     return static_cast<uint16_t>(raw[offset] | (raw[offset + 1] << 8));
   };
@@ -256,72 +302,101 @@ TgaHeader ReadHeader(const ByteSource& source) {
 
 }  // namespace
 
-bool LoadTgaFromMemory(const uint8_t* data, size_t size, const std::string& name) {
-  const ByteSource source{data, data ? size : 0};
-  lastTgaImage = TgaImage();  // the previous buffers go before the new ones are allocated
-  TgaImage image;
-  image.header = ReadHeader(source);
+namespace tgaReader {
+// The image read last. Every ReadTgaHeader replaces it whole, dropping the previous buffers.
+TgaImage lastTgaImage;
+// The file whose header was read last, open until DecodeTga.
+std::unique_ptr<InputFile> pendingFile;
+}  // namespace tgaReader
+
+void ReadTgaHeader(const std::string& path) {
+  tgaReader::pendingFile.reset();
+  tgaReader::lastTgaImage = TgaImage();
+  auto file = std::make_unique<InputFile>(path);
+  uint8_t raw[kTgaHeaderBytes] = {};  // a file shorter than the header reads the rest as 0
+  file->ReadAt(0, raw, kTgaHeaderBytes);
+  TgaImage& image = tgaReader::lastTgaImage;
+  image.header = ParseHeader(raw);
   image.depth = image.header.depth;
+  const uint64_t pixelCount = uint64_t{image.header.width} * image.header.height;
+  image.byteSize = static_cast<int64_t>(pixelCount * (image.header.depth / 8u));
+  const bool hasPixelData = static_cast<uint64_t>(file->Size()) > PixelOffset(image.header);
+  const bool decodes = SelectFormat(image.header).kind != PixelKind::kNone;
+  const bool fullSize = pixelCount == 0 || (decodes && hasPixelData);
+  image.uploadWidth = fullSize ? image.header.width : 1;
+  image.uploadHeight = fullSize ? image.header.height : 1;
+  tgaReader::pendingFile = std::move(file);
+}
+
+bool DecodeTga() {
+  std::unique_ptr<InputFile> file = std::move(tgaReader::pendingFile);
+  TgaImage& image = tgaReader::lastTgaImage;
+  if (file == nullptr) return false;  // nothing opened since the last decode
   const TgaHeader& header = image.header;
-
-  // Both products are checked before either is allocated; depth may be up to 255 bits.
   const uint64_t pixelCount = uint64_t{header.width} * header.height;
-  const uint64_t byteSize = pixelCount * (header.depth / 8u);
-  if (pixelCount * kRgbaBytes > kTgaMaxImageBytes || byteSize > kTgaMaxImageBytes) {
-    lastTgaImage.header = header;
-    lastTgaImage.depth = header.depth;
-    throw SceneError("Image too large: " + name + " (" + std::to_string(header.width) + " x " +
-                         std::to_string(header.height) + ")",
-                     name);
+  if (TgaTooLarge(image)) {
+    throw SceneError("Image too large: " + file->Path() + " (" + std::to_string(header.width) +
+                         " x " + std::to_string(header.height) + ")",
+                     file->Path());
   }
-  image.byteSize = static_cast<int64_t>(byteSize);
-  const size_t pixelOffset = kTgaHeaderBytes + header.idLength + ColorMapBytes(header);
-
-  image.pixels.resize(byteSize);
-  if (header.imageType == kTypeTrueColor) {
-    source.CopyPadded(pixelOffset, byteSize, image.pixels.data());
-  }
-  const bool rejected = header.imageType == kTypeColorMapped ||
-                        header.imageType == kTypeTrueColorRle || header.depth == kRejectedDepthBits;
-  if (!rejected && header.depth == kSwappedDepthBits) {
-    SwapRedBlue(image.pixels.data(), static_cast<int64_t>(pixelCount));
-  }
-
-  if (header.imageType == kTypeTrueColor && header.depth == kSwappedDepthBits) {
-    image.rgba = image.pixels;  // already RGBA with the alpha byte as stored
-  } else {
-    image.rgba.resize(pixelCount * kRgbaBytes);
-    std::vector<uint8_t> palette;
-    const PixelFormat format = SelectFormat(header, source, palette);
-    if (format.kind != PixelKind::kNone) {
-      const bool runLength = header.imageType == kTypeColorMappedRle ||
-                             header.imageType == kTypeTrueColorRle ||
-                             header.imageType == kTypeGreyRle;
-      (runLength ? DecodeRle : DecodeRaw)(source, pixelOffset, format, pixelCount,
-                                          image.rgba.data());
+  try {
+    const uint64_t pixelOffset = PixelOffset(header);
+    const bool rejected = header.imageType == kTypeColorMapped ||
+                          header.imageType == kTypeTrueColorRle ||
+                          header.depth == kRejectedDepthBits;
+    const bool hasPixelData = static_cast<uint64_t>(file->Size()) > pixelOffset;
+    if (header.imageType == kTypeTrueColor && hasPixelData) {
+      image.pixels.assign(static_cast<size_t>(image.byteSize), 0);
+      file->ReadAt(pixelOffset, image.pixels.data(), image.pixels.size());
+      if (!rejected && header.depth == kSwappedDepthBits) {
+        SwapRedBlue(image.pixels.data(), static_cast<int64_t>(pixelCount));
+      }
     }
+    if (image.UploadBytes() == 0) return !rejected;
+    if (uint64_t{image.uploadWidth} * image.uploadHeight != pixelCount) {
+      image.rgba.assign(kRgbaBytes, 0);  // nothing to decode: one transparent black texel
+      return !rejected;
+    }
+    if (header.imageType == kTypeTrueColor && header.depth == kSwappedDepthBits) {
+      return !rejected;  // `pixels` is the upload image already
+    }
+    image.rgba.assign(static_cast<size_t>(pixelCount) * kRgbaBytes, 0);
+    PixelFormat format = SelectFormat(header);
+    std::vector<uint8_t> palette;
+    if (format.kind == PixelKind::kIndex8 || format.kind == PixelKind::kIndex16) {
+      ReadPalette(*file, header, format, palette);
+    }
+    if (IsRunLength(header)) {
+      DecodeRle(*file, pixelOffset, format, static_cast<size_t>(pixelCount), image.rgba.data());
+    } else {
+      DecodeRaw(*file, pixelOffset, format, static_cast<size_t>(pixelCount), image.rgba.data());
+    }
+    return !rejected;
+  } catch (const std::bad_alloc&) {
+    image.pixels = std::vector<uint8_t>();
+    image.rgba = std::vector<uint8_t>();
+    throw NotEnoughMemory(file->Path());
   }
-  lastTgaImage = std::move(image);
-  return !rejected;
+}
+
+bool TgaTooLarge(const TgaImage& image) {
+  // Both sizes are checked before anything is allocated; depth may be up to 255 bits.
+  const uint64_t pixelCount = uint64_t{image.header.width} * image.header.height;
+  return pixelCount * kRgbaBytes > kTgaMaxImageBytes ||
+         static_cast<uint64_t>(image.byteSize) > kTgaMaxImageBytes;
+}
+
+void CloseTga() {
+  tgaReader::pendingFile.reset();
 }
 
 bool LoadTga(const std::string& path) {
-  // A folder opens as a stream on Linux but has no bytes to read.
-  std::error_code statusError;
-  if (std::filesystem::is_directory(path, statusError)) throw CannotOpenFile(path);
-  std::ifstream file(path, std::ios::binary | std::ios::ate);
-  if (!file) throw CannotOpenFile(path);
-  const std::streamoff fileSize = file.tellg();
-  if (fileSize < 0) throw CannotOpenFile(path);
-  std::vector<uint8_t> bytes(static_cast<size_t>(fileSize));
-  file.seekg(0);
-  file.read(reinterpret_cast<char*>(bytes.data()), fileSize);
-  bytes.resize(static_cast<size_t>(file.gcount()));
-  return LoadTgaFromMemory(bytes.data(), bytes.size(), path);
+  ReadTgaHeader(path);
+  return DecodeTga();
 }
 
 const TgaImage& LastTgaImage() {
-  return lastTgaImage;
+  return tgaReader::lastTgaImage;
 }
 
 void SwapRedBlue(uint8_t* pixels, int64_t pixelCount) {

@@ -1,6 +1,7 @@
 // Truevision TGA reader. Keeps the image read last in module state (`TgaImage`): the header,
-// the raw `pixels` buffer and the decoded RGBA image that the texture set uploads.
-// Bytes from the file are untrusted: sizes are checked in 64 bits before any allocation.
+// the raw `pixels` of a true-colour file and the RGBA image that the texture set uploads.
+// Bytes from the file are untrusted: sizes are checked in 64 bits before any allocation, and
+// only the bytes the header's image can use are read (never the whole file blindly).
 #pragma once
 
 #include <cstddef>
@@ -24,27 +25,51 @@ struct TgaHeader {
 };
 
 constexpr size_t kTgaHeaderBytes = 18;
-// Largest image, in bytes of its decoded RGBA form, that the reader accepts.
+// Largest image, in bytes of its decoded RGBA form (or of its stored pixels), that the
+// reader decodes.
 constexpr uint64_t kTgaMaxImageBytes = 2147483647;
 
 struct TgaImage {
   TgaHeader header;
-  int64_t byteSize = 0;         // width * height * (depth / 8)
-  std::vector<uint8_t> pixels;  // byteSize bytes: type 2 as stored (32-bit swapped to RGBA)
-  uint8_t depth = 0;            // copy of header.depth
-  // width * height * 4 bytes, rows in file order (origin bits not applied); zeros where the
-  // file has no data or is of a kind the reader does not decode.
+  int64_t byteSize = 0;  // width * height * (depth / 8), whatever the file holds
+  uint8_t depth = 0;     // copy of header.depth
+  // Type 2 (uncompressed true colour) only: byteSize bytes as stored, 32-bit pixels swapped
+  // to RGBA, bytes missing from a truncated file 0. Empty for every other type, which does
+  // not use it, and for a file that holds none of its pixel data.
+  std::vector<uint8_t> pixels;
+  // The image the texture set uploads: uploadWidth x uploadHeight RGBA texels, rows in file
+  // order (origin bits not applied). It is the header's size, except that an image with
+  // nothing to decode (a kind the reader does not decode, or no pixel data in the file) is
+  // 1 x 1 of zeros, which samples exactly as the full-size zero image would.
+  uint16_t uploadWidth = 0;
+  uint16_t uploadHeight = 0;
+  // The upload texels; empty when they are `pixels` itself (type 2 with 32 bits).
   std::vector<uint8_t> rgba;
+
+  const uint8_t* UploadPixels() const { return rgba.empty() ? pixels.data() : rgba.data(); }
+  uint64_t UploadBytes() const { return uint64_t{uploadWidth} * uploadHeight * 4; }
 };
 
-// Reads the TGA file at `path` into the module's TgaImage. Returns false for colour-mapped
-// (type 1) and run-length true-colour (type 10) images and for depth 16, true otherwise; the
-// RGBA image is decoded in every case. Throws SceneError "Cannot open file %s" when the file
-// cannot be opened, and a SceneError naming the file when the image is too large.
-bool LoadTga(const std::string& path);
+// Opens `path`, reads its header into the module's TgaImage (header, byteSize, depth and the
+// upload size; no pixels yet) and keeps the file open for DecodeTga. Throws SceneError
+// "Cannot open file %s" when it is missing or not a regular file.
+void ReadTgaHeader(const std::string& path);
 
-// The same from bytes already in memory; `name` is used in error messages.
-bool LoadTgaFromMemory(const uint8_t* data, size_t size, const std::string& name);
+// Decodes the image whose header was read last and closes its file. Returns false for
+// colour-mapped (type 1) and run-length true-colour (type 10) images and for depth 16, true
+// otherwise; the upload image is decoded in every case. Throws "Image too large: FILE (W x H)"
+// beyond kTgaMaxImageBytes before allocating, "Cannot read file %s" when a read fails.
+bool DecodeTga();
+
+// True when DecodeTga will fail with "Image too large" for the header read last: its RGBA
+// form or its stored pixels would pass kTgaMaxImageBytes.
+bool TgaTooLarge(const TgaImage& image);
+
+// Closes the file whose header was read last, without decoding it.
+void CloseTga();
+
+// ReadTgaHeader then DecodeTga.
+bool LoadTga(const std::string& path);
 
 // The image read last.
 const TgaImage& LastTgaImage();

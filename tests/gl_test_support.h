@@ -1,13 +1,12 @@
 // Shared helpers of the rendering tests: one headless llvmpipe surface per test program, quads
 // built directly as records, pixel look-ups (row 0 = top) and small 32-bit TGA files on disk.
-// The surface and the renderer's binding cache live for the whole test program.
+// The surface lives for the whole test program; each test starts a fresh binding cache.
 #pragma once
 
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -16,13 +15,12 @@
 #include "render/texture_set.h"
 #include "render/view_setup.h"
 #include "scene/scene_types.h"
-#include "tests/test_files.h"  // TempDir, Tga32Header
+#include "scene/tga_writer.h"
+#include "tests/test_files.h"  // TempDir
 
 namespace gltest {
 
-constexpr int kViewWidth = 100;
-constexpr int kViewHeight = 100;
-constexpr uint32_t kRendererStartBinding = 0x0BADF00D;
+constexpr int kSurfaceSide = 100;
 
 struct Rgba {
   uint8_t r = 0;
@@ -48,7 +46,7 @@ constexpr Rgba kBlue{0, 0, 255, 255};
 
 // RGB of the pixel in column x, row y counted from the top; alpha left out because the
 // window shows none.
-inline Rgba RgbAt(const std::vector<uint8_t>& pixels, int x, int y, int width = kViewWidth) {
+inline Rgba RgbAt(const std::vector<uint8_t>& pixels, int x, int y, int width = kSurfaceSide) {
   const size_t at = (static_cast<size_t>(y) * width + x) * 4;
   return Rgba{pixels[at], pixels[at + 1], pixels[at + 2], 255};
 }
@@ -93,44 +91,30 @@ inline uint32_t SolidTexture(const Rgba& colour) {
   return CreateTexture(1, 1, GL_RGBA, pixel);
 }
 
-// Texture uploads bind the new texture without telling the renderer, as in the program,
-// where they all happen before the first frame. Tests draw after earlier tests' frames, so
-// they put GL's binding back to the renderer's before drawing.
-inline void RestoreRendererBinding() {
-  if (LastBoundTexture() != kRendererStartBinding) {
-    glBindTexture(GL_TEXTURE_2D, LastBoundTexture());
-  }
-}
-
 inline std::vector<uint8_t> Draw(const QuadTable& quads, const TextureTable& textures,
                                  const CameraState& camera = CameraState{}) {
-  RestoreRendererBinding();
   RenderFrame(camera, quads, textures);
   FinishHeadlessFrame();
   return ReadHeadlessPixels();
 }
 
-// Writes an uncompressed 32-bit TGA (type 2); `pixels` in file row order, stored as BGRA.
-inline void WriteTga32(const std::string& path, uint16_t width, uint16_t height,
-                       const std::vector<Rgba>& pixels) {
-  std::string bytes = Tga32Header(width, height);
-  for (const Rgba& pixel : pixels) {
-    bytes += {static_cast<char>(pixel.b), static_cast<char>(pixel.g), static_cast<char>(pixel.r),
-              static_cast<char>(pixel.a)};
-  }
-  std::ofstream file(path, std::ios::binary);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  ASSERT_TRUE(file.good()) << path;
+// Writes an uncompressed 32-bit TGA through the program's own writer; `pixels` in file row
+// order.
+inline void WriteTgaFile(const std::string& path, uint16_t width, uint16_t height,
+                         const std::vector<Rgba>& pixels) {
+  std::vector<uint8_t> rgba;
+  for (const Rgba& pixel : pixels) rgba.insert(rgba.end(), {pixel.r, pixel.g, pixel.b, pixel.a});
+  WriteTga32(path, width, height, rgba.data());
 }
 
 // One surface for the whole test program; every test starts from the program's start state.
 class HeadlessGLTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { CreateHeadlessSurface(kViewWidth, kViewHeight); }
+  static void SetUpTestSuite() { CreateHeadlessSurface(kSurfaceSide, kSurfaceSide); }
   static void TearDownTestSuite() { DestroyHeadlessSurface(); }
   void SetUp() override {
     InitGLState();
-    ResizeView(kViewWidth, kViewHeight);
+    ResizeView(kSurfaceSide, kSurfaceSide);
   }
 };
 

@@ -1,7 +1,5 @@
 // Headless EGL surface: size checks, read-back orientation (row 0 = top) and the same
 // picture from the pbuffer and the framebuffer-object paths.
-#include <stdlib.h>
-
 #include <stdexcept>
 
 #include "tests/gl_test_support.h"
@@ -13,14 +11,14 @@ constexpr int kWideWidth = 64;
 constexpr int kWideHeight = 32;
 
 // A quad in the upper half only, on a fresh surface of 64x32.
-std::vector<uint8_t> DrawUpperHalfQuad() {
-  CreateHeadlessSurface(kWideWidth, kWideHeight);
+std::vector<uint8_t> DrawUpperHalfQuad(
+    HeadlessBuffer buffer = HeadlessBuffer::kPbufferOrFramebufferObject) {
+  CreateHeadlessSurface(kWideWidth, kWideHeight, buffer);
   InitGLState();
   ResizeView(kWideWidth, kWideHeight);
   TextureTable textures = EmptyTextures();
   textures[0] = SolidTexture(kRed);
-  glBindTexture(GL_TEXTURE_2D, LastBoundTexture());
-  RenderFrame(CameraState{}, MakeTable({MakeQuad(0, 0, -0.3f, 0.2f, 0.3f, 0.6f)}), textures);
+    RenderFrame(CameraState{}, MakeTable({MakeQuad(0, 0, -0.3f, 0.2f, 0.3f, 0.6f)}), textures);
   FinishHeadlessFrame();
   std::vector<uint8_t> pixels = ReadHeadlessPixels();
   DestroyHeadlessSurface();
@@ -39,9 +37,8 @@ TEST(HeadlessSurface, ReadsBackTopRowFirst) {
 
 TEST(HeadlessSurface, FramebufferObjectGivesTheSamePicture) {
   const std::vector<uint8_t> fromPbuffer = DrawUpperHalfQuad();
-  setenv("QUADVIEW_HEADLESS_BUFFER", "fbo", 1);
-  const std::vector<uint8_t> fromFramebuffer = DrawUpperHalfQuad();
-  unsetenv("QUADVIEW_HEADLESS_BUFFER");
+  const std::vector<uint8_t> fromFramebuffer =
+      DrawUpperHalfQuad(HeadlessBuffer::kFramebufferObject);
   EXPECT_TRUE(fromPbuffer == fromFramebuffer);
 }
 

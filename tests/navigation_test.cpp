@@ -7,7 +7,8 @@ namespace {
 
 class Navigation : public ::testing::Test {
  protected:
-  void SetUp() override { ResetNavigation(); }
+  // Every test starts without a drag, as the program does: a release ends any drag.
+  void SetUp() override { FormMouseUp(MouseButton::kLeft, 0, 0); }
   CameraState camera;
 };
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "scene/scene_error.h"
 
@@ -151,6 +152,45 @@ TEST(FloatTokens, FastPathMatchesFullConversion) {
   freelocale(cLocale);
 }
 
+// Tokens of any length convert exactly, also fed in pieces, while the scanner keeps only the
+// digits that can decide the rounding (a sticky digit stands for the rest).
+TEST(FloatTokens, LongTokensConvertExactlyWhateverTheirLength) {
+  const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  // 1 + 2^-64 lies exactly halfway between two extended values; anything above it rounds up.
+  const std::string halfway = "1.0000000000000000000542101086242752217003726400434970855712890625";
+  const std::vector<std::string> tokens = {
+      std::string(20000, '0') + "1.5",
+      "-0." + std::string(20000, '0') + "1",
+      halfway,
+      halfway + std::string(15000, '0') + "1",
+      halfway + std::string(15000, '0'),
+      std::string(4000, '9') + "e-3990",
+      "1" + std::string(5000, '0'),
+  };
+  for (const std::string& text : tokens) {
+    long double expected = strtold_l(text.c_str(), nullptr, cLocale);
+    long double whole = 0, pieces = 0;
+    const bool converts = TryParseExtended(text, '.', whole);
+    NumberText number;
+    for (size_t i = 0; i < text.size(); i += 7) number.Append(std::string_view(text).substr(i, 7));
+    ASSERT_EQ(number.ToExtended(pieces), converts);
+    if (std::isinf(expected)) {
+      EXPECT_FALSE(converts) << text.substr(0, 40);  // beyond the extended range
+      continue;
+    }
+    ASSERT_TRUE(converts) << text.substr(0, 40);
+    EXPECT_EQ(whole, expected) << text.substr(0, 40);
+    EXPECT_EQ(pieces, expected) << text.substr(0, 40);
+  }
+  freelocale(cLocale);
+  int32_t value = 0;
+  ASSERT_TRUE(TryParseInt32("-" + std::string(10000, '0') + "2147483648", value));
+  EXPECT_EQ(value, INT32_MIN);
+  ASSERT_TRUE(TryParseInt32("$" + std::string(100, '0') + "FFFFFFFF", value));
+  EXPECT_EQ(value, -1);
+  EXPECT_FALSE(TryParseInt32(std::string(10000, '1'), value));
+}
+
 TEST(NumberMessages, ExactTextsWithTheOffendingToken) {
   try {
     StrToInt("1.5");
@@ -169,6 +209,19 @@ TEST(NumberMessages, ExactTextsWithTheOffendingToken) {
     FAIL() << "no error";
   } catch (const SceneError& error) {
     EXPECT_STREQ(error.what(), "'' is not a valid floating point value");
+  }
+  // File content is quoted up to 100 bytes: a token of a megabyte gives a usable message.
+  try {
+    StrToFloat(std::string(100, '7') + "x");
+    FAIL() << "no error";
+  } catch (const SceneError& error) {
+    EXPECT_EQ(error.what(), "'" + std::string(100, '7') + "...' is not a valid floating point value");
+  }
+  try {
+    StrToInt(std::string(100, '7'));
+    FAIL() << "no error";
+  } catch (const SceneError& error) {
+    EXPECT_EQ(error.what(), "'" + std::string(100, '7') + "' is not a valid integer value");
   }
 }
 

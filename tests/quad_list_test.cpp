@@ -3,13 +3,17 @@
 #include "scene/quad_list.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "scene/line_reader.h"
 #include "scene/scene_error.h"
+#include "scene/text_parser.h"
 #include "tests/test_files.h"
 
 namespace {
@@ -34,8 +38,19 @@ class RecordingProgress : public QuadListProgress {
   std::vector<std::string> calls;
 };
 
+std::vector<std::string> traces;
+void CollectTrace(const std::string& text) {
+  traces.push_back(text);
+}
+
 class QuadListReader : public ::testing::Test {
  protected:
+  void SetUp() override {
+    traces.clear();
+    SetParserTraceSink(CollectTrace);
+  }
+  void TearDown() override { SetParserTraceSink(nullptr); }
+
   // Writes `content` as `name` and reads it; returns the error message or "" on success.
   std::string Read(const std::string& name, const std::string& content) {
     path = dir.File(name);
@@ -288,41 +303,131 @@ TEST_F(QuadListReader, LinesLongerThanTheReadBufferAndCrLfSplitAcrossReads) {
   }
 }
 
+TEST_F(QuadListReader, ContentAfterBlankLinesFailsAtTheFirstBlankLine) {
+  EXPECT_EQ(Read("a.map", Record("0 1") + "\r\n \r\n7 1\r\n"), "'' is not a valid integer value");
+  EXPECT_EQ(errorLine, 7);
+  EXPECT_EQ(table.count, 1);
+  EXPECT_EQ(traces, (std::vector<std::string>{"indexed failed at 1, text is: "}));
+}
+
+// Every missing token the reader asks for leaves the tokenizer's trace line, then fails.
+TEST_F(QuadListReader, MissingTokensWriteTheTraceLine) {
+  EXPECT_EQ(Read("other.map", Record("10")), "'' is not a valid integer value");
+  EXPECT_EQ(Read("nyc.map", "\"\"\r\n"), "'' is not a valid integer value");
+  EXPECT_EQ(Read("a.map", "0 1\r\nCW\r\n1,2 \"3\" 4\r\n"),
+            "'' is not a valid floating point value");
+  EXPECT_EQ(traces, (std::vector<std::string>{"indexed failed at 1, text is: 10",
+                                              "indexed failed at 0, text is: ",
+                                              "indexed failed at 4, text is: 1,2,3,4"}));
+}
+
+// Lines longer than the reader holds are scanned piece by piece: the same records, the same
+// messages, progress between the pieces.
+TEST_F(QuadListReader, LinesLongerThanTheReaderHoldsReadTheSame) {
+  const std::string longTail(kLineHoldBytes + 12345, ' ');
+  const std::string zeros(kLineHoldBytes + 777, '0');
+  const std::string content = "2 1 " + longTail + "9 9\r\nCCW" + longTail + "\r\n" + zeros +
+                              "0.5 " + zeros + "2 3 4 5" + longTail + "\r\n1 1 1 1 1\r\n" +
+                              "1 1 1 1 1\r\n1 1 1 1 " + zeros + "\r\n" + longTail + "\r\n";
+  ASSERT_EQ(Read("nyc.map", content), "");
+  ASSERT_EQ(table.count, 1);
+  EXPECT_EQ(+At(0).textureIndex, -1);
+  EXPECT_EQ(+At(0).blend, 1);
+  EXPECT_EQ(+At(0).counterClockwise, 0);
+  EXPECT_EQ(+At(0).corners[0].u, 0.5f);
+  EXPECT_EQ(+At(0).corners[0].v, 2.0f);
+  EXPECT_EQ(+At(0).corners[3].z, -0.0f);
+  EXPECT_GT(std::count(progress.calls.begin(), progress.calls.end(), "messages"), 10);
+  EXPECT_EQ(Read("a.map", Record("0 1") + longTail + "\r\n5 5\r\n"),
+            "'' is not a valid integer value");
+  EXPECT_EQ(errorLine, 7);
+  EXPECT_EQ(Read("a.map", "0 1\r\nCW\r\n1 2 " + zeros + "x"),
+            "'" + zeros.substr(0, 100) + "...' is not a valid floating point value");
+  EXPECT_EQ(errorLine, 3);
+}
+
+TEST_F(QuadListReader, OnlyRegularFilesAreOpenedAndReadErrorsFail) {
+  const std::string fifo = dir.File("pipe.map");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  try {
+    ReadQuadList(fifo, table, progress);  // would block in open() if it were opened
+    FAIL() << "no error";
+  } catch (const SceneError& error) {
+    EXPECT_EQ(std::string(error.what()), "Cannot open file " + fifo);
+  }
+  // A regular file whose first read fails (nothing is mapped at address 0).
+  try {
+    ReadQuadList("/proc/self/mem", table, progress);
+    FAIL() << "no error";
+  } catch (const SceneError& error) {
+    EXPECT_EQ(FormatDiagnostic(error),
+              "/proc/self/mem:1: Cannot read file /proc/self/mem (Input/output error)");
+  }
+}
+
 }  // namespace
 
 namespace {
 
-// The one-pass corner reader either declines or gives exactly the tokenizer route's values.
-TEST(CornerLine, FastRouteAgreesWithTheTokenizerRouteOrDeclines) {
-  struct Case {
-    std::string_view line;
-    bool fast;  // whether the one-pass route takes it
+std::vector<std::string> routeTraces;
+void CollectRouteTrace(const std::string& text) {
+  routeTraces.push_back(text);
+}
+
+// A corner line read by the reader (its one-pass route where it takes the line, the long-line
+// route when padded past what the reader holds) gives exactly what the tokenizer's own
+// conversions give: the same bits, the same message, the same trace line.
+TEST(CornerLine, EveryRouteAgreesWithTheTokenizer) {
+  const std::string_view lines[] = {
+      "0.2500 1.0000 -123.456789 -0.600000 -45.678901",
+      ",,1\t2 ,3,4 5 extra \"tokens\"",
+      "1e2 2 3 4 5",
+      "16777217 1.000000059604644775390625 0 0 0",
+      "\"1\" 2 3 4 5",
+      "1 2 3 4",
+      std::string_view("1 2\0 3 4 5", 10),
+      "1 2 3 4 x",
+      "-.5 +3. 1E600 -0 00012345678901234567890",
   };
-  const Case cases[] = {
-      {"0.2500 1.0000 -123.456789 -0.600000 -45.678901", true},
-      {",,1\t2 ,3,4 5 extra \"tokens\"", true},
-      {"1e2 2 3 4 5", true},
-      {"16777217 1.000000059604644775390625 0 0 0", true},
-      {"\"1\" 2 3 4 5", false},
-      {"1 2 3 4", false},
-      {std::string_view("1 2\0 3 4 5", 10), false},
-      {"1 2 3 4 x", false},
-  };
-  for (const Case& c : cases) {
-    QuadCorner fast{}, general{};
-    const bool tookFast = ReadCornerFast(c.line, fast);
-    EXPECT_EQ(tookFast, c.fast) << c.line;
-    if (!tookFast) continue;
-    ReadCornerTokens(c.line, general);
-    EXPECT_EQ(std::memcmp(&fast, &general, sizeof fast), 0) << c.line;
+  TempDir dir;
+  SetParserTraceSink(CollectRouteTrace);
+  for (const std::string_view line : lines) {
+    // The tokenizer route, as the reference.
+    routeTraces.clear();
+    std::string expectedError;
+    float expected[5] = {};
+    ParseLine(line);
+    try {
+      for (int32_t i = 0; i < 5; ++i) expected[i] = GetFloatToken(i);
+    } catch (const SceneError& error) {
+      expectedError = error.what();
+    }
+    const std::vector<std::string> expectedTraces = routeTraces;
+    for (const bool padded : {false, true}) {
+      std::string corner(line);
+      if (padded) corner += std::string(kLineHoldBytes + 100, ' ');
+      std::string content = "0 1\r\nCW\r\n";
+      for (int i = 0; i < 4; ++i) content += corner + "\r\n";
+      WriteFile(dir.File("a.map"), content);
+      routeTraces.clear();
+      QuadTable table;
+      NoProgress progress;
+      std::string error;
+      try {
+        ReadQuadList(dir.File("a.map"), table, progress);
+      } catch (const SceneError& e) {
+        error = e.what();
+      }
+      EXPECT_EQ(error, expectedError) << line;
+      EXPECT_EQ(routeTraces, expectedTraces) << line;
+      if (!expectedError.empty()) continue;
+      ASSERT_EQ(table.count, 1);
+      const QuadCorner read = table.records[0].corners[3];
+      const float values[5] = {read.u, read.v, read.x, read.y, -read.z};
+      EXPECT_EQ(std::memcmp(values, expected, sizeof values), 0) << line << " padded " << padded;
+    }
   }
-  QuadCorner corner{};
-  try {
-    ReadCornerTokens("1 2 3 4", corner);
-    FAIL() << "no error";
-  } catch (const SceneError& error) {
-    EXPECT_STREQ(error.what(), "'' is not a valid floating point value");
-  }
+  SetParserTraceSink(nullptr);
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
-// Tokenizer: splitting rules, quoted tokens, lookups that fail without raising.
+// Tokenizer: splitting rules, quoted tokens, lookups that fail without raising, and lines fed
+// in pieces (long lines) giving exactly the tokens of the whole line in bounded memory.
 #include "scene/text_parser.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -22,7 +25,6 @@ void CollectTrace(const std::string& text) {
 class TextParserTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetTextParser();
     messages.clear();
     traces.clear();
     SetParserMessageSink(CollectMessage);
@@ -89,12 +91,17 @@ TEST_F(TextParserTest, EachLineReplacesThePreviousTokens) {
   EXPECT_EQ(text, "kept");
 }
 
-TEST_F(TextParserTest, GetTokenBeforeAnyLineShowsTheMessageAndChangesNothing) {
-  std::string text = "unchanged";
-  GetToken(0, text);
-  EXPECT_EQ(text, "unchanged");
-  EXPECT_EQ(messages, Strings{"text parser not initialized."});
-  EXPECT_TRUE(traces.empty());
+// A fresh process, in which no line has been parsed yet.
+TEST(TextParserDeathTest, GetTokenBeforeAnyLineShowsTheMessageAndChangesNothing) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        std::string text = "unchanged";
+        GetToken(0, text);
+        std::fprintf(stderr, "[%s]", text.c_str());
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "^text parser not initialized.\n\\[unchanged\\]$");
 }
 
 TEST_F(TextParserTest, LookupOutOfRangeWritesTheTraceLineOnly) {
@@ -129,6 +136,75 @@ TEST_F(TextParserTest, IntTokenPastTheEndFailsOnTheEmptyText) {
   } catch (const SceneError& error) {
     EXPECT_STREQ(error.what(), "'x' is not a valid integer value");
   }
+}
+
+TEST_F(TextParserTest, MaxTokensKeepsTheFirstTokensOnly) {
+  ParseLine("1 2 \"3 4\" 5", 3);
+  EXPECT_EQ(TokenCount(), 3);
+  ParseLine("\"a\" b c", 2);
+  EXPECT_EQ(TokenCount(), 2);
+  ParseLine("a b", 0);
+  EXPECT_EQ(TokenCount(), 0);
+}
+
+// Feeding a line in pieces, cut anywhere, gives exactly the tokens of the whole line.
+TEST_F(TextParserTest, PiecesCutAnywhereGiveTheTokensOfTheWholeLine) {
+  const std::vector<std::string> lines = {
+      "12, 3",           "a\tb,,c ",   "\"a b\" x",          "x \"say \"\"hi\"\"\" y",
+      "\"a\"b",          "\"abc",       "1 \"x y z",         "\"a\"\"\"",
+      "\"\"\"",           "\"\"\"\"",     std::string("1 2\0 3", 6), std::string("\"a\0b\"", 6),
+      "ab\"c\" \"\" 1", ", ,\"\",\"x\"\"", "\"a,\"\"",           " "};
+  for (const std::string& line : lines) {
+    const Strings whole = Tokens(line);
+    const std::string wholeText = TokenCommaText();
+    for (size_t cut = 0; cut <= line.size(); ++cut) {
+      BeginLinePieces(kAllTokens);
+      ParseLinePiece(std::string_view(line).substr(0, cut));
+      for (size_t i = cut; i < line.size(); ++i) ParseLinePiece(std::string_view(line).substr(i, 1));
+      EndLinePieces();
+      Strings pieces;
+      for (int32_t i = 0; i < TokenCount(); ++i) {
+        std::string text;
+        GetToken(i, text);
+        pieces.push_back(text);
+      }
+      EXPECT_EQ(pieces, whole) << "line [" << line << "] cut at " << cut;
+      EXPECT_EQ(TokenCommaText(), wholeText);
+    }
+  }
+}
+
+// A token longer than the tokenizer holds keeps its first bytes as text, but converts whole.
+TEST_F(TextParserTest, LongTokenIsHeldCutButConvertsWhole) {
+  const std::string zeros(3 * kHeldTokenBytes, '0');
+  BeginLinePieces(3);
+  ParseLinePiece(zeros.substr(0, 10));
+  ParseLinePiece(zeros.substr(10) + "7 -");
+  ParseLinePiece(zeros + "0.25E1 " + zeros + "x");
+  EndLinePieces();
+  ASSERT_EQ(TokenCount(), 3);
+  EXPECT_EQ(GetIntToken(0), 7);
+  EXPECT_EQ(GetFloatToken(1), -2.5f);
+  std::string text;
+  GetToken(2, text);
+  EXPECT_EQ(text, zeros.substr(0, kHeldTokenBytes));
+  try {
+    GetFloatToken(2);
+    FAIL() << "no error";
+  } catch (const SceneError& error) {
+    EXPECT_EQ(error.what(), "'" + zeros.substr(0, 100) + "...' is not a valid floating point value");
+  }
+}
+
+// Messages and the trace line quote at most 100 bytes of each token.
+TEST_F(TextParserTest, TraceLineCutsEachTokenAtOneHundredBytes) {
+  const std::string longToken(150, 'q');
+  ParseLine(std::string(100, 'a') + " " + longToken + " \"x" + std::string(120, ' ') + "\"");
+  std::string text;
+  GetToken(9, text);
+  ASSERT_EQ(traces.size(), 1u);
+  EXPECT_EQ(traces[0], "indexed failed at 9, text is: " + std::string(100, 'a') + "," +
+                           std::string(100, 'q') + "...,\"x" + std::string(99, ',') + "...\"");
 }
 
 TEST(ReplaceAllNoCase, ReplacesEveryMatchIgnoringCaseOfAToZOnly) {

@@ -1,5 +1,7 @@
 // Texture set from TGA files written into a temporary scene folder: which slots fill, where
 // the set ends, the missing-image error, and that the uploaded texels are the file's.
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "scene/scene_error.h"
@@ -21,7 +23,7 @@ class TextureSet : public HeadlessGLTest {
                 static_cast<uint8_t>(number & 1 ? 255 : 0), 255};
   }
   void WriteImage(const std::string& name, int number) {
-    WriteTga32(folder_ + name, 1, 1, {ImageColour(number)});
+    WriteTgaFile(folder_ + name, 1, 1, {ImageColour(number)});
   }
   // The colour a full-view quad of `slot` shows at the centre.
   static Rgba SlotColour(const TextureTable& textures, int slot) {
@@ -63,7 +65,9 @@ TEST_F(TextureSet, FirstMissingNumberEndsTheSet) {
   EXPECT_NE(textures[1], 0u);
 }
 
-TEST_F(TextureSet, FolderNamedLikeAnImageEndsTheSet) {
+// Only a regular file continues the set: a folder or a FIFO (which would block the open)
+// named like the next image ends it.
+TEST_F(TextureSet, FolderOrFifoNamedLikeAnImageEndsTheSet) {
   WriteImage("000.tga", 0);
   WriteImage("001.tga", 1);
   std::filesystem::create_directory(folder_ + "002.tga");
@@ -71,6 +75,55 @@ TEST_F(TextureSet, FolderNamedLikeAnImageEndsTheSet) {
   TextureTable textures = EmptyTextures();
   LoadTextureSet(mapPath_, textures);
   EXPECT_EQ(FilledSlots(textures), 2);
+  std::filesystem::remove(folder_ + "002.tga");
+  ASSERT_EQ(::mkfifo((folder_ + "001.tga").c_str(), 0600), -1);  // exists already
+  std::filesystem::remove(folder_ + "001.tga");
+  ASSERT_EQ(::mkfifo((folder_ + "001.tga").c_str(), 0600), 0);
+  textures = EmptyTextures();
+  LoadTextureSet(mapPath_, textures);
+  EXPECT_EQ(FilledSlots(textures), 1);
+  std::filesystem::remove(folder_ + "000.tga");
+  ASSERT_EQ(::mkfifo((folder_ + "000.tga").c_str(), 0600), 0);
+  EXPECT_THROW(LoadTextureSet(mapPath_, textures), SceneError);  // like a missing 000.tga
+}
+
+// An image GL would not take is not decoded: its slot draws untextured and the set goes on.
+TEST_F(TextureSet, ImageBeyondTheMaximumTextureSizeLeavesItsSlotUntextured) {
+  const int width = MaxTextureSize() + 1;
+  WriteImage("000.tga", 0);
+  WriteTgaFile(folder_ + "001.tga", static_cast<uint16_t>(width), 1,
+               std::vector<Rgba>(static_cast<size_t>(width), kRed));
+  WriteImage("002.tga", 2);
+  TextureTable textures = EmptyTextures();
+  ::testing::internal::CaptureStderr();
+  LoadTextureSet(mapPath_, textures);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            folder_ + "001.tga: warning: " + std::to_string(width) +
+                " x 1 is larger than the maximum texture size " + std::to_string(width - 1) +
+                "; its slot draws untextured\n");
+  EXPECT_EQ(textures[1], 0u);
+  EXPECT_EQ(SlotColour(textures, 1), kWhite);
+  EXPECT_EQ(SlotColour(textures, 2), ImageColour(2));
+}
+
+TEST(TextureLimits, RefusalsNameTheSizeAndTheLimit) {
+  const uint64_t gib = uint64_t(1) << 30;
+  EXPECT_EQ(TextureBudgetBytes(24 * gib), 4 * gib);
+  EXPECT_EQ(TextureBudgetBytes(6 * gib), 3 * gib);
+  int asked = 0;
+  const auto maxSize = [&asked] {
+    ++asked;
+    return 16384;
+  };
+  EXPECT_EQ(TextureRefusal(1024, 1024, maxSize, gib, 0), "");
+  EXPECT_EQ(asked, 0);  // every GL takes 1024: the context is not asked
+  EXPECT_EQ(TextureRefusal(16384, 1, maxSize, gib, 0), "");
+  EXPECT_EQ(TextureRefusal(1, 16385, maxSize, gib, 0),
+            "1 x 16385 is larger than the maximum texture size 16384");
+  EXPECT_EQ(TextureRefusal(16384, 16384, maxSize, 4 * gib, 3 * gib + 1),
+            "16384 x 16384 needs 1024 MiB, more than the texture budget has left (1024 MiB of "
+            "4096 MiB)");
+  EXPECT_EQ(TextureRefusal(16384, 16384, maxSize, 4 * gib, 3 * gib), "");
 }
 
 TEST_F(TextureSet, MissingFirstImageRaisesCannotOpenFile) {
@@ -91,7 +144,7 @@ TEST_F(TextureSet, StopsAtSlot1023EvenWhenMoreImagesExist) {
     std::snprintf(name, sizeof name, "%03X.tga", number);
     WriteImage(name, number % 12);
   }
-  WriteTga32(folder_ + "400.tga", 2, 1, {kRed, kRed});
+  WriteTgaFile(folder_ + "400.tga", 2, 1, {kRed, kRed});
   TextureTable textures = EmptyTextures();
   LoadTextureSet(mapPath_, textures);
   EXPECT_EQ(FilledSlots(textures), kTextureSlots);
@@ -111,7 +164,7 @@ TEST_F(TextureSet, TexelsShowInFileRowOrderWithTheirAlpha) {
       texels.push_back(row < 2 ? (column < 2 ? kRed : kGreen) : (column < 2 ? kBlue : clearWhite));
     }
   }
-  WriteTga32(folder_ + "000.tga", 4, 4, texels);
+  WriteTgaFile(folder_ + "000.tga", 4, 4, texels);
   TextureTable textures = EmptyTextures();
   LoadTextureSet(mapPath_, textures);
   const std::vector<uint8_t> opaque =
@@ -129,9 +182,8 @@ TEST_F(TextureSet, TexelsShowInFileRowOrderWithTheirAlpha) {
 
 TEST_F(TextureSet, TwentyFourBitImageShowsOpaque) {
   // 1x1, type 2, depth 24: blue, green, red in the file.
-  const uint8_t bytes[] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 24, 0, 30, 20, 10};
-  std::ofstream(folder_ + "000.tga", std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes), sizeof bytes);
+  const char bytes[] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 24, 0, 30, 20, 10};
+  WriteFile(folder_ + "000.tga", std::string(bytes, sizeof bytes));
   TextureTable textures = EmptyTextures();
   LoadTextureSet(mapPath_, textures);
   textures[1] = SolidTexture(kWhite);
@@ -144,9 +196,8 @@ TEST_F(TextureSet, TwentyFourBitImageShowsOpaque) {
 
 TEST_F(TextureSet, TruncatedImageUploadsWithoutReadingPastItsData) {
   // Claims 64x64 at 32 bits but holds a single pixel.
-  const uint8_t bytes[] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 64, 0, 64, 0, 32, 0, 1, 2, 3, 4};
-  std::ofstream(folder_ + "000.tga", std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes), sizeof bytes);
+  const char bytes[] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 64, 0, 64, 0, 32, 0, 1, 2, 3, 4};
+  WriteFile(folder_ + "000.tga", std::string(bytes, sizeof bytes));
   TextureTable textures = EmptyTextures();
   LoadTextureSet(mapPath_, textures);
   EXPECT_EQ(FilledSlots(textures), 1);

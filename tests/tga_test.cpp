@@ -1,16 +1,16 @@
-// TGA reader cases built as small byte arrays: the accept/reject results and the raw `pixels`
-// buffer, the offsets of pixel data, truncated and oversized files, and the RGBA decode of
-// each supported kind. Files go to GoogleTest's temporary folder where a path is needed.
+// TGA reader cases built as small byte arrays, written to a fresh folder per test: the
+// accept/reject results and the raw `pixels` buffer, the offsets of pixel data, truncated,
+// header-only and oversized files, and the RGBA upload image of each supported kind.
 #include "scene/tga.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "scene/scene_error.h"
+#include "tests/test_files.h"
 
 namespace {
 
@@ -46,37 +46,43 @@ TgaHeader Header(uint8_t imageType, uint16_t width, uint16_t height, uint8_t dep
   return header;
 }
 
-std::string WriteTemp(const std::string& name, const Bytes& bytes) {
-  const std::string path = ::testing::TempDir() + name;
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-  return path;
-}
+class TgaReader : public ::testing::Test {
+ protected:
+  std::string WriteTemp(const std::string& name, const Bytes& bytes) {
+    const std::string path = dir.File(name);
+    WriteFile(path, std::string(bytes.begin(), bytes.end()));
+    return path;
+  }
+  bool Load(const Bytes& bytes) { return LoadTga(WriteTemp("image.tga", bytes)); }
+  // The texels the texture set would upload.
+  static Bytes Upload() {
+    const TgaImage& image = LastTgaImage();
+    return Bytes(image.UploadPixels(), image.UploadPixels() + image.UploadBytes());
+  }
 
-bool Load(const Bytes& bytes) {
-  return LoadTgaFromMemory(bytes.data(), bytes.size(), "mem.tga");
-}
+  TempDir dir;
+};
 
 const Bytes kTwoPixels = {10, 20, 30, 40, 50, 60, 70, 80};
 
-TEST(TgaReader, TrueColor32IsSwappedToRgbaAndAccepted) {
+TEST_F(TgaReader, TrueColor32IsSwappedToRgbaAndAccepted) {
   const std::string path = WriteTemp("swap32.tga", Tga(Header(2, 2, 1, 32), kTwoPixels));
   EXPECT_TRUE(LoadTga(path));
   const TgaImage& image = LastTgaImage();
   EXPECT_EQ(image.byteSize, 8);
   EXPECT_EQ(image.depth, 32);
   EXPECT_EQ(image.pixels, (Bytes{30, 20, 10, 40, 70, 60, 50, 80}));
-  EXPECT_EQ(image.rgba, image.pixels);
+  EXPECT_TRUE(image.rgba.empty());  // the upload image is `pixels` itself: one copy
+  EXPECT_EQ(Upload(), image.pixels);
 }
 
-TEST(TgaReader, TrueColor24KeepsBytesAndIsAccepted) {
+TEST_F(TgaReader, TrueColor24KeepsBytesAndIsAccepted) {
   EXPECT_TRUE(Load(Tga(Header(2, 2, 1, 24), {10, 20, 30, 40, 50, 60})));
   EXPECT_EQ(LastTgaImage().pixels, (Bytes{10, 20, 30, 40, 50, 60}));
-  EXPECT_EQ(LastTgaImage().rgba, (Bytes{30, 20, 10, 255, 60, 50, 40, 255}));
+  EXPECT_EQ(Upload(), (Bytes{30, 20, 10, 255, 60, 50, 40, 255}));
 }
 
-TEST(TgaReader, RejectsColorMappedRunLengthAndSixteenBitImages) {
+TEST_F(TgaReader, RejectsColorMappedRunLengthAndSixteenBitImages) {
   for (uint8_t depth : {8, 24, 32}) {
     EXPECT_FALSE(Load(Tga(Header(10, 2, 1, depth), {0x81, 1, 2, 3, 4}))) << int{depth};
   }
@@ -87,7 +93,7 @@ TEST(TgaReader, RejectsColorMappedRunLengthAndSixteenBitImages) {
   EXPECT_TRUE(Load(Tga(Header(11, 2, 1, 8), {0x81, 0})));
 }
 
-TEST(TgaReader, ZeroWidthOrHeightGivesEmptyBuffersAndIsAccepted) {
+TEST_F(TgaReader, ZeroWidthOrHeightGivesEmptyBuffersAndIsAccepted) {
   for (auto size : {std::pair<uint16_t, uint16_t>{0, 5}, {5, 0}, {0, 0}}) {
     EXPECT_TRUE(Load(Tga(Header(2, size.first, size.second, 32), kTwoPixels)));
     EXPECT_EQ(LastTgaImage().byteSize, 0);
@@ -96,15 +102,15 @@ TEST(TgaReader, ZeroWidthOrHeightGivesEmptyBuffersAndIsAccepted) {
   }
 }
 
-TEST(TgaReader, MissingFileOrFolderCannotBeOpened) {
-  const std::string missing = ::testing::TempDir() + "no-such-image.tga";
+TEST_F(TgaReader, MissingFileOrFolderCannotBeOpened) {
+  const std::string missing = dir.File("no-such-image.tga");
   try {
     LoadTga(missing);
     FAIL() << "no error";
   } catch (const SceneError& error) {
     EXPECT_STREQ(error.what(), ("Cannot open file " + missing).c_str());
   }
-  const std::string folder = ::testing::TempDir();
+  const std::string folder = dir.path();
   try {
     LoadTga(folder);
     FAIL() << "no error";
@@ -113,7 +119,7 @@ TEST(TgaReader, MissingFileOrFolderCannotBeOpened) {
   }
 }
 
-TEST(TgaReader, PixelDataStartsAfterIdFieldAndColorMap) {
+TEST_F(TgaReader, PixelDataStartsAfterIdFieldAndColorMap) {
   TgaHeader header = Header(2, 1, 1, 24);
   header.idLength = 3;
   header.colorMapType = 1;
@@ -124,7 +130,7 @@ TEST(TgaReader, PixelDataStartsAfterIdFieldAndColorMap) {
   EXPECT_EQ(LastTgaImage().rgba, (Bytes{3, 2, 1, 255}));
 }
 
-TEST(TgaReader, TruncatedFileReadsMissingBytesAsZero) {
+TEST_F(TgaReader, TruncatedFileReadsMissingBytesAsZero) {
   EXPECT_TRUE(Load(Tga(Header(2, 2, 2, 32), {1, 2, 3, 4, 5, 6})));
   EXPECT_EQ(LastTgaImage().pixels, (Bytes{3, 2, 1, 4, 0, 6, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
   // The 24-bit decode: the pixel cut short reads zeros; pixels wholly missing stay 0,0,0,0.
@@ -136,7 +142,7 @@ TEST(TgaReader, TruncatedFileReadsMissingBytesAsZero) {
   EXPECT_EQ(LastTgaImage().rgba, (Bytes{7, 7, 7, 255, 0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
-TEST(TgaReader, FileShorterThanHeaderNeverKeepsFieldsOfThePreviousImage) {
+TEST_F(TgaReader, FileShorterThanHeaderNeverKeepsFieldsOfThePreviousImage) {
   ASSERT_TRUE(Load(Tga(Header(2, 2, 1, 32), kTwoPixels)));
   const Bytes shortFile = {0, 0, 2, 0, 0};
   EXPECT_TRUE(LoadTga(WriteTemp("short.tga", shortFile)));
@@ -151,7 +157,7 @@ TEST(TgaReader, FileShorterThanHeaderNeverKeepsFieldsOfThePreviousImage) {
   EXPECT_EQ(LastTgaImage().header.imageType, 0);
 }
 
-TEST(TgaReader, TooLargeImageFailsNamingTheFileBeforeAllocating) {
+TEST_F(TgaReader, TooLargeImageFailsNamingTheFileBeforeAllocating) {
   struct Case {
     uint8_t depth;
     uint16_t width, height;
@@ -176,7 +182,7 @@ TEST(TgaReader, TooLargeImageFailsNamingTheFileBeforeAllocating) {
   EXPECT_EQ(LastTgaImage().byteSize, 8 * 8 * 31);
 }
 
-TEST(TgaReader, ColorMapHonoursFirstEntryAndZeroesIndexesOutsideIt) {
+TEST_F(TgaReader, ColorMapHonoursFirstEntryAndZeroesIndexesOutsideIt) {
   TgaHeader header = Header(1, 4, 1, 8);
   header.colorMapType = 1;
   header.colorMapFirst = 2;
@@ -209,7 +215,7 @@ TEST(TgaReader, ColorMapHonoursFirstEntryAndZeroesIndexesOutsideIt) {
   EXPECT_EQ(LastTgaImage().rgba, (Bytes{3, 2, 1, 255, 0, 0, 0, 0}));
 }
 
-TEST(TgaReader, RunLengthPacketsCrossRows) {
+TEST_F(TgaReader, RunLengthPacketsCrossRows) {
   // 2 x 2 true colour: a run of three pixels spans both rows, then a raw packet of one.
   EXPECT_FALSE(Load(Tga(Header(10, 2, 2, 24), {0x82, 1, 2, 3, 0x00, 4, 5, 6})));
   EXPECT_EQ(LastTgaImage().rgba, (Bytes{3, 2, 1, 255, 3, 2, 1, 255, 3, 2, 1, 255, 6, 5, 4, 255}));
@@ -217,10 +223,10 @@ TEST(TgaReader, RunLengthPacketsCrossRows) {
   EXPECT_TRUE(Load(Tga(Header(11, 2, 2, 8), {0x02, 10, 20, 30, 0x85, 40})));
   EXPECT_EQ(LastTgaImage().rgba,
             (Bytes{10, 10, 10, 255, 20, 20, 20, 255, 30, 30, 30, 255, 40, 40, 40, 255}));
-  EXPECT_EQ(LastTgaImage().pixels, Bytes(4, 0));
+  EXPECT_TRUE(LastTgaImage().pixels.empty());  // only true-colour files fill it
 }
 
-TEST(TgaReader, FiveBitChannelsWidenAndAreOpaque) {
+TEST_F(TgaReader, FiveBitChannelsWidenAndAreOpaque) {
   // 0x7fff white without the attribute bit; red 16, green 1, blue 31 with it.
   const uint16_t mixed = 0x8000 | (16 << 10) | (1 << 5) | 31;
   const Bytes stored = {0xff, 0x7f, static_cast<uint8_t>(mixed), static_cast<uint8_t>(mixed >> 8)};
@@ -234,7 +240,7 @@ TEST(TgaReader, FiveBitChannelsWidenAndAreOpaque) {
   EXPECT_EQ(LastTgaImage().rgba, expected);
 }
 
-TEST(TgaReader, GreyIsOpaqueAndSixteenBitGreyCarriesAlpha) {
+TEST_F(TgaReader, GreyIsOpaqueAndSixteenBitGreyCarriesAlpha) {
   EXPECT_TRUE(Load(Tga(Header(3, 2, 1, 8), {9, 200})));
   EXPECT_EQ(LastTgaImage().rgba, (Bytes{9, 9, 9, 255, 200, 200, 200, 255}));
   EXPECT_FALSE(Load(Tga(Header(3, 2, 1, 16), {9, 0, 200, 128})));
@@ -243,7 +249,9 @@ TEST(TgaReader, GreyIsOpaqueAndSixteenBitGreyCarriesAlpha) {
   EXPECT_EQ(LastTgaImage().rgba, (Bytes{50, 50, 50, 60, 50, 50, 50, 60}));
 }
 
-TEST(TgaReader, UnsupportedKindsDecodeToZeros) {
+// Nothing to decode: the upload is one transparent black texel, which samples as the
+// full-size zero image would; the header keeps its size.
+TEST_F(TgaReader, UnsupportedKindsUploadOneZeroTexel) {
   TgaHeader cmapWithoutMap = Header(1, 2, 1, 8);
   TgaHeader eightBitMap = Header(1, 2, 1, 8);
   eightBitMap.colorMapType = 1;
@@ -252,7 +260,26 @@ TEST(TgaReader, UnsupportedKindsDecodeToZeros) {
   for (const TgaHeader& header : {Header(2, 2, 1, 8), Header(3, 2, 1, 24), Header(163, 2, 1, 32),
                                   Header(0, 2, 1, 32), cmapWithoutMap, eightBitMap}) {
     Load(Tga(header, {1, 2, 3, 4, 5, 6, 7, 8}));
-    EXPECT_EQ(LastTgaImage().rgba, Bytes(8, 0)) << "type " << int{header.imageType};
+    const TgaImage& image = LastTgaImage();
+    EXPECT_EQ(Upload(), Bytes(4, 0)) << "type " << int{header.imageType};
+    EXPECT_EQ(image.header.width, 2);
+    EXPECT_EQ(image.uploadWidth * image.uploadHeight, 1);
+  }
+}
+
+// A file with none of its pixel data (header only, or data starting past the end) costs no
+// memory, whatever size it declares.
+TEST_F(TgaReader, NoPixelDataUploadsOneZeroTexelForAnySize) {
+  TgaHeader idPastTheEnd = Header(2, 64, 64, 32);
+  idPastTheEnd.idLength = 200;
+  for (const TgaHeader& header :
+       {Header(2, 23170, 23170, 32), Header(11, 16384, 16384, 8), idPastTheEnd}) {
+    EXPECT_TRUE(Load(Tga(header, Bytes(header.idLength > 0 ? 12 : 0, 1))));
+    const TgaImage& image = LastTgaImage();
+    EXPECT_EQ(image.header.width, header.width);
+    EXPECT_EQ(image.byteSize, int64_t{header.width} * header.height * (header.depth / 8));
+    EXPECT_TRUE(image.pixels.empty());
+    EXPECT_EQ(Upload(), Bytes(4, 0));
   }
 }
 

@@ -10,7 +10,7 @@ class ViewSetup : public HeadlessGLTest {};
 // Counts the white pixels of one row and one column through (x, y).
 int WhiteRun(const std::vector<uint8_t>& pixels, int x, int y, bool alongRow) {
   int run = 0;
-  for (int i = 0; i < (alongRow ? kViewWidth : kViewHeight); ++i) {
+  for (int i = 0; i < kSurfaceSide; ++i) {
     if (RgbAt(pixels, alongRow ? i : x, alongRow ? y : i) == kWhite) ++run;
   }
   return run;
@@ -18,11 +18,11 @@ int WhiteRun(const std::vector<uint8_t>& pixels, int x, int y, bool alongRow) {
 
 TEST_F(ViewSetup, HeightZeroDrawsNothingUntilTheViewHasAHeightAgain) {
   const QuadTable quads = MakeTable({MakeQuad(0, 0, -1.0f, -1.0f, 1.0f, 1.0f)});
-  ResizeView(kViewWidth, 0);  // infinite aspect
+  ResizeView(kSurfaceSide, 0);  // infinite aspect
   EXPECT_TRUE(AllBlack(Draw(quads, EmptyTextures())));
   ResizeView(0, 0);  // NaN aspect
   EXPECT_TRUE(AllBlack(Draw(quads, EmptyTextures())));
-  ResizeView(kViewWidth, kViewHeight);
+  ResizeView(kSurfaceSide, kSurfaceSide);
   EXPECT_EQ(RgbAt(Draw(quads, EmptyTextures()), 50, 50), kWhite);
 }
 
@@ -32,7 +32,7 @@ TEST_F(ViewSetup, AspectFollowsTheSizeSoSquaresStaySquare) {
   EXPECT_EQ(WhiteRun(square, 50, 50, true), 20);
   EXPECT_EQ(WhiteRun(square, 50, 50, false), 20);
   // A 100x50 viewport fills the lower half of the surface: the quad halves in both ways.
-  ResizeView(kViewWidth, kViewHeight / 2);
+  ResizeView(kSurfaceSide, kSurfaceSide / 2);
   const std::vector<uint8_t> wide = Draw(quads, EmptyTextures());
   EXPECT_EQ(WhiteRun(wide, 50, 75, true), 10);
   EXPECT_EQ(WhiteRun(wide, 50, 75, false), 10);

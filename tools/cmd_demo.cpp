@@ -1,9 +1,12 @@
 // quadscene demo: writes the demo scene into a folder.
 #include <cstdio>
-#include <stdexcept>
 
 #include "tools/commands.h"
 #include "tools/demo_scene.h"
+
+namespace {
+constexpr int64_t kMaxDemoQuads = 2147483647;  // the table counts records in an int32
+}
 
 void RegisterDemoCommand(CLI::App& app, int& exitStatus) {
   CLI::App* command = app.add_subcommand(
@@ -11,17 +14,12 @@ void RegisterDemoCommand(CLI::App& app, int& exitStatus) {
   static std::string dir;
   static int64_t quads = 0;
   command->add_option("DIR", dir, "Folder to write into (created if missing)")->required();
-  command
-      ->add_option("--quads", quads,
-                   "Number of quads; counts above the street's own add a far-off city")
-      ->check(CLI::PositiveNumber);
+  AddWholeNumberOption(command, "--quads", quads, 1, kMaxDemoQuads,
+                       "Number of quads; counts above the street's own add a far-off city");
   command->callback([&exitStatus]() {
-    try {
+    exitStatus = RunCommand(DemoQuadListPath(dir), [] {
       WriteDemoScene(dir, quads > 0 ? quads : DemoBaseQuadCount());
       std::printf("%s\n", DemoQuadListPath(dir).c_str());
-    } catch (const std::runtime_error& error) {
-      std::fprintf(stderr, "%s\n", error.what());
-      exitStatus = kExitBadFile;
-    }
+    });
   });
 }

@@ -1,11 +1,13 @@
-// quadscene dump: every record of a quad-list file, one line each, floats as %.9g.
+// quadscene dump: every record of a quad-list file, one line each, floats as %.9g (enough to
+// read back every float32 exactly).
 #include <cstdio>
 
 #include "scene/quad_list.h"
-#include "scene/scene_error.h"
 #include "tools/commands.h"
 
 namespace {
+
+constexpr int32_t kRecordsPerOutputCheck = 4096;
 
 void PrintRecords(const QuadTable& table) {
   for (int32_t i = 0; i < table.count; ++i) {
@@ -15,6 +17,7 @@ void PrintRecords(const QuadTable& table) {
       std::printf(" %.9g %.9g %.9g %.9g %.9g", c.u, c.v, c.x, c.y, c.z);
     }
     std::putchar('\n');
+    if (i % kRecordsPerOutputCheck == 0) CheckStandardOutput();  // a full disk stops it early
   }
 }
 
@@ -24,20 +27,21 @@ void RegisterDumpCommand(CLI::App& app, int& exitStatus) {
   CLI::App* command = app.add_subcommand(
       "dump",
       "Print every record: index textureIndex blend counterClockwise, then u v x y z "
-      "of the four corners (z as stored, i.e. negated)");
+      "of the four corners (z as stored, i.e. negated against the file)");
   static std::string path;
   command->add_option("FILE", path, "Quad-list file")->required();
   command->callback([&exitStatus]() {
-    QuadTable table;
-    NoProgress progress;
-    try {
-      ReadQuadList(path, table, progress);
+    exitStatus = RunCommand(path, [] {
+      QuadTable table;
+      NoProgress progress;
+      try {
+        ReadQuadList(path, table, progress);
+      } catch (...) {
+        PrintRecords(table);  // the records before the failure, then the failure
+        FlushStandardOutput();
+        throw;
+      }
       PrintRecords(table);
-    } catch (const SceneError& error) {
-      PrintRecords(table);
-      std::fflush(stdout);
-      std::fprintf(stderr, "%s\n", FormatDiagnostic(error).c_str());
-      exitStatus = kExitBadFile;
-    }
+    });
   });
 }

@@ -1,34 +1,31 @@
 // quadscene info: a summary of a quad-list file and its texture folder, with the load time.
-#include <sys/stat.h>
-
+// The images are checked the way the viewer's texture set will take them (same walk, same
+// limits), without decoding them, so info fails where the viewer's load fails.
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <limits>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "render/headless_surface.h"
+#include "render/texture_set.h"
+#include "scene/file_access.h"
 #include "scene/quad_list.h"
 #include "scene/scene_error.h"
 #include "scene/texture_paths.h"
+#include "scene/tga.h"
 #include "tools/commands.h"
 
 namespace {
 
-bool IsFile(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-// Images the texture set would load: 000, 001, ... up to the first missing number.
-int CountLoadableImages(const std::string& folderPrefix) {
-  int images = 0;
-  while (images < kTextureSlots && IsFile(TextureImagePath(folderPrefix, images))) ++images;
-  return images;
-}
+constexpr double kBytesPerMegabyte = 1e6;
+constexpr uint64_t kBytesPerMebibyte = uint64_t(1) << 20;
 
 // "0-7, 9, 12-13" for a sorted list of slots.
 std::string Ranges(const std::vector<int32_t>& slots) {
@@ -44,26 +41,24 @@ std::string Ranges(const std::vector<int32_t>& slots) {
   return text.empty() ? "none" : text;
 }
 
-void PrintSummary(const std::string& path, const QuadTable& table, double seconds) {
-  struct stat info {};
-  const double bytes = ::stat(path.c_str(), &info) == 0 ? static_cast<double>(info.st_size) : 0;
+// Records, bounds and blend modes, and the slots the records use.
+void PrintRecordSummary(const std::string& path, const QuadTable& table,
+                        std::map<int32_t, int64_t>& slotUse) {
   std::printf("file: %s\n", path.c_str());
   std::printf("records: %d\n", table.count);
-
   float low[3], high[3];
   std::fill(low, low + 3, std::numeric_limits<float>::infinity());
   std::fill(high, high + 3, -std::numeric_limits<float>::infinity());
   // Counting runs over every record of files with millions: plain arrays for the common
   // values, a map only for slots outside the table.
   std::vector<int64_t> slotCounts(kTextureSlots, 0);
-  std::map<int32_t, int64_t> otherSlotUse;
   std::array<int64_t, 256> blendUse{};
   for (int32_t i = 0; i < table.count; ++i) {
     const QuadRecord& q = table.records[static_cast<size_t>(i)];
     if (q.textureIndex >= 0 && q.textureIndex < kTextureSlots) {
       ++slotCounts[static_cast<size_t>(q.textureIndex)];
     } else {
-      ++otherSlotUse[q.textureIndex];
+      ++slotUse[q.textureIndex];
     }
     ++blendUse[q.blend];
     for (const QuadCorner& c : q.corners) {
@@ -74,19 +69,87 @@ void PrintSummary(const std::string& path, const QuadTable& table, double second
       }
     }
   }
+  for (int32_t slot = 0; slot < kTextureSlots; ++slot) {
+    if (slotCounts[static_cast<size_t>(slot)] > 0) {
+      slotUse[slot] = slotCounts[static_cast<size_t>(slot)];
+    }
+  }
   if (table.count > 0) {
     std::printf("bounds (file coordinates): x %.6g .. %.6g, y %.6g .. %.6g, z %.6g .. %.6g\n",
                 low[0], high[0], low[1], high[1], low[2], high[2]);
   } else {
     std::printf("bounds (file coordinates): none\n");
   }
+  for (size_t blend = 0; blend < blendUse.size(); ++blend) {
+    if (blendUse[blend] == 0) continue;
+    std::printf("blend %zu: %lld quads (%s)\n", blend, static_cast<long long>(blendUse[blend]),
+                blend == 1 ? "alpha-blended" : "opaque");
+  }
+}
 
+// The largest texture the headless GL takes, asked once and only when an image needs it;
+// -1 when there is no GL here (then no image is refused for its size).
+class HeadlessTextureLimit {
+ public:
+  int32_t operator()() {
+    if (asked_) return size_;
+    asked_ = true;
+    try {
+      CreateHeadlessSurface(1, 1);
+      size_ = MaxTextureSize();
+    } catch (const std::runtime_error& error) {
+      unavailable_ = error.what();
+    }
+    DestroyHeadlessSurface();
+    return size_;
+  }
+  void Print() const {
+    if (!asked_) return;
+    if (size_ >= 0) {
+      std::printf("maximum texture size: %d\n", size_);
+    } else {
+      std::printf("maximum texture size: unknown (%s)\n", unavailable_.c_str());
+    }
+  }
+
+ private:
+  bool asked_ = false;
+  int32_t size_ = -1;
+  std::string unavailable_;
+};
+
+// The texture folder as the viewer's set will take it. Returns the failure that would end
+// the viewer's load, if any.
+std::exception_ptr PrintTextureSummary(const std::string& path,
+                                       const std::map<int32_t, int64_t>& slotUse) {
   const std::string folder = TextureFolderPrefix(path);
-  const int images = CountLoadableImages(folder);
-  std::map<int32_t, int64_t> slotUse = otherSlotUse;
-  for (int32_t slot = 0; slot < kTextureSlots; ++slot) {
-    if (slotCounts[static_cast<size_t>(slot)] > 0)
-      slotUse[slot] = slotCounts[static_cast<size_t>(slot)];
+  HeadlessTextureLimit maxTextureSize;
+  const uint64_t budget = TextureBudgetBytes();
+  uint64_t uploadBytes = 0;
+  int images = 0;
+  std::vector<std::string> notes;
+  std::exception_ptr failure;
+  try {
+    WalkTextureSet(path, std::ref(maxTextureSize), budget,
+                   [&](int imageNumber, const std::string& image, const std::string& refusal) {
+                     images = imageNumber + 1;
+                     const TgaImage& header = LastTgaImage();
+                     if (!refusal.empty()) {
+                       notes.push_back(image + ": " + refusal + "; its slot draws untextured");
+                       return;
+                     }
+                     if (TgaTooLarge(header)) DecodeTga();  // raises what the viewer would
+                     uploadBytes += header.UploadBytes();
+                     const uint64_t pixels = uint64_t{header.header.width} * header.header.height;
+                     if (pixels > 0 && uint64_t{header.uploadWidth} * header.uploadHeight != pixels) {
+                       notes.push_back(image + ": nothing to decode (type " +
+                                       std::to_string(header.header.imageType) + ", depth " +
+                                       std::to_string(header.depth) +
+                                       "); it draws as one transparent black texel");
+                     }
+                   });
+  } catch (const SceneError&) {
+    failure = std::current_exception();
   }
   std::vector<int32_t> used, missing;
   for (const auto& [slot, uses] : slotUse) {
@@ -96,40 +159,57 @@ void PrintSummary(const std::string& path, const QuadTable& table, double second
   std::printf("texture folder: %s (%d images)\n", folder.c_str(), images);
   std::printf("texture slots used: %s\n", Ranges(used).c_str());
   std::printf("texture slots without an image: %s\n", Ranges(missing).c_str());
-  for (int blend = 0; blend < 256; ++blend) {
-    const int64_t uses = blendUse[static_cast<size_t>(blend)];
-    if (uses == 0) continue;
-    std::printf("blend %d: %lld quads (%s)\n", blend, static_cast<long long>(uses),
-                blend == 1 ? "alpha-blended" : "opaque");
+  maxTextureSize.Print();
+  std::printf("texture memory: %llu of %llu MiB\n",
+              static_cast<unsigned long long>((uploadBytes + kBytesPerMebibyte - 1) /
+                                              kBytesPerMebibyte),
+              static_cast<unsigned long long>(budget / kBytesPerMebibyte));
+  for (const std::string& note : notes) std::printf("image %s\n", note.c_str());
+  return failure;
+}
+
+void RunInfo(const std::string& path) {
+  const auto start = std::chrono::steady_clock::now();
+  QuadTable table;
+  NoProgress progress;
+  std::exception_ptr readFailure;
+  try {
+    ReadQuadList(path, table, progress);
+  } catch (const SceneError&) {
+    if (!IsRegularFile(path)) throw;  // nothing to summarise
+    readFailure = std::current_exception();
   }
-  const double megabytes = bytes / 1e6;
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::map<int32_t, int64_t> slotUse;
+  PrintRecordSummary(path, table, slotUse);
+  const std::exception_ptr textureFailure = PrintTextureSummary(path, slotUse);
+  const double megabytes = static_cast<double>(InputFile(path).Size()) / kBytesPerMegabyte;
   std::printf("load: %.3f s, %.1f MB, %.1f MB/s\n", seconds, megabytes,
               seconds > 0 ? megabytes / seconds : 0.0);
+  // The viewer reads the textures first: their failure is the one its load shows.
+  if (textureFailure) {
+    if (readFailure) {
+      FlushStandardOutput();
+      try {
+        std::rethrow_exception(readFailure);
+      } catch (const SceneError& error) {
+        std::fprintf(stderr, "%s\n", FormatDiagnostic(error).c_str());
+      }
+    }
+    std::rethrow_exception(textureFailure);
+  }
+  if (readFailure) std::rethrow_exception(readFailure);
 }
 
 }  // namespace
 
 void RegisterInfoCommand(CLI::App& app, int& exitStatus) {
   CLI::App* command = app.add_subcommand(
-      "info", "Summarise a quad-list file: records, bounds, texture slots, blend modes, load time");
+      "info",
+      "Summarise a quad-list file and its texture folder: records, bounds, blend modes, "
+      "texture slots, images that will not draw as stored, load time");
   static std::string path;
   command->add_option("FILE", path, "Quad-list file")->required();
-  command->callback([&exitStatus]() {
-    QuadTable table;
-    NoProgress progress;
-    const auto start = std::chrono::steady_clock::now();
-    auto elapsed = [&start]() {
-      return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    };
-    try {
-      ReadQuadList(path, table, progress);
-      PrintSummary(path, table, elapsed());
-    } catch (const SceneError& error) {
-      const double seconds = elapsed();
-      if (IsFile(path)) PrintSummary(path, table, seconds);
-      std::fflush(stdout);
-      std::fprintf(stderr, "%s\n", FormatDiagnostic(error).c_str());
-      exitStatus = kExitBadFile;
-    }
-  });
+  command->callback([&exitStatus]() { exitStatus = RunCommand(path, [] { RunInfo(path); }); });
 }

@@ -4,19 +4,20 @@
 // texture numbers (slot + 3) select the textures.
 #include "tools/demo_scene.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
-#include <stdexcept>
+#include <filesystem>
+#include <system_error>
 #include <vector>
+
+#include "scene/file_access.h"
+#include "scene/quad_list.h"
+#include "scene/scene_error.h"
+#include "scene/tga_writer.h"
 
 namespace {
 
-constexpr int kTextureNumberShift = 3;  // nyc.map stores slot + 3
 constexpr int kTextureSize = 64;        // every demo texture is 64 x 64 texels
 constexpr int kQuadsPerCityBlock = 5;   // ground tile, front wall, side wall, roof, window
 
@@ -192,56 +193,37 @@ Rgba Texel(int slot, int x, int y) {
   }
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-FilePtr OpenForWriting(const std::string& path) {
-  FilePtr file(std::fopen(path.c_str(), "wb"));
-  if (!file) throw std::runtime_error("Cannot create file " + path + ": " + std::strerror(errno));
-  return file;
-}
-
-void CloseChecked(FilePtr file, const std::string& path) {
-  if (std::ferror(file.get()) != 0 || std::fclose(file.release()) != 0) {
-    throw std::runtime_error("Cannot write file " + path);
-  }
-}
-
+// Creates `path` and any missing folders above it.
 void MakeDirectory(const std::string& path) {
-  if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
-    throw std::runtime_error("Cannot create folder " + path + ": " + std::strerror(errno));
-  }
+  std::error_code error;
+  std::filesystem::create_directories(path, error);
+  if (error) throw SceneError("Cannot create folder " + path + ": " + error.message());
 }
 
-// An uncompressed 32-bit TGA (type 2), bottom-left origin, 8 alpha bits, BGRA pixels.
+// A slot's texture as an uncompressed 32-bit TGA, first row first.
 void WriteTexture(const std::string& path, int slot) {
-  std::vector<uint8_t> bytes(18, 0);
-  bytes[2] = 2;
-  bytes[12] = kTextureSize & 0xFF;
-  bytes[13] = kTextureSize >> 8;
-  bytes[14] = kTextureSize & 0xFF;
-  bytes[15] = kTextureSize >> 8;
-  bytes[16] = 32;
-  bytes[17] = 0x08;
+  std::vector<uint8_t> rgba;
+  rgba.reserve(size_t{kTextureSize} * kTextureSize * 4);
   for (int y = 0; y < kTextureSize; ++y) {
     for (int x = 0; x < kTextureSize; ++x) {
       const Rgba c = Texel(slot, x, y);
-      bytes.insert(bytes.end(), {c.b, c.g, c.r, c.a});
+      rgba.insert(rgba.end(), {c.r, c.g, c.b, c.a});
     }
   }
-  FilePtr file = OpenForWriting(path);
-  std::fwrite(bytes.data(), 1, bytes.size(), file.get());
-  CloseChecked(std::move(file), path);
+  WriteTga32(path, kTextureSize, kTextureSize, rgba.data());
 }
 
-void WriteQuad(std::FILE* file, const DemoQuad& q) {
-  std::fprintf(file, "%d %d\r\nCW\r\n", q.slot + kTextureNumberShift, q.blend);
+// `textureOffset`: the number the file's name stores for slot 0.
+void WriteQuad(OutputFile& file, const DemoQuad& q, int32_t textureOffset) {
+  char text[512];
+  int length =
+      std::snprintf(text, sizeof text, "%d %d\r\nCW\r\n", q.slot + textureOffset, q.blend);
+  file.Write(text, static_cast<size_t>(length));
   for (int i = 0; i < 4; ++i) {
     // The reader negates z; the file holds the coordinate as designed here.
-    std::fprintf(file, "%.4f %.4f %.6f %.6f %.6f\r\n", q.u[i], q.v[i], q.p[i].x, q.p[i].y,
-                 q.p[i].z);
+    length = std::snprintf(text, sizeof text, "%.4f %.4f %.6f %.6f %.6f\r\n", q.u[i], q.v[i],
+                           q.p[i].x, q.p[i].y, q.p[i].z);
+    file.Write(text, static_cast<size_t>(length));
   }
 }
 
@@ -266,9 +248,9 @@ void WriteDemoScene(const std::string& dir, int64_t quads) {
   }
   const std::vector<DemoQuad> base = BaseScene();
   const std::string path = DemoQuadListPath(dir);
-  std::vector<char> buffer(1 << 20);  // must outlive the stream that writes through it
-  FilePtr file = OpenForWriting(path);
-  std::setvbuf(file.get(), buffer.data(), _IOFBF, buffer.size());
+  int32_t textureOffset = 0;
+  TextureNumberOffset(path, textureOffset);  // nyc.map: the numbers are read, from 3
+  OutputFile file(path);
   const int64_t extra =
       quads > static_cast<int64_t>(base.size()) ? quads - static_cast<int64_t>(base.size()) : 0;
   // The sky comes first, then the city behind the street. Its quads are grouped by texture and
@@ -278,7 +260,7 @@ void WriteDemoScene(const std::string& dir, int64_t quads) {
   const int64_t blocks = (extra + kQuadsPerCityBlock - 1) / kQuadsPerCityBlock;
   int64_t toSkip = blocks * kQuadsPerCityBlock - extra;
   const int64_t baseCount = std::min<int64_t>(quads, static_cast<int64_t>(base.size()));
-  if (baseCount > 0) WriteQuad(file.get(), base[0]);
+  if (baseCount > 0) WriteQuad(file, base[0], textureOffset);
   std::vector<DemoQuad> blockQuads;
   for (const int slot : {kGrass, kBrick, kPlaster, kRoof, kGlass}) {
     for (int64_t block = blocks - 1; block >= 0; --block) {
@@ -290,10 +272,10 @@ void WriteDemoScene(const std::string& dir, int64_t quads) {
           --toSkip;
           continue;
         }
-        WriteQuad(file.get(), q);
+        WriteQuad(file, q, textureOffset);
       }
     }
   }
-  for (int64_t i = 1; i < baseCount; ++i) WriteQuad(file.get(), base[static_cast<size_t>(i)]);
-  CloseChecked(std::move(file), path);
+  for (int64_t i = 1; i < baseCount; ++i) WriteQuad(file, base[static_cast<size_t>(i)], textureOffset);
+  file.Commit();
 }

@@ -13,5 +13,5 @@ int64_t DemoBaseQuadCount();
 std::string DemoQuadListPath(const std::string& dir);
 
 // Writes the scene with exactly `quads` quads into `dir` (created if missing). Throws
-// std::runtime_error when a file cannot be written.
+// SceneError at the first file or folder that cannot be written.
 void WriteDemoScene(const std::string& dir, int64_t quads);

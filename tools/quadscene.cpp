@@ -1,10 +1,16 @@
 // quadscene: the command-line companion of the viewer. Parses the command line with CLI11
 // and hands over to one subcommand; maps usage errors to exit status 2.
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "tools/commands.h"
 
 int main(int argc, char** argv) {
+  // A write cut short by a file-size limit then fails with EFBIG and is reported like any
+  // other failed write, instead of killing the program half-way through a file.
+  std::signal(SIGXFSZ, SIG_IGN);
   CLI::App app{"Inspect, validate, convert and render quadview scenes.", "quadscene"};
   app.require_subcommand(1);
   int exitStatus = kExitOk;
@@ -13,14 +19,21 @@ int main(int argc, char** argv) {
   RegisterInfoCommand(app, exitStatus);
   RegisterTextureCommand(app, exitStatus);
   RegisterRenderCommand(app, exitStatus);
+  const bool knownCommand =
+      argc < 2 || argv[1][0] == '-' ||
+      !app.get_subcommands([&argv](CLI::App* command) { return command->check_name(argv[1]); })
+           .empty();
+  if (!knownCommand) {
+    std::fprintf(stderr, "quadscene: unknown command '%s'\nRun with --help for more information.\n",
+                 argv[1]);
+    return kExitUsage;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
-    app.exit(e);
-    return kExitOk;
+    return app.exit(e) == 0 ? kExitOk : kExitBadFile;
   } catch (const CLI::CallForAllHelp& e) {
-    app.exit(e);
-    return kExitOk;
+    return app.exit(e) == 0 ? kExitOk : kExitBadFile;
   } catch (const CLI::ParseError& e) {
     app.exit(e);
     return kExitUsage;

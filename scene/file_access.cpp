@@ -1,0 +1,171 @@
+// Checked file access with POSIX calls. Reading opens with O_NONBLOCK so that a FIFO or a
+// device cannot block the open, then refuses anything that is not a regular file.
+#include "scene/file_access.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "scene/scene_error.h"
+
+namespace {
+
+constexpr size_t kOutputBufferBytes = size_t(1) << 20;
+constexpr mode_t kNewFileMode = 0666;  // before the umask, as open(O_CREAT) would make it
+
+mode_t CurrentUmask() {
+  static const mode_t mask = [] {
+    const mode_t current = ::umask(0);
+    ::umask(current);
+    return current;
+  }();
+  return mask;
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string BaseNameOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+bool IsRegularFile(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+InputFile::InputFile(const std::string& path) : path_(path) {
+  fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  struct stat info {};
+  if (fd_ < 0 || ::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    throw CannotOpenFile(path);
+  }
+  // Regular files never block; reads then behave as on any descriptor.
+  ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+  size_ = static_cast<int64_t>(info.st_size);
+}
+
+InputFile::~InputFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+size_t InputFile::Read(void* out, size_t count) {
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t got = ::read(fd_, static_cast<char*>(out) + done, count - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw CannotReadFile(path_, errno);
+    if (got == 0) break;
+    done += static_cast<size_t>(got);
+  }
+  return done;
+}
+
+size_t InputFile::ReadAt(uint64_t offset, void* out, size_t count) {
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t got = ::pread(fd_, static_cast<char*>(out) + done, count - done,
+                                static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw CannotReadFile(path_, errno);
+    if (got == 0) break;
+    done += static_cast<size_t>(got);
+  }
+  return done;
+}
+
+OutputFile::OutputFile(const std::string& path) : path_(path), finalPath_(path) {
+  struct stat target {};
+  const bool exists = ::stat(path.c_str(), &target) == 0;
+  if (exists && S_ISDIR(target.st_mode)) Fail(EISDIR);
+  if (exists && !S_ISREG(target.st_mode)) {
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd_ < 0) Fail(errno);
+    buffer_.reserve(kOutputBufferBytes);
+    return;
+  }
+  struct stat link {};
+  if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && exists) {
+    // Writing through a symbolic link replaces the file it names, not the link.
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) != nullptr) finalPath_ = resolved;
+  }
+  std::string pattern = FolderOf(finalPath_) + "/." + BaseNameOf(finalPath_) + ".XXXXXX";
+  fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd_ < 0) Fail(errno);
+  tempPath_ = pattern;
+  const mode_t mode = exists ? (target.st_mode & 07777) : (kNewFileMode & ~CurrentUmask());
+  ::fchmod(fd_, mode);
+  buffer_.reserve(kOutputBufferBytes);
+}
+
+OutputFile::~OutputFile() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
+}
+
+void OutputFile::Fail(int errorNumber) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
+  tempPath_.clear();
+  throw SceneError("Cannot write file " + path_ + ": " + std::strerror(errorNumber));
+}
+
+void OutputFile::Write(const void* data, size_t size) {
+  if (fd_ < 0) Fail(EBADF);
+  const char* bytes = static_cast<const char*>(data);
+  if (buffer_.size() + size > kOutputBufferBytes) Flush();
+  if (size >= kOutputBufferBytes) {
+    WriteAll(bytes, size);  // large blocks go out in one piece, not through the buffer
+    return;
+  }
+  buffer_.insert(buffer_.end(), bytes, bytes + size);
+}
+
+void OutputFile::WriteAll(const char* bytes, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t put = ::write(fd_, bytes + done, size - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) Fail(errno);
+    if (put == 0) Fail(ENOSPC);
+    done += static_cast<size_t>(put);
+  }
+}
+
+void OutputFile::Flush() {
+  WriteAll(buffer_.data(), buffer_.size());
+  buffer_.clear();
+}
+
+void OutputFile::Commit() {
+  if (fd_ < 0) Fail(EBADF);
+  Flush();
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) Fail(errno);
+  if (tempPath_.empty()) return;
+  if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) Fail(errno);
+  tempPath_.clear();
+}
+
+void WriteWholeFile(const std::string& path, const void* bytes, size_t size) {
+  OutputFile file(path);
+  file.Write(bytes, size);
+  file.Commit();
+}

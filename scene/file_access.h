@@ -1,0 +1,70 @@
+// The program's one way to open files for reading and to write files: only regular files are
+// read (a FIFO or a device would block or never end), every read and write is checked, and a
+// named output file is written under a temporary name beside it and renamed into place only
+// when complete, so a failed write never leaves a partial file at that path.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// True when `path` names a regular file (a symbolic link to one counts). Folders, FIFOs,
+// devices and missing paths do not.
+bool IsRegularFile(const std::string& path);
+
+// A regular file open for reading. Every failure is a SceneError naming the file:
+// "Cannot open file %s" when it is missing or not a regular file, "Cannot read file %s"
+// with the system's reason when a read fails.
+class InputFile {
+ public:
+  explicit InputFile(const std::string& path);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  const std::string& Path() const { return path_; }
+  int64_t Size() const { return size_; }
+  // Reads up to `count` bytes at the current position; fewer only at the end of the file.
+  size_t Read(void* out, size_t count);
+  // Reads up to `count` bytes at `offset` without moving the position; fewer only past the end.
+  size_t ReadAt(uint64_t offset, void* out, size_t count);
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  int64_t size_ = 0;
+};
+
+// A file being written. Bytes are buffered; any failure raises SceneError
+// "Cannot write file PATH: REASON" (no file or line attached: the message says it all).
+// A regular or new file is written as a temporary file in the same folder and renamed over
+// PATH by Commit(); without Commit() (an error, an exception) the temporary file is removed
+// and PATH is untouched. An existing non-regular target (/dev/null, a pipe) is written
+// directly.
+class OutputFile {
+ public:
+  explicit OutputFile(const std::string& path);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  void Write(const void* data, size_t size);
+  void Write(const std::string& text) { Write(text.data(), text.size()); }
+  // Writes what is buffered, closes and renames into place. Raises on any failure.
+  void Commit();
+
+ private:
+  void Flush();
+  void WriteAll(const char* bytes, size_t size);
+  [[noreturn]] void Fail(int errorNumber);
+
+  std::string path_;       // the name the user gave
+  std::string finalPath_;  // where the file ends up (the target of a symbolic link)
+  std::string tempPath_;   // empty when writing directly
+  int fd_ = -1;
+  std::vector<char> buffer_;
+};
+
+// Writes `bytes` to `path` through an OutputFile.
+void WriteWholeFile(const std::string& path, const void* bytes, size_t size);

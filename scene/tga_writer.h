@@ -1,0 +1,14 @@
+// Writes images as uncompressed 32-bit true-colour TGA (type 2, 8 alpha bits, bottom-left
+// origin), the kind every reader of the texture folder takes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The file's bytes for a width x height image of RGBA texels, rows in file order (row 0 is
+// the texture's v = 0 row, shown at the bottom).
+std::vector<uint8_t> EncodeTga32(int width, int height, const uint8_t* rgba);
+
+// EncodeTga32 written to `path` through a checked OutputFile.
+void WriteTga32(const std::string& path, int width, int height, const uint8_t* rgba);

@@ -1,0 +1,55 @@
+// What every quadscene command shares: exit statuses, option parsing with range checks and
+// plain-words messages, the camera options, the guard that turns every failure into a
+// diagnostic and status 1, and checked output to stdout and to PNG files.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "scene/scene_types.h"
+
+constexpr int kExitOk = 0;
+constexpr int kExitBadFile = 1;
+constexpr int kExitUsage = 2;
+
+constexpr int kMaxViewSidePixels = 16384;
+
+// A whole-number option; anything outside [minimum, maximum] or not a whole number is a usage
+// error naming the option and the range: "--frames: expected a whole number from 1 to 1000000".
+void AddWholeNumberOption(CLI::App* command, const std::string& name, int64_t& target,
+                          int64_t minimum, int64_t maximum, const std::string& description);
+
+// A finite float32 option: "--tilt: expected a number between -3.4e38 and 3.4e38".
+void AddFloatOption(CLI::App* command, const std::string& name, float& target,
+                    const std::string& description);
+
+// The camera a command draws or exports with: the view size and the CameraState, the start
+// camera and the view panel's size by default.
+struct ViewOptions {
+  int width = 0;
+  int height = 0;
+  CameraState camera;
+  ViewOptions();
+};
+
+// --size WxH, --pan X Y, --distance D, --tilt T, --spin S.
+void AddViewOptions(CLI::App* command, ViewOptions& options);
+
+// Runs `work` and returns the exit status: 0, or 1 after printing the failure on stderr,
+// whatever was thrown: "FILE:LINE: message" for scene errors, "Not enough memory reading
+// FILE" when memory ran out (FILE: the command's input).
+int RunCommand(const std::string& inputFile, const std::function<void()>& work);
+
+// Flushes stdout; SceneError "Cannot write file standard output: REASON" when the output
+// could not be written (a full disk, a closed pipe reader).
+void FlushStandardOutput();
+// The same check without the flush, for commands that print a lot: stops them early.
+void CheckStandardOutput();
+
+// Writes an image as PNG (stb_image_write) through a checked OutputFile. `pixels` holds
+// `channels` bytes per pixel, the top row first.
+void WritePngFile(const std::string& path, int width, int height, int channels,
+                  const uint8_t* pixels);
