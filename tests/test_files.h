@@ -36,20 +36,6 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-// The 18-byte header of an uncompressed 32-bit true-colour TGA (type 2, 8 alpha bits,
-// bottom-left origin); the BGRA pixels follow it, first row first.
-inline std::string Tga32Header(int width, int height) {
-  std::string header(18, '\0');
-  header[2] = 2;
-  header[12] = static_cast<char>(width & 0xFF);
-  header[13] = static_cast<char>(width >> 8);
-  header[14] = static_cast<char>(height & 0xFF);
-  header[15] = static_cast<char>(height >> 8);
-  header[16] = 32;
-  header[17] = 8;
-  return header;
-}
-
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "scene/tga_writer.h"
 #include "tests/test_files.h"
 #include "x_test_harness.h"
 
@@ -45,16 +46,14 @@ std::string ViewerBinary() {
   return std::string(QUADVIEW_BINARY_DIR) + "/app/quadview";
 }
 
-// Four-byte little-endian BGRA, uncompressed true-colour TGA.
+// An uncompressed 32-bit TGA through the program's own writer, opaque.
 void WriteTga(const fs::path& path, const std::vector<Rgb>& pixels, int width, int height) {
-  std::string bytes = Tga32Header(width, height);
+  std::vector<uint8_t> rgba;
   for (const Rgb& p : pixels) {
-    bytes += static_cast<char>(p.b);
-    bytes += static_cast<char>(p.g);
-    bytes += static_cast<char>(p.r);
-    bytes += static_cast<char>(0xff);
+    rgba.insert(rgba.end(), {static_cast<uint8_t>(p.r), static_cast<uint8_t>(p.g),
+                             static_cast<uint8_t>(p.b), 0xff});
   }
-  std::ofstream(path, std::ios::binary) << bytes;
+  WriteTga32(path.string(), width, height, rgba.data());
 }
 
 // One quad in the plane z = 0 from (x0, y0) to (x1, y1), every corner sampling texel `u`.
