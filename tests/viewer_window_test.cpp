@@ -1,9 +1,11 @@
-// The real quadview program in a real window: a private Xvfb server per test, the pointer
-// driven through XTest, the title and the screen's pixels read back through Xlib.
-// Scenes are written by the tests: two quads side by side, red on the left, green on the right.
+// The real quadview program in a real window: a private Xvfb server per test, every case run
+// twice, on the bare server and under the openbox window manager; the pointer driven through
+// XTest, the title and the screen's pixels read back through Xlib. Scenes are written by the
+// tests: two quads side by side, red on the left, green on the right.
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -113,8 +115,10 @@ bool IsBarFill(const Rgb& p) {
   return p.b > 80 && p.r < 60 && p.g < 60;
 }
 
-// "OpenGL - N FPS | <values>" with exactly these values and, with `needFrames`, N > 0.
-bool TickedTitle(const std::string& title, const std::string& values, bool needFrames) {
+// "OpenGL - N FPS | <values>" with exactly these values and, with `needFrames`, N > 0 (with
+// `noFrames`, N == 0).
+bool TickedTitle(const std::string& title, const std::string& values, bool needFrames,
+                 bool noFrames = false) {
   const std::string prefix = "OpenGL - ";
   const std::string middle = " FPS | ";
   if (title.compare(0, prefix.size(), prefix) != 0) return false;
@@ -123,35 +127,45 @@ bool TickedTitle(const std::string& title, const std::string& values, bool needF
   const std::string count = title.substr(prefix.size(), middleAt - prefix.size());
   if (count.find_first_not_of("0123456789") != std::string::npos) return false;
   if (title.substr(middleAt + middle.size()) != values) return false;
+  if (noFrames) return std::stol(count) == 0;
   return !needFrames || std::stol(count) > 0;
 }
 
-class ViewerWindow : public ::testing::Test {
+bool IsBoxTitle(const std::string& title) {
+  return title == "quadview";
+}
+
+// GetParam(): whether the openbox window manager runs on the server.
+class ViewerWindow : public ::testing::TestWithParam<bool> {
  protected:
+  // openbox <application> rules for the window manager of this fixture.
+  virtual std::string WindowManagerRules() const { return ""; }
+
   void SetUp() override {
-    char pattern[] = "/tmp/quadview_window_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
     server_ = std::make_unique<XvfbServer>(kScreenWidth, kScreenHeight);
     ASSERT_FALSE(server_->DisplayName().empty()) << "Xvfb did not start";
-    client_ = std::make_unique<XClient>(server_->DisplayName());
+    if (GetParam()) {
+      windowManager_ =
+          std::make_unique<WindowManager>(server_->DisplayName(), dir_.path(), WindowManagerRules());
+      ASSERT_TRUE(windowManager_->Running()) << "openbox did not start";
+    }
+    client_ = std::make_unique<XClient>(server_->DisplayName(), GetParam());
     ASSERT_TRUE(client_->Connected());
   }
 
   void TearDown() override {
     viewer_.reset();
     client_.reset();
+    windowManager_.reset();
     server_.reset();
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
 
   fs::path WriteScene(const std::string& name, const std::string& quads, bool withTextures) {
-    const fs::path map = dir_ / (name + ".map");
-    std::ofstream(map, std::ios::binary) << quads;
+    const fs::path map = fs::path(dir_.path()) / (name + ".map");
+    WriteFile(map.string(), quads);
     if (withTextures) {
-      fs::create_directories(dir_ / name);
-      WriteTga(dir_ / name / "000.tga", {{255, 0, 0}, {0, 255, 0}}, 2, 1);
+      fs::create_directories(fs::path(dir_.path()) / name);
+      WriteTga(fs::path(dir_.path()) / name / "000.tga", {{255, 0, 0}, {0, 255, 0}}, 2, 1);
     }
     return map;
   }
@@ -167,7 +181,7 @@ class ViewerWindow : public ::testing::Test {
             "/tests/lsan.supp:print_suppressions=0";
     viewer_ = std::make_unique<ChildProcess>(
         argv, std::vector<std::string>{"DISPLAY=" + server_->DisplayName(), "LC_ALL=C", lsan},
-        (dir_ / "stderr.txt").string());
+        dir_.File("stderr.txt"));
   }
 
   // The main window: the one whose title starts with "OpenGL". Its first title is returned
@@ -187,8 +201,33 @@ class ViewerWindow : public ::testing::Test {
     return found;
   }
 
+  Window FindBox() {
+    Window box = 0;
+    PollUntil(
+        [&] {
+          auto boxes = client_->FindWindows(IsBoxTitle);
+          if (boxes.empty()) return false;
+          box = boxes.front();
+          return true;
+        },
+        kWindowTimeout);
+    return box;
+  }
+
+  void DismissBox(Window box) {
+    client_->Focus(box);
+    client_->Key(XK_Return);
+    ASSERT_TRUE(PollUntil([&] { return !client_->Exists(box); }, kWindowTimeout));
+  }
+
   bool WaitForTitle(Window window, const std::string& values, bool needFrames = true) {
     return PollUntil([&] { return TickedTitle(client_->Title(window), values, needFrames); },
+                     kTitleTimeout);
+  }
+
+  // Waits for a title tick that counted no frame.
+  bool WaitForIdleTitle(Window window, const std::string& values) {
+    return PollUntil([&] { return TickedTitle(client_->Title(window), values, false, true); },
                      kTitleTimeout);
   }
 
@@ -220,6 +259,20 @@ class ViewerWindow : public ::testing::Test {
     client_->Button(button, false);
   }
 
+  // One wheel notch away from the user with the pointer at (x, y) of the window.
+  void WheelAt(Window window, int x, int y) {
+    const WindowRect rect = client_->Rect(window);
+    client_->MovePointer(rect.x + x, rect.y + y);
+    client_->Button(Button4, true);
+    client_->Button(Button4, false);
+  }
+
+  bool BarShowsEmpty(Window window) {
+    const WindowRect rect = client_->Rect(window);
+    return IsWhite(
+        client_->RootPixel(rect.x + kBarLeft + kBarWidth / 2, rect.y + kBarTop + kBarHeight / 2));
+  }
+
   void CloseAndExpectCleanExit(Window window) {
     client_->RequestClose(window);
     int status = -1;
@@ -228,13 +281,17 @@ class ViewerWindow : public ::testing::Test {
     EXPECT_EQ(WEXITSTATUS(status), 0);
   }
 
-  fs::path dir_;
+  TempDir dir_;
   std::unique_ptr<XvfbServer> server_;
+  std::unique_ptr<WindowManager> windowManager_;
   std::unique_ptr<XClient> client_;
   std::unique_ptr<ChildProcess> viewer_;
 };
 
-TEST_F(ViewerWindow, TitleStartsAsOpenGLThenShowsRateAndCameraOverTheDrawnScene) {
+INSTANTIATE_TEST_SUITE_P(BareServer, ViewerWindow, ::testing::Values(false));
+INSTANTIATE_TEST_SUITE_P(WindowManager, ViewerWindow, ::testing::Values(true));
+
+TEST_P(ViewerWindow, TitleStartsAsOpenGLThenShowsRateAndCameraOverTheDrawnScene) {
   const fs::path map = WriteScene("pair", TwoQuadScene(), true);
   StartViewer({map.string()});
   std::string firstTitle;
@@ -258,7 +315,7 @@ TEST_F(ViewerWindow, TitleStartsAsOpenGLThenShowsRateAndCameraOverTheDrawnScene)
   EXPECT_EQ(viewer_->StderrText(), "");
 }
 
-TEST_F(ViewerWindow, DragsPanAndTurnAndTheWheelMovesTheCamera) {
+TEST_P(ViewerWindow, DragsPanAndTurnAndTheWheelMovesTheCamera) {
   const fs::path map = WriteScene("pair", TwoQuadScene(), true);
   StartViewer({map.string()});
   const Window window = FindMainWindow();
@@ -295,17 +352,14 @@ TEST_F(ViewerWindow, DragsPanAndTurnAndTheWheelMovesTheCamera) {
 
   // A middle drag changes nothing; then one wheel notch away from the user: -2.48 -> -1.28.
   Drag(window, Button2, 100, 100, 160, 160);
-  const WindowRect rect = client_->Rect(window);
-  client_->MovePointer(rect.x + 300, rect.y + 100);
-  client_->Button(Button4, true);
-  client_->Button(Button4, false);
+  WheelAt(window, 300, 100);
   EXPECT_TRUE(WaitForTitle(window, "-0.99 0.00 -1.28")) << client_->Title(window);
 
   CloseAndExpectCleanExit(window);
   EXPECT_EQ(viewer_->StderrText(), "");
 }
 
-TEST_F(ViewerWindow, WithoutArgumentTheBarStaysOverABlackViewAndNoBoxComes) {
+TEST_P(ViewerWindow, WithoutArgumentTheBarStaysOverABlackViewAndTakesTheWheel) {
   StartViewer({});
   const Window window = FindMainWindow();
   ASSERT_NE(window, 0u);
@@ -313,47 +367,102 @@ TEST_F(ViewerWindow, WithoutArgumentTheBarStaysOverABlackViewAndNoBoxComes) {
   EXPECT_TRUE(IsBlack(PanelPixel(window, 100, 50)));
   EXPECT_TRUE(IsBlack(PanelPixel(window, kPanelWidth / 2, kPanelHeight - 40)));
   // The empty bar: its white trough across the view's middle.
-  const WindowRect rect = client_->Rect(window);
-  EXPECT_TRUE(IsWhite(
-      client_->RootPixel(rect.x + kBarLeft + kBarWidth / 2, rect.y + kBarTop + kBarHeight / 2)));
-  EXPECT_TRUE(client_->FindWindows([](const std::string& t) { return t == "quadview"; }).empty());
+  EXPECT_TRUE(BarShowsEmpty(window));
+  EXPECT_TRUE(client_->FindWindows(IsBoxTitle).empty());
+  // The wheel acts over the bar's strip too.
+  WheelAt(window, kBarLeft + kBarWidth / 2, kBarTop + kBarHeight / 2);
+  EXPECT_TRUE(WaitForTitle(window, "0.01 0.00 -1.28")) << client_->Title(window);
 
   CloseAndExpectCleanExit(window);
   EXPECT_EQ(viewer_->StderrText(), "");
 }
 
-TEST_F(ViewerWindow, MissingFirstImageShowsTheErrorBoxAndTheViewerGoesOn) {
+// The error box is modal over the main window: the main window takes no input while it is up,
+// and after OK the program goes on; neither the box nor later focus changes load again.
+TEST_P(ViewerWindow, MissingFirstImageShowsAModalErrorBoxAndTheViewerGoesOn) {
   const fs::path map = WriteScene("bare", TwoQuadScene(), false);
   StartViewer({map.string()});
   const Window window = FindMainWindow();
   ASSERT_NE(window, 0u);
-  Window box = 0;
-  ASSERT_TRUE(PollUntil(
-      [&] {
-        auto boxes = client_->FindWindows([](const std::string& t) { return t == "quadview"; });
-        if (boxes.empty()) return false;
-        box = boxes.front();
-        return true;
-      },
-      kWindowTimeout));
-  const std::string image = (dir_ / "bare" / "000.tga").string();
+  const Window box = FindBox();
+  ASSERT_NE(box, 0u);
+  const std::string image = (fs::path(dir_.path()) / "bare" / "000.tga").string();
   EXPECT_EQ(viewer_->StderrText(), image + ": Cannot open file " + image + "\n");
+  EXPECT_EQ(client_->TransientFor(box), window);
+  const WindowRect boxRect = client_->Rect(box);
+  EXPECT_LE(boxRect.width, kScreenWidth);
 
-  client_->Focus(box);
-  client_->Key(XK_Return);
-  ASSERT_TRUE(PollUntil([&] { return !client_->Exists(box); }, kWindowTimeout));
+  // While the box is up the wheel over the main window does nothing; the title still ticks.
+  WheelAt(window, 300, 100);
+  ASSERT_TRUE(WaitForTitle(window, "0.01 0.00 -2.48", false));
+  DismissBox(box);
   // Frames are drawn again after the box; no quad was read, so the view stays black, and the
   // bar stays where it was.
   ASSERT_TRUE(WaitForTitle(window, "0.01 0.00 -2.48"));
   EXPECT_TRUE(IsBlack(ScenePixel(window, Camera(), -0.5, 0.2)));
-  const WindowRect rect = client_->Rect(window);
-  EXPECT_TRUE(IsWhite(
-      client_->RootPixel(rect.x + kBarLeft + kBarWidth / 2, rect.y + kBarTop + kBarHeight / 2)));
+  EXPECT_TRUE(BarShowsEmpty(window));
+
+  // Switching to another window and back does not load again: no second box, and the wheel
+  // acts at once.
+  client_->CreateOtherWindow();
+  client_->Focus(window);
+  WheelAt(window, 300, 100);
+  EXPECT_TRUE(WaitForTitle(window, "0.01 0.00 -1.28")) << client_->Title(window);
+  EXPECT_TRUE(client_->FindWindows(IsBoxTitle).empty());
+  EXPECT_EQ(viewer_->StderrText(), image + ": Cannot open file " + image + "\n");
 
   CloseAndExpectCleanExit(window);
 }
 
-TEST_F(ViewerWindow, ResizingTheWindowResizesTheViewAndThePictureFollows) {
+// A token of 300,000 characters: the message quotes its first 100 and the box wraps it
+// within the screen.
+TEST_P(ViewerWindow, ErrorBoxForAHugeTokenFitsTheScreen) {
+  const std::string token(300000, '7');
+  const fs::path map = WriteScene("huge", "0 0\r\nCW\r\n" + token + "x 0 0 0 0\r\n", true);
+  StartViewer({map.string()});
+  const Window window = FindMainWindow();
+  ASSERT_NE(window, 0u);
+  const Window box = FindBox();
+  ASSERT_NE(box, 0u);
+  const WindowRect rect = client_->Rect(box);
+  EXPECT_LE(rect.width, kScreenWidth);
+  EXPECT_LE(rect.height, kScreenHeight);
+  EXPECT_EQ(viewer_->StderrText(), map.string() + ":3: '" + token.substr(0, 100) +
+                                       "...' is not a valid floating point value\n");
+  DismissBox(box);
+  ASSERT_TRUE(WaitForTitle(window, "0.01 0.00 -2.48"));
+  CloseAndExpectCleanExit(window);
+}
+
+// Only regular files are opened: a FIFO as the scene is like a missing file, a FIFO as
+// 000.tga like a missing image; neither hangs the viewer.
+TEST_P(ViewerWindow, FifosAreNeverOpened) {
+  const fs::path pipe = fs::path(dir_.path()) / "pipe.map";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  StartViewer({pipe.string()});
+  Window window = FindMainWindow();
+  ASSERT_NE(window, 0u);
+  ASSERT_TRUE(WaitForTitle(window, "0.01 0.00 -2.48"));
+  EXPECT_TRUE(BarShowsEmpty(window));
+  EXPECT_TRUE(client_->FindWindows(IsBoxTitle).empty());
+  CloseAndExpectCleanExit(window);
+  EXPECT_EQ(viewer_->StderrText(), "");
+
+  const fs::path map = WriteScene("piped", TwoQuadScene(), false);
+  fs::create_directories(fs::path(dir_.path()) / "piped");
+  const std::string image = (fs::path(dir_.path()) / "piped" / "000.tga").string();
+  ASSERT_EQ(mkfifo(image.c_str(), 0600), 0);
+  StartViewer({map.string()});
+  window = FindMainWindow();
+  ASSERT_NE(window, 0u);
+  const Window box = FindBox();
+  ASSERT_NE(box, 0u);
+  EXPECT_EQ(viewer_->StderrText(), image + ": Cannot open file " + image + "\n");
+  DismissBox(box);
+  CloseAndExpectCleanExit(window);
+}
+
+TEST_P(ViewerWindow, ResizingTheWindowResizesTheViewAndThePictureFollows) {
   const fs::path map = WriteScene("pair", TwoQuadScene(), true);
   StartViewer({map.string()});
   const Window window = FindMainWindow();
@@ -385,7 +494,7 @@ TEST_F(ViewerWindow, ResizingTheWindowResizesTheViewAndThePictureFollows) {
   EXPECT_EQ(viewer_->StderrText(), "");
 }
 
-TEST_F(ViewerWindow, ClosingDuringALongLoadExitsCleanly) {
+TEST_P(ViewerWindow, ClosingDuringALongLoadExitsCleanly) {
   // Enough quads that the read takes a while; the bar shows how far it got.
   const std::string quad = QuadText(0.25, -1, -0.5, 0, 0.5);
   std::string quads;
@@ -408,6 +517,97 @@ TEST_F(ViewerWindow, ClosingDuringALongLoadExitsCleanly) {
       << "the load was not seen in progress";
   CloseAndExpectCleanExit(window);
   EXPECT_EQ(viewer_->StderrText(), "");
+}
+
+// Events are handled between images: a close while the textures load ends the load there,
+// before the quad list (whose first line would fail) is read.
+TEST_P(ViewerWindow, ClosingWhileTheTexturesLoadEndsTheLoad) {
+  const fs::path map = WriteScene("many", "broken\r\n", false);
+  const fs::path folder = fs::path(dir_.path()) / "many";
+  fs::create_directories(folder);
+  // 1024 images of 256 x 256 texels in run-length packets: small files, slow to upload.
+  const int side = 256;
+  std::string image(18, '\0');
+  image[2] = 10;
+  image[12] = 0;
+  image[13] = 1;
+  image[14] = 0;
+  image[15] = 1;
+  image[16] = 24;
+  for (int packet = 0; packet < side * side / 128; ++packet) {
+    image += static_cast<char>(0xff);
+    image += {static_cast<char>(packet), 0x40, 0x10};
+  }
+  for (int number = 0; number < 1024; ++number) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%03X.tga", number);
+    WriteFile((folder / name).string(), image);
+  }
+  StartViewer({map.string()});
+  const Window window = FindMainWindow();
+  ASSERT_NE(window, 0u);
+  CloseAndExpectCleanExit(window);
+  EXPECT_EQ(viewer_->StderrText(), "");
+}
+
+// Nobody sees frames of a minimised view: the loop then waits instead of drawing.
+TEST_P(ViewerWindow, MinimisedViewDrawsNothingUntilShownAgain) {
+  const fs::path map = WriteScene("pair", TwoQuadScene(), true);
+  StartViewer({map.string()});
+  const Window window = FindMainWindow();
+  ASSERT_NE(window, 0u);
+  ASSERT_TRUE(WaitForTitle(window, "0.01 0.00 -2.48"));
+  client_->Minimise(window);
+  EXPECT_TRUE(WaitForIdleTitle(window, "0.01 0.00 -2.48")) << client_->Title(window);
+  client_->Restore(window);
+  EXPECT_TRUE(WaitForTitle(window, "0.01 0.00 -2.48")) << client_->Title(window);
+  EXPECT_TRUE(PollUntil([&] { return IsRed(ScenePixel(window, Camera(), -0.5, 0.0)); },
+                        kTitleTimeout));
+  CloseAndExpectCleanExit(window);
+  EXPECT_EQ(viewer_->StderrText(), "");
+}
+
+// A viewer the window manager starts iconified loads nothing until the user first restores
+// it, then loads once.
+class StartedMinimised : public ViewerWindow {
+ protected:
+  std::string WindowManagerRules() const override {
+    return "<application title=\"OpenGL\" type=\"normal\"><iconic>yes</iconic></application>";
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(WindowManager, StartedMinimised, ::testing::Values(true));
+
+TEST_P(StartedMinimised, LoadsOnTheFirstRestoreAndOnlyThen) {
+  const fs::path map = WriteScene("bare", TwoQuadScene(), false);
+  StartViewer({map.string()});
+  Window window = 0;
+  ASSERT_TRUE(PollUntil(
+      [&] {
+        auto windows = client_->FindAnyWindows(
+            [](const std::string& title) { return title.rfind("OpenGL", 0) == 0; });
+        if (windows.empty() || !client_->Iconic(windows.front())) return false;
+        window = windows.front();
+        return true;
+      },
+      kWindowTimeout));
+  // The timer ticks while the window is iconified; no load has run: no box, nothing on stderr.
+  ASSERT_TRUE(WaitForIdleTitle(window, "0.01 0.00 -2.48")) << client_->Title(window);
+  EXPECT_TRUE(client_->FindAnyWindows(IsBoxTitle).empty());
+  EXPECT_EQ(viewer_->StderrText(), "");
+  client_->Restore(window);
+  const Window box = FindBox();
+  ASSERT_NE(box, 0u);
+  const std::string image = (fs::path(dir_.path()) / "bare" / "000.tga").string();
+  EXPECT_EQ(viewer_->StderrText(), image + ": Cannot open file " + image + "\n");
+  DismissBox(box);
+  client_->Minimise(window);
+  ASSERT_TRUE(WaitForIdleTitle(window, "0.01 0.00 -2.48"));
+  client_->Restore(window);
+  ASSERT_TRUE(WaitForTitle(window, "0.01 0.00 -2.48"));
+  EXPECT_TRUE(client_->FindWindows(IsBoxTitle).empty());
+  EXPECT_EQ(viewer_->StderrText(), image + ": Cannot open file " + image + "\n");
+  CloseAndExpectCleanExit(window);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Xvfb, child process and X client helpers for the viewer window tests.
-// Relies on Xvfb's -displayfd option to choose a free display without guessing numbers.
+// Xvfb, openbox, child process and X client helpers for the viewer window tests.
+// Relies on Xvfb's -displayfd option to choose a free display without guessing numbers, and on
+// the EWMH messages openbox implements (_NET_ACTIVE_WINDOW, _NET_CLOSE_WINDOW).
 #include "x_test_harness.h"
 
 #include <X11/Xatom.h>
@@ -124,6 +125,52 @@ XvfbServer::~XvfbServer() {
   if (!ended) KillAndReap(pid_);
 }
 
+WindowManager::WindowManager(const std::string& displayName, const std::string& configFolder,
+                             const std::string& applicationRules) {
+  const std::string config = configFolder + "/rc.xml";
+  std::ofstream(config) << "<?xml version=\"1.0\"?>\n"
+                           "<openbox_config xmlns=\"http://openbox.org/3.4/rc\">\n"
+                           "<focus><focusNew>yes</focusNew><followMouse>no</followMouse></focus>\n"
+                           "<applications>"
+                        << applicationRules << "</applications>\n</openbox_config>\n";
+  pid_ = fork();
+  if (pid_ == 0) {
+    DieWithParent();
+    int devNull = open("/dev/null", O_RDWR);
+    int log = open((configFolder + "/openbox.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(devNull, 0);
+    dup2(log, 1);
+    dup2(log, 2);
+    setenv("DISPLAY", displayName.c_str(), 1);
+    execlp("openbox", "openbox", "--config-file", config.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Ready once it manages new windows: a probe window mapped now gets reparented into a frame.
+  Display* display = XOpenDisplay(displayName.c_str());
+  if (display == nullptr) return;
+  const Window root = DefaultRootWindow(display);
+  const Window probe = XCreateSimpleWindow(display, root, 0, 0, 10, 10, 0, 0, 0);
+  XStoreName(display, probe, "window manager probe");
+  XMapWindow(display, probe);
+  XSync(display, False);
+  running_ = PollUntil(
+      [&] {
+        Window rootReturn = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned count = 0;
+        if (XQueryTree(display, probe, &rootReturn, &parent, &children, &count) == 0) return false;
+        if (children != nullptr) XFree(children);
+        return parent != root;
+      },
+      std::chrono::seconds(20));
+  XDestroyWindow(display, probe);
+  XCloseDisplay(display);
+}
+
+WindowManager::~WindowManager() {
+  KillAndReap(pid_);
+}
+
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::vector<std::string>& extraEnv, const std::string& stderrPath)
     : stderrPath_(stderrPath) {
@@ -182,7 +229,7 @@ std::string ChildProcess::StderrText() const {
   return text.str();
 }
 
-XClient::XClient(const std::string& displayName) {
+XClient::XClient(const std::string& displayName, bool managed) : managed_(managed) {
   XSetErrorHandler(IgnoreXError);
   if (!displayName.empty()) display_ = XOpenDisplay(displayName.c_str());
 }
@@ -191,21 +238,41 @@ XClient::~XClient() {
   if (display_ != nullptr) XCloseDisplay(display_);
 }
 
-std::vector<Window> XClient::FindWindows(const std::function<bool(const std::string&)>& match) {
-  std::vector<Window> found;
-  Window root = DefaultRootWindow(display_);
+void XClient::CollectWindows(Window parent, bool viewableOnly,
+                             const std::function<bool(const std::string&)>& match,
+                             std::vector<Window>& found) {
   Window rootReturn = 0;
-  Window parent = 0;
+  Window parentReturn = 0;
   Window* children = nullptr;
   unsigned count = 0;
-  if (XQueryTree(display_, root, &rootReturn, &parent, &children, &count) == 0) return found;
+  if (XQueryTree(display_, parent, &rootReturn, &parentReturn, &children, &count) == 0) return;
   for (unsigned i = 0; i < count; ++i) {
     XWindowAttributes attributes;
     if (XGetWindowAttributes(display_, children[i], &attributes) == 0) continue;
-    if (attributes.map_state != IsViewable) continue;
-    if (match(Title(children[i]))) found.push_back(children[i]);
+    char* name = nullptr;
+    const bool named = XFetchName(display_, children[i], &name) != 0 && name != nullptr;
+    if (name != nullptr) XFree(name);
+    if (named) {
+      // A client window: the viewer's own child windows carry no name.
+      if ((!viewableOnly || attributes.map_state == IsViewable) && match(Title(children[i]))) {
+        found.push_back(children[i]);
+      }
+    } else {
+      CollectWindows(children[i], viewableOnly, match, found);  // a window manager's frame
+    }
   }
   if (children != nullptr) XFree(children);
+}
+
+std::vector<Window> XClient::FindWindows(const std::function<bool(const std::string&)>& match) {
+  std::vector<Window> found;
+  CollectWindows(DefaultRootWindow(display_), true, match, found);
+  return found;
+}
+
+std::vector<Window> XClient::FindAnyWindows(const std::function<bool(const std::string&)>& match) {
+  std::vector<Window> found;
+  CollectWindows(DefaultRootWindow(display_), false, match, found);
   return found;
 }
 
@@ -268,7 +335,26 @@ void XClient::Key(unsigned long keysym) {
   XSync(display_, False);
 }
 
+void XClient::SendToRoot(const char* messageType, Window window, long first, long second) {
+  XEvent event;
+  std::memset(&event, 0, sizeof event);
+  event.xclient.type = ClientMessage;
+  event.xclient.window = window;
+  event.xclient.message_type = XInternAtom(display_, messageType, False);
+  event.xclient.format = 32;
+  event.xclient.data.l[0] = first;
+  event.xclient.data.l[1] = second;
+  XSendEvent(display_, DefaultRootWindow(display_), False,
+             SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  XSync(display_, False);
+}
+
 void XClient::Focus(Window window) {
+  constexpr long kFromPager = 2;  // EWMH source indication: a user's request
+  if (managed_) {
+    SendToRoot("_NET_ACTIVE_WINDOW", window, kFromPager, CurrentTime);
+    return;
+  }
   XSetInputFocus(display_, window, RevertToPointerRoot, CurrentTime);
   XSync(display_, False);
 }
@@ -279,6 +365,11 @@ void XClient::Resize(Window window, int width, int height) {
 }
 
 void XClient::RequestClose(Window window) {
+  constexpr long kFromPager = 2;
+  if (managed_) {
+    SendToRoot("_NET_CLOSE_WINDOW", window, CurrentTime, kFromPager);
+    return;
+  }
   XEvent event;
   std::memset(&event, 0, sizeof event);
   event.xclient.type = ClientMessage;
@@ -289,4 +380,54 @@ void XClient::RequestClose(Window window) {
   event.xclient.data.l[1] = CurrentTime;
   XSendEvent(display_, window, False, NoEventMask, &event);
   XSync(display_, False);
+}
+
+void XClient::Minimise(Window window) {
+  if (managed_) {
+    XIconifyWindow(display_, window, DefaultScreen(display_));
+  } else {
+    XUnmapWindow(display_, window);
+  }
+  XSync(display_, False);
+}
+
+void XClient::Restore(Window window) {
+  // A map request from the client's side: a window manager shows an iconified window again.
+  XMapRaised(display_, window);
+  XSync(display_, False);
+  if (managed_) Focus(window);
+}
+
+bool XClient::Iconic(Window window) {
+  constexpr long kIconicState = 3;
+  const Atom wmState = XInternAtom(display_, "WM_STATE", False);
+  Atom type = 0;
+  int format = 0;
+  unsigned long items = 0, after = 0;
+  unsigned char* data = nullptr;
+  bool iconic = false;
+  if (XGetWindowProperty(display_, window, wmState, 0, 2, False, wmState, &type, &format, &items,
+                         &after, &data) == Success &&
+      data != nullptr && items >= 1) {
+    iconic = reinterpret_cast<long*>(data)[0] == kIconicState;
+  }
+  if (data != nullptr) XFree(data);
+  return iconic;
+}
+
+Window XClient::TransientFor(Window window) {
+  Window owner = 0;
+  return XGetTransientForHint(display_, window, &owner) != 0 ? owner : 0;
+}
+
+Window XClient::CreateOtherWindow() {
+  const Window other = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 700, 500, 200,
+                                           150, 0, 0, WhitePixel(display_, DefaultScreen(display_)));
+  XStoreName(display_, other, "other");
+  XMapRaised(display_, other);
+  XSync(display_, False);
+  PollUntil([&] { return !FindWindows([](const std::string& t) { return t == "other"; }).empty(); },
+            std::chrono::seconds(10));
+  Focus(other);
+  return other;
 }

@@ -1,6 +1,8 @@
-// Test harness for the viewer's real window: a private Xvfb server, the quadview process with
-// its stderr captured, and an Xlib/XTest client to find windows, read titles and pixels and
-// drive the pointer. Every wait polls with a deadline; nothing sleeps to let time pass.
+// Test harness for the viewer's real window: a private Xvfb server, optionally the openbox
+// window manager on it, the quadview process with its stderr captured, and an Xlib/XTest
+// client to find windows, read titles and pixels, drive the pointer and ask for what a user
+// asks a window manager for (focus, minimise, restore, close). Every wait polls with a
+// deadline; nothing sleeps to let time pass.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -29,6 +31,24 @@ class XvfbServer {
  private:
   pid_t pid_ = -1;
   std::string displayName_;
+};
+
+// The openbox window manager on `displayName`, with an rc.xml holding `applicationRules`
+// (openbox <application> elements); killed on destruction. Running() once it manages the
+// screen.
+class WindowManager {
+ public:
+  WindowManager(const std::string& displayName, const std::string& configFolder,
+                const std::string& applicationRules);
+  ~WindowManager();
+  WindowManager(const WindowManager&) = delete;
+  WindowManager& operator=(const WindowManager&) = delete;
+
+  bool Running() const { return running_; }
+
+ private:
+  pid_t pid_ = -1;
+  bool running_ = false;
 };
 
 // A child process with DISPLAY set and stderr written to a file; killed and reaped on
@@ -68,15 +88,20 @@ struct WindowRect {
 // An X client connection to the test server.
 class XClient {
  public:
-  explicit XClient(const std::string& displayName);
+  // `managed`: a window manager runs on the server, so focus, minimising and closing go
+  // through it as a user's would.
+  XClient(const std::string& displayName, bool managed);
   ~XClient();
   XClient(const XClient&) = delete;
   XClient& operator=(const XClient&) = delete;
 
   bool Connected() const { return display_ != nullptr; }
 
-  // Mapped top-level windows whose WM_NAME satisfies `match`.
+  // Viewable client windows (top-level, also when a window manager has reparented them into
+  // a frame) whose WM_NAME satisfies `match`.
   std::vector<Window> FindWindows(const std::function<bool(const std::string&)>& match);
+  // Client windows in any map state, minimised ones included.
+  std::vector<Window> FindAnyWindows(const std::function<bool(const std::string&)>& match);
   std::string Title(Window window);
   WindowRect Rect(Window window);
   bool Exists(Window window);
@@ -88,9 +113,26 @@ class XClient {
   void Key(unsigned long keysym);
   void Focus(Window window);
   void Resize(Window window, int width, int height);
-  // Sends WM_DELETE_WINDOW as a window manager would (there is none on the test server).
+  // Asks to close `window`: through the window manager (_NET_CLOSE_WINDOW) when there is one,
+  // else with the WM_DELETE_WINDOW message a window manager would send.
   void RequestClose(Window window);
+  // Minimises `window` (iconified by the window manager, unmapped on a bare server) and shows
+  // it again.
+  void Minimise(Window window);
+  void Restore(Window window);
+  // True when the window manager has `window` iconified (WM_STATE IconicState).
+  bool Iconic(Window window);
+  // The window `window` is transient for (WM_TRANSIENT_FOR), or 0.
+  Window TransientFor(Window window);
+  // A plain window of another program, mapped and focused, to switch to.
+  Window CreateOtherWindow();
 
  private:
+  void SendToRoot(const char* messageType, Window window, long first, long second);
+  void CollectWindows(Window parent, bool viewableOnly,
+                      const std::function<bool(const std::string&)>& match,
+                      std::vector<Window>& found);
+
   Display* display_ = nullptr;
+  bool managed_ = false;
 };
