@@ -1,10 +1,13 @@
 #!/bin/sh
 # Builds the libFuzzer targets into fuzz/out/ with clang, straight from the sources (no CMake):
-# each target is fuzz/<name>_fuzz.cpp linked with every scene/*.cpp. Also fills the seed
-# folders fuzz/corpus-<name>/ (ignored by git) from the shared test data.
+# each target is fuzz/<name>_fuzz.cpp linked with every scene/*.cpp (the tga target also with
+# the texture set's limits from render/). Also fills the seed folders fuzz/corpus-<name>/
+# (ignored by git) from the shared test data.
 #   fuzz/build.sh            build every target
 #   fuzz/build.sh tga        build one
 # Run:  fuzz/out/tga_fuzz fuzz/corpus-tga -max_total_time=600 -rss_limit_mb=4096
+#       fuzz/out/quad_list_fuzz fuzz/corpus-quad_list -max_total_time=600 -max_len=65536
+#       fuzz/out/numbers_fuzz fuzz/corpus-numbers -max_total_time=600 -max_len=8192
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -25,6 +28,9 @@ seed() {
       fi
       printf '\00110 1\rCCW\r0.25, 0.75, 1.5, -2, 3\r1 0 1 1 1\n1 1 2 2 2\r\n"0" 1 3 3 3\r\n\r\n' \
         > fuzz/corpus-quad_list/mixed
+      # Long lines: 0xFF and the byte after it stand for a run longer than the reader holds.
+      printf '\3001 2\377 \r\nCCW\3770\r\n\3770.5 1 2 3 4\r\n1 1 1 1 1\r\n1 1 1 1 1\r\n1 1 1 1 \3771\r\n' \
+        > fuzz/corpus-quad_list/long
       ;;
     numbers)
       mkdir -p fuzz/corpus-numbers
@@ -47,7 +53,9 @@ seed() {
 mkdir -p fuzz/out
 for target in ${1:-$TARGETS}; do
   echo "building fuzz/out/${target}_fuzz"
+  extra=""
+  [ "$target" = tga ] && extra="render/texture_set.cpp render/frame_renderer.cpp -lGL"
   # shellcheck disable=SC2086
-  $CXX $FLAGS "fuzz/${target}_fuzz.cpp" scene/*.cpp -o "fuzz/out/${target}_fuzz"
+  $CXX $FLAGS "fuzz/${target}_fuzz.cpp" scene/*.cpp $extra -o "fuzz/out/${target}_fuzz"
   seed "$target"
 done

@@ -1,35 +1,55 @@
-// libFuzzer target for the TGA reader: any bytes go through LoadTgaFromMemory; the only
-// acceptable failure is a SceneError. Relies on the sanitizers to flag reads past a buffer.
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
+// libFuzzer target for the TGA reader as the texture set uses it: any bytes become a file,
+// its header is read, the texture set's own limits decide (here with a fuzzing budget of
+// 256 MiB), and an admitted image is decoded. No header is skipped for its size: huge
+// declared sizes must be refused or cost nothing. The only acceptable failure is a SceneError.
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "render/texture_set.h"
 #include "scene/scene_error.h"
 #include "scene/tga.h"
 
 namespace {
 
-// Images the reader accepts can reach 2 GiB; past this many pixels the input is skipped so
-// that the fuzzer's memory stays within its limit.
-constexpr uint64_t kMaxFuzzPixels = 16 * 1024 * 1024;
-constexpr size_t kWidthOffset = 12;
-constexpr size_t kHeightOffset = 14;
+constexpr int32_t kFuzzMaxTextureSize = 16384;
+constexpr uint64_t kFuzzBudgetBytes = uint64_t(256) << 20;
 
-// Width times height as the reader will see them: a header cut short reads as zeros.
-uint64_t HeaderPixels(const uint8_t* data, size_t size) {
-  uint8_t header[kTgaHeaderBytes] = {};
-  std::copy_n(data, std::min(size, kTgaHeaderBytes), header);
-  const uint64_t width = header[kWidthOffset] | (header[kWidthOffset + 1] << 8);
-  const uint64_t height = header[kHeightOffset] | (header[kHeightOffset + 1] << 8);
-  return width * height;
+std::string FuzzFile() {
+  static const std::string path = [] {
+    std::string folder = "/dev/shm/quadview-tga-" + std::to_string(::getpid());
+    ::mkdir(folder.c_str(), 0700);
+    return folder + "/000.tga";
+  }();
+  return path;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (HeaderPixels(data, size) > kMaxFuzzPixels) return 0;
+  std::FILE* file = std::fopen(FuzzFile().c_str(), "wb");
+  if (file == nullptr) std::abort();
+  std::fwrite(data, 1, size, file);
+  std::fclose(file);
   try {
-    LoadTgaFromMemory(data, size, "fuzz.tga");
+    ReadTgaHeader(FuzzFile());
+    const TgaImage& image = LastTgaImage();
+    const std::string refusal = TextureRefusal(
+        image.uploadWidth, image.uploadHeight, [] { return kFuzzMaxTextureSize; },
+        kFuzzBudgetBytes, 0);
+    if (!refusal.empty()) {
+      CloseTga();
+      return 0;
+    }
+    DecodeTga();
+    // The upload image is exactly what GL will read.
+    const uint64_t uploadBytes = image.UploadBytes();
+    const size_t held = image.rgba.empty() ? image.pixels.size() : image.rgba.size();
+    if (held < uploadBytes) std::abort();
   } catch (const SceneError&) {
   }
   return 0;

@@ -353,7 +353,8 @@ bool DecodeTga() {
       }
     }
     if (image.UploadBytes() == 0) return !rejected;
-    if (uint64_t{image.uploadWidth} * image.uploadHeight != pixelCount) {
+    PixelFormat format = SelectFormat(header);
+    if (format.kind == PixelKind::kNone || !hasPixelData) {
       image.rgba.assign(kRgbaBytes, 0);  // nothing to decode: one transparent black texel
       return !rejected;
     }
@@ -361,7 +362,6 @@ bool DecodeTga() {
       return !rejected;  // `pixels` is the upload image already
     }
     image.rgba.assign(static_cast<size_t>(pixelCount) * kRgbaBytes, 0);
-    PixelFormat format = SelectFormat(header);
     std::vector<uint8_t> palette;
     if (format.kind == PixelKind::kIndex8 || format.kind == PixelKind::kIndex16) {
       ReadPalette(*file, header, format, palette);

@@ -83,7 +83,7 @@ TEST_F(TgaReader, TrueColor24KeepsBytesAndIsAccepted) {
 }
 
 TEST_F(TgaReader, RejectsColorMappedRunLengthAndSixteenBitImages) {
-  for (uint8_t depth : {8, 24, 32}) {
+  for (const uint8_t depth : {uint8_t{8}, uint8_t{24}, uint8_t{32}}) {
     EXPECT_FALSE(Load(Tga(Header(10, 2, 1, depth), {0x81, 1, 2, 3, 4}))) << int{depth};
   }
   EXPECT_FALSE(Load(Tga(Header(1, 2, 1, 8), {0, 0})));
@@ -258,11 +258,12 @@ TEST_F(TgaReader, UnsupportedKindsUploadOneZeroTexel) {
   eightBitMap.colorMapLength = 2;
   eightBitMap.colorMapEntryBits = 8;
   for (const TgaHeader& header : {Header(2, 2, 1, 8), Header(3, 2, 1, 24), Header(163, 2, 1, 32),
-                                  Header(0, 2, 1, 32), cmapWithoutMap, eightBitMap}) {
+                                  Header(0, 2, 1, 32), Header(11, 1, 1, 32), cmapWithoutMap,
+                                  eightBitMap}) {
     Load(Tga(header, {1, 2, 3, 4, 5, 6, 7, 8}));
     const TgaImage& image = LastTgaImage();
     EXPECT_EQ(Upload(), Bytes(4, 0)) << "type " << int{header.imageType};
-    EXPECT_EQ(image.header.width, 2);
+    EXPECT_EQ(image.header.width, header.width);
     EXPECT_EQ(image.uploadWidth * image.uploadHeight, 1);
   }
 }
