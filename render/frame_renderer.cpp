@@ -21,10 +21,6 @@ namespace frameRendererState {
 uint32_t lastBoundTexture = kNoTextureBoundYet;
 }  // namespace frameRendererState
 
-uint32_t LastBoundTexture() {
-  return frameRendererState::lastBoundTexture;
-}
-
 void BindTexture2D(uint32_t name) {
   if (name == frameRendererState::lastBoundTexture) return;
   frameRendererState::lastBoundTexture = name;

@@ -9,12 +9,10 @@
 
 void RenderFrame(const CameraState& camera, const QuadTable& quads, const TextureTable& textures);
 
-// The texture name bound last through BindTexture2D; starts at 0x0BADF00D, which matches no
-// texture name, and is never reset between frames.
-uint32_t LastBoundTexture();
-
-// Binds `name` to GL_TEXTURE_2D unless it is the one bound last. Every texture bind of the
-// program goes through here (the renderer's loop and the uploads), so the cache never lies.
+// Binds `name` to GL_TEXTURE_2D unless it is the one bound last (lastBoundTexture, which
+// starts at 0x0BADF00D, a value no texture name has, and is never reset between frames).
+// Every texture bind of the program goes through here (the renderer's loop and the uploads),
+// so the cache never lies.
 void BindTexture2D(uint32_t name);
 
 // Forgets what is bound: a new context has nothing bound, so the next bind must happen.

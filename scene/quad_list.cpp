@@ -32,10 +32,7 @@ struct TextureShift {
 constexpr TextureShift kTextureShifts[] = {{"nyc.map", 3}, {"sanb.map", 2}, {"miami.map", 3}};
 
 bool IsBlank(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) {
-    const unsigned char code = static_cast<unsigned char>(c);
-    return code >= 1 && code <= 32;
-  });
+  return std::all_of(text.begin(), text.end(), IsControlOrSpace);
 }
 
 int32_t ClampToInt32(int64_t value) {

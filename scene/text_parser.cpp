@@ -55,11 +55,6 @@ void PrintToStderr(const std::string& text) {
 ParserTextSink messageSink = PrintToStderr;
 ParserTextSink traceSink = PrintToStderr;
 
-bool IsControlOrSpace(char c) {
-  const unsigned char code = static_cast<unsigned char>(c);
-  return code >= 1 && code <= 32;
-}
-
 std::string_view TokenText(const Token& token) {
   const char* base = tokensInPlainLine ? plainLine.data() : splitText.data();
   return std::string_view(base + token.offset, token.length);

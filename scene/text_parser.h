@@ -11,6 +11,12 @@
 
 constexpr int32_t kAllTokens = std::numeric_limits<int32_t>::max();
 
+// A byte skipped between tokens and counted as blank: a code from 1 to 32 (0 ends the text).
+inline bool IsControlOrSpace(char c) {
+  const unsigned char code = static_cast<unsigned char>(c);
+  return code >= 1 && code <= 32;
+}
+
 // A byte that ends a plain (unquoted) token: a code from 0 to 32 or a comma. Spaces count as
 // commas, since every space of a line becomes a comma before it is split.
 inline bool EndsPlainToken(char c) {

@@ -200,7 +200,6 @@ TEST_F(FrameRenderer, BindsOnceForConsecutiveQuadsAndAcrossFrames) {
   const uint64_t bindsBefore = bindCalls;
   Draw(sameTexture, textures);
   EXPECT_EQ(bindCalls - bindsBefore, 1u);
-  EXPECT_EQ(LastBoundTexture(), textures[1]);
   // The next frame starts with the texture the last one ended with: no bind at all.
   Draw(sameTexture, textures);
   EXPECT_EQ(bindCalls - bindsBefore, 1u);
@@ -211,7 +210,6 @@ TEST_F(FrameRenderer, BindsOnceForConsecutiveQuadsAndAcrossFrames) {
   const std::vector<uint8_t> pixels = Draw(alternating, textures);
   // Slot 1 is bound already; then slot 2 once and name 0 (slot 0) once.
   EXPECT_EQ(bindCalls - bindsBefore, 3u);
-  EXPECT_EQ(LastBoundTexture(), 0u);
   EXPECT_EQ(RgbAt(pixels, 38, 62), kRed);
   EXPECT_EQ(RgbAt(pixels, 62, 38), kGreen);
   EXPECT_EQ(RgbAt(pixels, 62, 62), kGreen);
@@ -227,9 +225,12 @@ TEST_F(FrameRenderer, UploadsBetweenFramesNeverLeaveTheCacheWrong) {
   EXPECT_EQ(RgbAt(Draw(redQuad, textures), 50, 50), kRed);
   textures[2] = SolidTexture(kGreen);
   EXPECT_EQ(RgbAt(Draw(redQuad, textures), 50, 50), kRed);
-  // A new context has nothing bound: its binding cache starts afresh.
+  // A new context has nothing bound: its binding cache starts afresh, so the texture the
+  // last frame ended with is bound again.
   InitGLState();
-  EXPECT_EQ(LastBoundTexture(), 0x0BADF00Du);
+  const uint64_t bindsBefore = bindCalls;
+  EXPECT_EQ(RgbAt(Draw(redQuad, textures), 50, 50), kRed);
+  EXPECT_EQ(bindCalls - bindsBefore, 1u);
 }
 
 }  // namespace
