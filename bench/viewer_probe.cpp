@@ -1,19 +1,14 @@
 // Watches a quadview process from outside, through X only: starts it on a scene, then polls
 // the screen's pixels for the end of its load (the progress bar gone) and its first frame
 // (the view no longer black), and reads its title ticks. Prints the times from the start of
-// the process. For bench/viewer_startup.sh; needs DISPLAY.
+// the process. For bench/viewer_startup.sh; needs DISPLAY. Uses the window tests' X client.
 // Usage: viewer_probe VIEWER SCENE [TITLE_TICKS]
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <string>
 #include <thread>
+
+#include "tests/x_test_harness.h"
 
 namespace {
 
@@ -23,51 +18,6 @@ constexpr auto kTimeout = std::chrono::seconds(60);
 // The view panel and the bar in the window, from its layout.
 constexpr int kPanelLeft = 2, kPanelTop = 3, kPanelWidth = 535, kPanelHeight = 326;
 constexpr int kBarLeft = 4, kBarTop = 158, kBarHeight = 16;
-
-struct Rgb {
-  int r = 0, g = 0, b = 0;
-};
-
-Window FindNamed(Display* display, Window parent, const char* prefix) {
-  Window rootReturn = 0, parentReturn = 0;
-  Window* children = nullptr;
-  unsigned count = 0;
-  Window found = 0;
-  if (XQueryTree(display, parent, &rootReturn, &parentReturn, &children, &count) == 0) return 0;
-  for (unsigned i = 0; i < count && found == 0; ++i) {
-    char* name = nullptr;
-    if (XFetchName(display, children[i], &name) != 0 && name != nullptr) {
-      if (std::strncmp(name, prefix, std::strlen(prefix)) == 0) found = children[i];
-      XFree(name);
-    } else {
-      found = FindNamed(display, children[i], prefix);
-    }
-  }
-  if (children != nullptr) XFree(children);
-  return found;
-}
-
-std::string Title(Display* display, Window window) {
-  char* name = nullptr;
-  std::string title;
-  if (XFetchName(display, window, &name) != 0 && name != nullptr) {
-    title = name;
-    XFree(name);
-  }
-  return title;
-}
-
-Rgb Pixel(Display* display, Window window, int x, int y) {
-  Rgb rgb;
-  XImage* image = XGetImage(display, window, x, y, 1, 1, AllPlanes, ZPixmap);
-  if (image == nullptr) return rgb;
-  const unsigned long pixel = XGetPixel(image, 0, 0);
-  rgb.r = static_cast<int>((pixel & image->red_mask) >> 16);
-  rgb.g = static_cast<int>((pixel & image->green_mask) >> 8);
-  rgb.b = static_cast<int>(pixel & image->blue_mask);
-  XDestroyImage(image);
-  return rgb;
-}
 
 // The bar's white trough or its blue fill.
 bool IsBar(const Rgb& p) {
@@ -84,10 +34,6 @@ double Since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-int IgnoreXError(Display*, XErrorEvent*) {
-  return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -96,36 +42,37 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int titleTicks = argc > 3 ? std::atoi(argv[3]) : 0;
-  XSetErrorHandler(IgnoreXError);
-  Display* display = XOpenDisplay(nullptr);
-  if (display == nullptr) {
+  const char* displayName = std::getenv("DISPLAY");
+  XClient client(displayName != nullptr ? displayName : "", false);
+  if (!client.Connected()) {
     std::fprintf(stderr, "viewer_probe: no display\n");
     return 1;
   }
   const Clock::time_point start = Clock::now();
-  const pid_t viewer = fork();
-  if (viewer == 0) {
-    execl(argv[1], argv[1], argv[2], static_cast<char*>(nullptr));
-    _exit(127);
-  }
+  ChildProcess viewer({argv[1], argv[2]}, {}, "/dev/null");
   const Clock::time_point deadline = start + kTimeout;
   Window window = 0;
   bool barSeen = false;
   double loaded = -1, firstFrame = -1;
   while (Clock::now() < deadline && (loaded < 0 || firstFrame < 0)) {
-    if (window == 0) window = FindNamed(display, DefaultRootWindow(display), "OpenGL");
+    if (window == 0) {
+      const auto found =
+          client.FindWindows([](const std::string& title) { return title.rfind("OpenGL", 0) == 0; });
+      if (!found.empty()) window = found.front();
+    }
     if (window != 0) {
-      const bool bar = IsBar(Pixel(display, window, kBarLeft + 2, kBarTop + kBarHeight / 2));
+      const WindowRect rect = client.Rect(window);
+      const bool bar =
+          IsBar(client.RootPixel(rect.x + kBarLeft + 2, rect.y + kBarTop + kBarHeight / 2));
       if (bar) barSeen = true;
       if (barSeen && !bar && loaded < 0) loaded = Since(start);
-      if (firstFrame < 0) {
-        const int xs[] = {kPanelWidth / 4, kPanelWidth / 2, 3 * kPanelWidth / 4};
-        const int ys[] = {kPanelHeight / 4, 3 * kPanelHeight / 4};
-        for (int x : xs) {
-          for (int y : ys) {
-            if (!IsBlack(Pixel(display, window, kPanelLeft + x, kPanelTop + y))) {
-              firstFrame = Since(start);
-            }
+      for (int x : {kPanelWidth / 4, kPanelWidth / 2, 3 * kPanelWidth / 4}) {
+        for (int y : {kPanelHeight / 4, 3 * kPanelHeight / 4}) {
+          // The scene is drawn only once the load has ended; before that the view shows black
+          // or whatever the server left in it.
+          if (loaded >= 0 && firstFrame < 0 &&
+              !IsBlack(client.RootPixel(rect.x + kPanelLeft + x, rect.y + kPanelTop + y))) {
+            firstFrame = Since(start);
           }
         }
       }
@@ -133,9 +80,9 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(kPollStep);
   }
   std::printf("loaded %.3f first-frame %.3f\n", loaded, firstFrame);
-  std::string last = Title(display, window);
+  std::string last = client.Title(window);
   for (int ticks = 0; ticks < titleTicks && Clock::now() < deadline + kTimeout;) {
-    const std::string title = Title(display, window);
+    const std::string title = client.Title(window);
     if (title != last) {
       last = title;
       ++ticks;
@@ -143,9 +90,8 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   if (titleTicks > 0) std::printf("title %s\n", last.c_str());
-  kill(viewer, SIGTERM);
+  if (window != 0) client.RequestClose(window);
   int status = 0;
-  waitpid(viewer, &status, 0);
-  XCloseDisplay(display);
+  viewer.WaitForExit(std::chrono::seconds(10), status);
   return loaded >= 0 && firstFrame >= 0 ? 0 : 1;
 }

@@ -325,6 +325,12 @@ void ReadTgaHeader(const std::string& path) {
   const bool fullSize = pixelCount == 0 || (decodes && hasPixelData);
   image.uploadWidth = fullSize ? image.header.width : 1;
   image.uploadHeight = fullSize ? image.header.height : 1;
+  if (!fullSize) {
+    image.nothingToDecode = !decodes ? "image type " + std::to_string(image.header.imageType) +
+                                           " with depth " + std::to_string(image.depth) +
+                                           " is not a kind the reader decodes"
+                                     : "the file holds none of its pixel data";
+  }
   tgaReader::pendingFile = std::move(file);
 }
 

@@ -43,6 +43,8 @@ struct TgaImage {
   // 1 x 1 of zeros, which samples exactly as the full-size zero image would.
   uint16_t uploadWidth = 0;
   uint16_t uploadHeight = 0;
+  // Why the upload is a single zero texel, or empty when it is the full image.
+  std::string nothingToDecode;
   // The upload texels; empty when they are `pixels` itself (type 2 with 32 bits).
   std::vector<uint8_t> rgba;
 

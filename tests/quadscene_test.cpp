@@ -161,8 +161,8 @@ TEST(QuadsceneInfo, ChecksEachImageAsTheViewerWillTakeIt) {
             std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find("image " + dir.File("nyc/002.tga") +
-                         ": nothing to decode (type 3, depth 24); it draws as one transparent "
-                         "black texel\n"),
+                         ": image type 3 with depth 24 is not a kind the reader decodes; it "
+                         "draws as one transparent black texel\n"),
             std::string::npos)
       << run.out;
   // A FIFO or a folder is not an image; as 000.tga it fails the load, as the viewer's would.

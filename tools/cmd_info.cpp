@@ -140,12 +140,9 @@ std::exception_ptr PrintTextureSummary(const std::string& path,
                      }
                      if (TgaTooLarge(header)) DecodeTga();  // raises what the viewer would
                      uploadBytes += header.UploadBytes();
-                     const uint64_t pixels = uint64_t{header.header.width} * header.header.height;
-                     if (pixels > 0 && uint64_t{header.uploadWidth} * header.uploadHeight != pixels) {
-                       notes.push_back(image + ": nothing to decode (type " +
-                                       std::to_string(header.header.imageType) + ", depth " +
-                                       std::to_string(header.depth) +
-                                       "); it draws as one transparent black texel");
+                     if (!header.nothingToDecode.empty()) {
+                       notes.push_back(image + ": " + header.nothingToDecode +
+                                       "; it draws as one transparent black texel");
                      }
                    });
   } catch (const SceneError&) {
