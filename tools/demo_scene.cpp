@@ -1,7 +1,7 @@
 // Generates the demo scene. File coordinates: x to the right, y up, z towards the viewer; the
 // start camera sits near (0, 0, 2.48) looking down -z. Quads are listed back to front, as the
 // renderer draws in file order without a depth test. The file is named nyc.map so that its
-// texture numbers (slot + 3) select the textures.
+// texture numbers select the textures; it is written through the quad-list writer.
 #include "tools/demo_scene.h"
 
 #include <algorithm>
@@ -11,9 +11,9 @@
 #include <system_error>
 #include <vector>
 
-#include "scene/file_access.h"
-#include "scene/quad_list.h"
+#include "scene/quad_list_writer.h"
 #include "scene/scene_error.h"
+#include "scene/texture_paths.h"
 #include "scene/tga_writer.h"
 
 namespace {
@@ -213,18 +213,18 @@ void WriteTexture(const std::string& path, int slot) {
   WriteTga32(path, kTextureSize, kTextureSize, rgba.data());
 }
 
-// `textureOffset`: the number the file's name stores for slot 0.
-void WriteQuad(OutputFile& file, const DemoQuad& q, int32_t textureOffset) {
-  char text[512];
-  int length =
-      std::snprintf(text, sizeof text, "%d %d\r\nCW\r\n", q.slot + textureOffset, q.blend);
-  file.Write(text, static_cast<size_t>(length));
+// The record of a designed quad: the file's coordinates are the design's, the table stores z
+// negated, as the reader would.
+void WriteQuad(QuadListWriter& writer, const DemoQuad& q) {
+  QuadRecord record{};
+  record.textureIndex = q.slot;
+  record.blend = static_cast<uint8_t>(q.blend);
   for (int i = 0; i < 4; ++i) {
-    // The reader negates z; the file holds the coordinate as designed here.
-    length = std::snprintf(text, sizeof text, "%.4f %.4f %.6f %.6f %.6f\r\n", q.u[i], q.v[i],
-                           q.p[i].x, q.p[i].y, q.p[i].z);
-    file.Write(text, static_cast<size_t>(length));
+    record.corners[i] = QuadCorner{static_cast<float>(q.u[i]), static_cast<float>(q.v[i]),
+                                   static_cast<float>(q.p[i].x), static_cast<float>(q.p[i].y),
+                                   -static_cast<float>(q.p[i].z)};
   }
+  writer.Write(record);
 }
 
 }  // namespace
@@ -238,19 +238,14 @@ std::string DemoQuadListPath(const std::string& dir) {
 }
 
 void WriteDemoScene(const std::string& dir, int64_t quads) {
-  MakeDirectory(dir);
-  const std::string textureDir = dir + "/nyc";
-  MakeDirectory(textureDir);
+  const std::string path = DemoQuadListPath(dir);
+  const std::string textureFolder = TextureFolderPrefix(path);
+  MakeDirectory(textureFolder);
   for (int slot = 0; slot < kSlotCount; ++slot) {
-    char name[16];
-    std::snprintf(name, sizeof name, "/%03X.tga", slot);
-    WriteTexture(textureDir + name, slot);
+    WriteTexture(TextureImagePath(textureFolder, slot), slot);
   }
   const std::vector<DemoQuad> base = BaseScene();
-  const std::string path = DemoQuadListPath(dir);
-  int32_t textureOffset = 0;
-  TextureNumberOffset(path, textureOffset);  // nyc.map: the numbers are read, from 3
-  OutputFile file(path);
+  QuadListWriter file(path);  // nyc.map: its texture numbers are read
   const int64_t extra =
       quads > static_cast<int64_t>(base.size()) ? quads - static_cast<int64_t>(base.size()) : 0;
   // The sky comes first, then the city behind the street. Its quads are grouped by texture and
@@ -260,7 +255,7 @@ void WriteDemoScene(const std::string& dir, int64_t quads) {
   const int64_t blocks = (extra + kQuadsPerCityBlock - 1) / kQuadsPerCityBlock;
   int64_t toSkip = blocks * kQuadsPerCityBlock - extra;
   const int64_t baseCount = std::min<int64_t>(quads, static_cast<int64_t>(base.size()));
-  if (baseCount > 0) WriteQuad(file, base[0], textureOffset);
+  if (baseCount > 0) WriteQuad(file, base[0]);
   std::vector<DemoQuad> blockQuads;
   for (const int slot : {kGrass, kBrick, kPlaster, kRoof, kGlass}) {
     for (int64_t block = blocks - 1; block >= 0; --block) {
@@ -272,10 +267,10 @@ void WriteDemoScene(const std::string& dir, int64_t quads) {
           --toSkip;
           continue;
         }
-        WriteQuad(file, q, textureOffset);
+        WriteQuad(file, q);
       }
     }
   }
-  for (int64_t i = 1; i < baseCount; ++i) WriteQuad(file, base[static_cast<size_t>(i)], textureOffset);
+  for (int64_t i = 1; i < baseCount; ++i) WriteQuad(file, base[static_cast<size_t>(i)]);
   file.Commit();
 }
