@@ -89,6 +89,11 @@ void WalkTextureSet(const std::string& quadListPath,
   } while (TextureSetContinues(folderPrefix, imageNumber));
 }
 
+void WarnRefusedImage(const std::string& path, const std::string& refusal) {
+  std::fprintf(stderr, "%s: warning: %s; its slot draws untextured\n", path.c_str(),
+               refusal.c_str());
+}
+
 void LoadTextureSet(const std::string& quadListPath, TextureTable& table,
                     const std::function<void()>& betweenImages) {
   int32_t maxTextureSize = -1;  // asked once, when an image needs it

@@ -42,6 +42,9 @@ void WalkTextureSet(const std::string& quadListPath,
                     const std::function<int32_t()>& maxTextureSize, uint64_t budgetBytes,
                     const TextureImageVisit& visit);
 
+// Writes "IMAGE: warning: REFUSAL; its slot draws untextured" to stderr.
+void WarnRefusedImage(const std::string& path, const std::string& refusal);
+
 // Fills `table` from the texture folder of `quadListPath` (WalkTextureSet with this context's
 // maximum texture size and TextureBudgetBytes()). An image refused keeps its slot at 0 and
 // writes "IMAGE: warning: REASON; its slot draws untextured" to stderr. `betweenImages` runs

@@ -178,27 +178,24 @@ void FlushStandardOutput() {
   CheckStandardOutput();
 }
 
-void WritePngFile(const std::string& path, int width, int height, int channels,
-                  const uint8_t* pixels) {
-  OutputFile file(path);
-  // stb hands the encoded bytes to this callback; the first failure is raised afterwards,
-  // outside the C code.
-  struct Sink {
-    OutputFile* file;
-    std::exception_ptr failure;
-  } sink{&file, nullptr};
+std::vector<uint8_t> EncodePng(int width, int height, int channels, const uint8_t* pixels,
+                               bool bottomRowFirst) {
+  std::vector<uint8_t> png;
+  stbi_flip_vertically_on_write(bottomRowFirst ? 1 : 0);  // stb's setting for the next write
   const int encoded = stbi_write_png_to_func(
       [](void* context, void* data, int size) {
-        Sink* target = static_cast<Sink*>(context);
-        if (target->failure) return;
-        try {
-          target->file->Write(data, static_cast<size_t>(size));
-        } catch (...) {
-          target->failure = std::current_exception();
-        }
+        auto* out = static_cast<std::vector<uint8_t>*>(context);
+        const uint8_t* bytes = static_cast<const uint8_t*>(data);
+        out->insert(out->end(), bytes, bytes + size);
       },
-      &sink, width, height, channels, pixels, width * channels);
-  if (sink.failure) std::rethrow_exception(sink.failure);
-  if (encoded == 0) throw SceneError("Cannot write file " + path + ": PNG encoding failed");
-  file.Commit();
+      &png, width, height, channels, pixels, width * channels);
+  stbi_flip_vertically_on_write(0);
+  if (encoded == 0) throw std::bad_alloc();  // stb fails only when it cannot allocate
+  return png;
+}
+
+void WritePngFile(const std::string& path, int width, int height, int channels,
+                  const uint8_t* pixels, bool bottomRowFirst) {
+  const std::vector<uint8_t> png = EncodePng(width, height, channels, pixels, bottomRowFirst);
+  WriteWholeFile(path, png.data(), png.size());
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "scene/scene_types.h"
 
@@ -49,7 +50,10 @@ void FlushStandardOutput();
 // The same check without the flush, for commands that print a lot: stops them early.
 void CheckStandardOutput();
 
-// Writes an image as PNG (stb_image_write) through a checked OutputFile. `pixels` holds
-// `channels` bytes per pixel, the top row first.
+// An image as PNG bytes (stb_image_write). `pixels` holds `channels` bytes per pixel, the top
+// row first, or the bottom row first with `bottomRowFirst`.
+std::vector<uint8_t> EncodePng(int width, int height, int channels, const uint8_t* pixels,
+                               bool bottomRowFirst = false);
+// EncodePng written through a checked OutputFile.
 void WritePngFile(const std::string& path, int width, int height, int channels,
-                  const uint8_t* pixels);
+                  const uint8_t* pixels, bool bottomRowFirst = false);

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "render/headless_surface.h"
 #include "render/texture_set.h"
 #include "scene/file_access.h"
 #include "scene/quad_list.h"
@@ -21,6 +20,7 @@
 #include "scene/texture_paths.h"
 #include "scene/tga.h"
 #include "tools/commands.h"
+#include "tools/scene_source.h"
 
 namespace {
 
@@ -87,37 +87,6 @@ void PrintRecordSummary(const std::string& path, const QuadTable& table,
   }
 }
 
-// The largest texture the headless GL takes, asked once and only when an image needs it;
-// -1 when there is no GL here (then no image is refused for its size).
-class HeadlessTextureLimit {
- public:
-  int32_t operator()() {
-    if (asked_) return size_;
-    asked_ = true;
-    try {
-      CreateHeadlessSurface(1, 1);
-      size_ = MaxTextureSize();
-    } catch (const std::runtime_error& error) {
-      unavailable_ = error.what();
-    }
-    DestroyHeadlessSurface();
-    return size_;
-  }
-  void Print() const {
-    if (!asked_) return;
-    if (size_ >= 0) {
-      std::printf("maximum texture size: %d\n", size_);
-    } else {
-      std::printf("maximum texture size: unknown (%s)\n", unavailable_.c_str());
-    }
-  }
-
- private:
-  bool asked_ = false;
-  int32_t size_ = -1;
-  std::string unavailable_;
-};
-
 // The texture folder as the viewer's set will take it. Returns the failure that would end
 // the viewer's load, if any.
 std::exception_ptr PrintTextureSummary(const std::string& path,
@@ -156,7 +125,7 @@ std::exception_ptr PrintTextureSummary(const std::string& path,
   std::printf("texture folder: %s (%d images)\n", folder.c_str(), images);
   std::printf("texture slots used: %s\n", Ranges(used).c_str());
   std::printf("texture slots without an image: %s\n", Ranges(missing).c_str());
-  maxTextureSize.Print();
+  if (!maxTextureSize.Describe().empty()) std::printf("%s\n", maxTextureSize.Describe().c_str());
   std::printf("texture memory: %llu of %llu MiB\n",
               static_cast<unsigned long long>((uploadBytes + kBytesPerMebibyte - 1) /
                                               kBytesPerMebibyte),

@@ -1,7 +1,6 @@
 // quadscene texture: reads one TGA image as the texture set would and writes the RGBA image
 // that would be uploaded, as raw bytes (.rgba) or as a PNG shown the way GL shows it.
 #include <cstdio>
-#include <vector>
 
 #include "scene/file_access.h"
 #include "scene/scene_error.h"
@@ -19,19 +18,11 @@ bool EndsWith(const std::string& text, const std::string& suffix) {
 
 // Upload row 0 is the bottom of the texture as GL shows it, so it becomes the PNG's last row.
 void WriteUploadPng(const std::string& path, const TgaImage& image) {
-  const int width = image.uploadWidth, height = image.uploadHeight;
-  if (width == 0 || height == 0) {
+  if (image.uploadWidth == 0 || image.uploadHeight == 0) {
     throw SceneError("Cannot write file " + path + ": an empty image has no PNG form");
   }
-  const size_t rowBytes = static_cast<size_t>(width) * kRgbaChannels;
-  const uint8_t* texels = image.UploadPixels();
-  std::vector<uint8_t> flipped(rowBytes * static_cast<size_t>(height));
-  for (int row = 0; row < height; ++row) {
-    const uint8_t* source = texels + static_cast<size_t>(row) * rowBytes;
-    std::copy(source, source + rowBytes,
-              flipped.data() + static_cast<size_t>(height - 1 - row) * rowBytes);
-  }
-  WritePngFile(path, width, height, kRgbaChannels, flipped.data());
+  WritePngFile(path, image.uploadWidth, image.uploadHeight, kRgbaChannels, image.UploadPixels(),
+               true);
 }
 
 }  // namespace

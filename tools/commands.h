@@ -10,3 +10,4 @@ void RegisterDumpCommand(CLI::App& app, int& exitStatus);
 void RegisterInfoCommand(CLI::App& app, int& exitStatus);
 void RegisterTextureCommand(CLI::App& app, int& exitStatus);
 void RegisterRenderCommand(CLI::App& app, int& exitStatus);
+void RegisterExportCommand(CLI::App& app, int& exitStatus);

@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
   RegisterInfoCommand(app, exitStatus);
   RegisterTextureCommand(app, exitStatus);
   RegisterRenderCommand(app, exitStatus);
+  RegisterExportCommand(app, exitStatus);
   const bool knownCommand =
       argc < 2 || argv[1][0] == '-' ||
       !app.get_subcommands([&argv](CLI::App* command) { return command->check_name(argv[1]); })

@@ -1,0 +1,78 @@
+// quadscene export: a scene as the viewer draws it, to glTF 2.0 (.glb, .gltf) or OBJ.
+#include <chrono>
+#include <cstdio>
+
+#include "tools/commands.h"
+#include "tools/scene_export.h"
+
+namespace {
+
+struct ExportOptions {
+  std::string scenePath;
+  std::string outPath;
+  ViewOptions view;
+};
+
+std::string LowerExtension(const std::string& path) {
+  const size_t dot = path.rfind('.');
+  const size_t slash = path.rfind('/');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  std::string extension = path.substr(dot);
+  for (char& c : extension) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  return extension;
+}
+
+void RunExport(const ExportOptions& options) {
+  const auto start = std::chrono::steady_clock::now();
+  const ExportScene scene = ReadExportScene(options.scenePath);
+  const std::string extension = LowerExtension(options.outPath);
+  if (extension == ".obj") {
+    WriteObj(scene, options.outPath);
+  } else {
+    WriteGltf(scene, options.view, options.outPath, extension == ".glb");
+  }
+  int64_t finite = 0;
+  for (int32_t i = 0; i < scene.quads.count; ++i) {
+    finite += IsFiniteRecord(scene.quads.records[static_cast<size_t>(i)]) ? 1 : 0;
+  }
+  if (scene.quads.count > finite) {
+    std::fprintf(stderr,
+                 "%s: warning: %lld records with a non-finite value are left out of the "
+                 "geometry; the quadview data keeps them\n",
+                 options.outPath.c_str(), static_cast<long long>(scene.quads.count - finite));
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("%s: %d records, %zu images, %.3f s\n", options.outPath.c_str(), scene.quads.count,
+              scene.images.size(), seconds);
+}
+
+}  // namespace
+
+void RegisterExportCommand(CLI::App& app, int& exitStatus) {
+  CLI::App* command = app.add_subcommand(
+      "export",
+      "Write a scene as the viewer draws it as glTF 2.0 (.glb, or .gltf with .bin and PNGs "
+      "beside it) or OBJ (with .mtl and PNGs), in the file's right-handed +y-up frame, with "
+      "the camera (glTF) and quadview's data so that import restores it exactly");
+  static ExportOptions options;
+  command->add_option("FILE", options.scenePath, "Quad-list file; its texture folder beside it")
+      ->required();
+  command
+      ->add_option("-o,--output", options.outPath, "OUT.glb, OUT.gltf or OUT.obj")
+      ->required()
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            const std::string extension = LowerExtension(text);
+            return extension == ".glb" || extension == ".gltf" || extension == ".obj"
+                       ? std::string()
+                       : std::string("expected a file name ending in .glb, .gltf or .obj");
+          },
+          "OUT"));
+  AddViewOptions(command, options.view);
+  command->callback([&exitStatus]() {
+    exitStatus = RunCommand(options.scenePath, [] { RunExport(options); });
+  });
+}

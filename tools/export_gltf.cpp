@@ -1,0 +1,312 @@
+// The glTF 2.0 writer of quadscene export, with nlohmann-json for the document. Geometry in
+// file coordinates (z as the file holds it), two triangles a quad split as the viewer's GL
+// splits it, one primitive per run of records sharing slot and blend, in table order. Every
+// material is unlit and double-sided; texture coordinates have v turned to glTF's downward
+// v, so that with the upright PNG every (u, v) samples the texel the viewer samples. Every
+// record, as its exact bytes, rides along in a buffer view named in the root's extras.
+#include <cfloat>
+#include <cstring>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "scene/file_access.h"
+#include "scene/scene_error.h"
+#include "tools/interchange.h"
+#include "tools/scene_export.h"
+
+namespace {
+
+using nlohmann::json;
+
+constexpr uint32_t kGlbMagic = 0x46546C67;  // "glTF"
+constexpr uint32_t kGlbVersion = 2;
+constexpr uint32_t kChunkJson = 0x4E4F534A;
+constexpr uint32_t kChunkBin = 0x004E4942;
+constexpr int kArrayBuffer = 34962;
+constexpr int kElementArrayBuffer = 34963;
+constexpr int kFloat = 5126;
+constexpr int kUnsignedInt = 5125;
+constexpr int kTriangles = 4;
+constexpr int kLinear = 9729;
+constexpr int kRepeat = 10497;
+constexpr double kFieldOfViewRadians = 45.0 * 3.14159265358979323846 / 180.0;
+// The viewer's near plane is 0, which clips nothing in front of the eye; glTF asks for a
+// positive one. The smallest normal float is the smallest that stays positive where shaders
+// flush denormals to zero.
+constexpr double kNearPlane = FLT_MIN;
+
+// The binary buffer as it is built: views are appended 4-byte aligned.
+class Buffer {
+ public:
+  // Appends `bytes` as a new buffer view and returns its index. Vertex views that several
+  // accessors share need their stride spelled out.
+  int AddView(const void* bytes, size_t size, int target, size_t stride = 0) {
+    while (data_.size() % 4 != 0) data_.push_back(0);
+    json view = {{"buffer", 0}, {"byteOffset", data_.size()}, {"byteLength", size}};
+    if (target != 0) view["target"] = target;
+    if (stride != 0) view["byteStride"] = stride;
+    const uint8_t* begin = static_cast<const uint8_t*>(bytes);
+    data_.insert(data_.end(), begin, begin + size);
+    views_.push_back(std::move(view));
+    return static_cast<int>(views_.size() - 1);
+  }
+  std::vector<uint8_t>& Data() { return data_; }
+  json& Views() { return views_; }
+
+ private:
+  std::vector<uint8_t> data_;
+  json views_ = json::array();
+};
+
+// A run of consecutive finite records sharing slot and blend.
+struct Run {
+  int32_t slot;
+  uint8_t blend;
+  size_t firstVertex;
+  size_t quads;
+};
+
+// Percent-encodes what a relative URI may not hold as it is.
+std::string UriOf(const std::string& fileName) {
+  static const char* const kHex = "0123456789ABCDEF";
+  std::string uri;
+  for (unsigned char c : fileName) {
+    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '_' || c == '.' || c == '~';
+    if (plain) {
+      uri += static_cast<char>(c);
+    } else {
+      uri += '%';
+      uri += kHex[c >> 4];
+      uri += kHex[c & 15];
+    }
+  }
+  return uri;
+}
+
+void AppendLittleEndian32(std::vector<uint8_t>& out, uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+}  // namespace
+
+void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::string& path,
+                  bool binary) {
+  Buffer buffer;
+  json accessors = json::array();
+  json materials = json::array();
+  std::map<std::pair<int32_t, uint8_t>, int> materialOf;
+
+  // Vertices of the finite records, run by run in table order.
+  std::vector<float> positions, texcoords;
+  std::vector<uint32_t> indices;
+  std::vector<Run> runs;
+  const QuadTable& quads = scene.quads;
+  for (int32_t i = 0; i < quads.count; ++i) {
+    const QuadRecord& record = quads.records[static_cast<size_t>(i)];
+    if (!IsFiniteRecord(record)) continue;
+    if (runs.empty() || runs.back().slot != record.textureIndex ||
+        runs.back().blend != record.blend) {
+      runs.push_back(Run{record.textureIndex, record.blend, positions.size() / 3, 0});
+    }
+    const uint32_t local = static_cast<uint32_t>(runs.back().quads * 4);
+    for (const int(&triangle)[3] : kQuadTriangles) {
+      for (int corner : triangle) indices.push_back(local + static_cast<uint32_t>(corner));
+    }
+    for (const QuadCorner& corner : record.corners) {
+      positions.insert(positions.end(), {corner.x, corner.y, -corner.z});
+      texcoords.insert(texcoords.end(), {corner.u, 1.0f - corner.v});
+    }
+    ++runs.back().quads;
+  }
+
+  // Images: every image of the set, so that an import gets the whole set back; textures only
+  // for the slots a material uses.
+  json images = json::array();
+  json textures = json::array();
+  json imageList = json::array();
+  std::map<int32_t, int> imageOfSlot;
+  std::vector<std::pair<std::string, const ExportImage*>> imageFiles;
+  for (size_t slot = 0; slot < scene.images.size(); ++slot) {
+    const ExportImage& image = scene.images[slot];
+    if (!image.textured) {
+      imageList.push_back({{"slot", slot}, {"untextured", true}});
+      continue;
+    }
+    json entry = {{"name", "slot " + std::to_string(slot)}};
+    if (binary) {
+      entry["bufferView"] = buffer.AddView(image.png.data(), image.png.size(), 0);
+      entry["mimeType"] = "image/png";
+    } else {
+      const std::string file = ImagePath(path, static_cast<int>(slot));
+      entry["uri"] = UriOf(FileNameOf(file));
+      imageFiles.emplace_back(file, &image);
+    }
+    imageOfSlot[static_cast<int32_t>(slot)] = static_cast<int>(images.size());
+    imageList.push_back({{"slot", slot}, {"image", images.size()}});
+    images.push_back(std::move(entry));
+  }
+  std::map<int32_t, int> textureOfSlot;
+  auto materialFor = [&](int32_t slot, uint8_t blend) {
+    const auto key = std::make_pair(slot, blend);
+    const auto found = materialOf.find(key);
+    if (found != materialOf.end()) return found->second;
+    json pbr = {{"baseColorFactor", {1.0, 1.0, 1.0, 1.0}}, {"metallicFactor", 0.0},
+                {"roughnessFactor", 1.0}};
+    if (scene.Textured(slot)) {
+      if (textureOfSlot.count(slot) == 0) {
+        textureOfSlot[slot] = static_cast<int>(textures.size());
+        textures.push_back({{"sampler", 0}, {"source", imageOfSlot.at(slot)}});
+      }
+      pbr["baseColorTexture"] = {{"index", textureOfSlot[slot]}};
+    }
+    materials.push_back({{"name", MaterialName(slot, blend)},
+                         {"pbrMetallicRoughness", pbr},
+                         {"alphaMode", blend == 1 ? "BLEND" : "OPAQUE"},
+                         {"doubleSided", true},
+                         {"extensions", {{"KHR_materials_unlit", json::object()}}},
+                         {"extras", {{"slot", slot}, {"blend", blend}}}});
+    materialOf[key] = static_cast<int>(materials.size() - 1);
+    return materialOf[key];
+  };
+
+  json primitives = json::array();
+  if (!runs.empty()) {
+    const int positionView = buffer.AddView(positions.data(), positions.size() * sizeof(float),
+                                            kArrayBuffer, 3 * sizeof(float));
+    const int texcoordView = buffer.AddView(texcoords.data(), texcoords.size() * sizeof(float),
+                                            kArrayBuffer, 2 * sizeof(float));
+    const int indexView = buffer.AddView(indices.data(), indices.size() * sizeof(uint32_t),
+                                         kElementArrayBuffer);
+    for (const Run& run : runs) {
+      const size_t vertices = run.quads * 4;
+      float low[3], high[3];
+      for (int k = 0; k < 3; ++k) low[k] = high[k] = positions[run.firstVertex * 3 + k];
+      for (size_t v = run.firstVertex; v < run.firstVertex + vertices; ++v) {
+        for (int k = 0; k < 3; ++k) {
+          low[k] = std::min(low[k], positions[v * 3 + k]);
+          high[k] = std::max(high[k], positions[v * 3 + k]);
+        }
+      }
+      const int position = static_cast<int>(accessors.size());
+      accessors.push_back({{"bufferView", positionView},
+                           {"byteOffset", run.firstVertex * 3 * sizeof(float)},
+                           {"componentType", kFloat},
+                           {"count", vertices},
+                           {"type", "VEC3"},
+                           {"min", {low[0], low[1], low[2]}},
+                           {"max", {high[0], high[1], high[2]}}});
+      accessors.push_back({{"bufferView", texcoordView},
+                           {"byteOffset", run.firstVertex * 2 * sizeof(float)},
+                           {"componentType", kFloat},
+                           {"count", vertices},
+                           {"type", "VEC2"}});
+      accessors.push_back({{"bufferView", indexView},
+                           {"byteOffset", run.firstVertex / 4 * 6 * sizeof(uint32_t)},
+                           {"componentType", kUnsignedInt},
+                           {"count", run.quads * 6},
+                           {"type", "SCALAR"}});
+      primitives.push_back({{"attributes", {{"POSITION", position}, {"TEXCOORD_0", position + 1}}},
+                            {"indices", position + 2},
+                            {"material", materialFor(run.slot, run.blend)},
+                            {"mode", kTriangles}});
+    }
+  }
+
+  // Every record, exactly: what the geometry leaves out or cannot say.
+  std::vector<uint8_t> recordBytes;
+  recordBytes.reserve(static_cast<size_t>(quads.count) * kRecordBytes);
+  for (int32_t i = 0; i < quads.count; ++i) {
+    AppendRecordBytes(recordBytes, quads.records[static_cast<size_t>(i)]);
+  }
+  json quadview = {{"version", kInterchangeVersion},
+                   {"source", scene.sourceName},
+                   {"recordCount", quads.count},
+                   {"images", imageList}};
+  if (!recordBytes.empty()) {
+    quadview["records"] = buffer.AddView(recordBytes.data(), recordBytes.size(), 0);
+  }
+
+  const CameraPose pose = CameraPoseOf(view.camera);
+  json nodes = json::array();
+  json sceneNodes = json::array();
+  if (!primitives.empty()) {
+    nodes.push_back({{"name", scene.sourceName}, {"mesh", 0}});
+    sceneNodes.push_back(0);
+  }
+  nodes.push_back({{"name", "quadview camera"},
+                   {"camera", 0},
+                   {"translation", {pose.translation[0], pose.translation[1], pose.translation[2]}},
+                   {"rotation",
+                    {pose.rotation[0], pose.rotation[1], pose.rotation[2], pose.rotation[3]}}});
+  sceneNodes.push_back(nodes.size() - 1);
+
+  json doc = {
+      {"asset", {{"version", "2.0"}, {"generator", kGeneratorName}}},
+      {"extensionsUsed", {"KHR_materials_unlit"}},
+      {"scene", 0},
+      {"scenes", {{{"name", scene.sourceName}, {"nodes", sceneNodes}}}},
+      {"nodes", nodes},
+      {"cameras",
+       {{{"type", "perspective"},
+         {"perspective",
+          {{"yfov", kFieldOfViewRadians},
+           {"aspectRatio", static_cast<double>(view.width) / view.height},
+           {"znear", kNearPlane}}}}}},
+      {"extras", {{kGltfExtrasKey, quadview}}},
+  };
+  if (!primitives.empty()) doc["meshes"] = {{{"name", scene.sourceName}, {"primitives", primitives}}};
+  if (!materials.empty()) doc["materials"] = materials;
+  if (!textures.empty()) {
+    doc["textures"] = textures;
+    doc["samplers"] = {{{"magFilter", kLinear},
+                        {"minFilter", kLinear},
+                        {"wrapS", kRepeat},
+                        {"wrapT", kRepeat}}};
+  }
+  if (!images.empty()) doc["images"] = images;
+  if (!accessors.empty()) doc["accessors"] = accessors;
+  std::vector<uint8_t>& bin = buffer.Data();
+  while (bin.size() % 4 != 0) bin.push_back(0);
+  if (!bin.empty()) {
+    doc["bufferViews"] = buffer.Views();
+    json gltfBuffer = {{"byteLength", bin.size()}};
+    if (!binary) gltfBuffer["uri"] = UriOf(FileNameOf(SiblingPath(path, ".bin")));
+    doc["buffers"] = {gltfBuffer};
+  }
+
+  std::string text = doc.dump();
+  if (!binary) {
+    if (!bin.empty()) WriteWholeFile(SiblingPath(path, ".bin"), bin.data(), bin.size());
+    for (const auto& [file, image] : imageFiles) {
+      WriteWholeFile(file, image->png.data(), image->png.size());
+    }
+    WriteWholeFile(path, text.data(), text.size());  // last: complete once it appears
+    return;
+  }
+  while (text.size() % 4 != 0) text += ' ';
+  std::vector<uint8_t> header;
+  const size_t total = 12 + 8 + text.size() + (bin.empty() ? 0 : 8 + bin.size());
+  if (total > UINT32_MAX) {
+    throw SceneError("Cannot write file " + path + ": a .glb holds at most 4 GiB; write .gltf");
+  }
+  AppendLittleEndian32(header, kGlbMagic);
+  AppendLittleEndian32(header, kGlbVersion);
+  AppendLittleEndian32(header, static_cast<uint32_t>(total));
+  AppendLittleEndian32(header, static_cast<uint32_t>(text.size()));
+  AppendLittleEndian32(header, kChunkJson);
+  OutputFile file(path);
+  file.Write(header.data(), header.size());
+  file.Write(text);
+  if (!bin.empty()) {
+    header.clear();
+    AppendLittleEndian32(header, static_cast<uint32_t>(bin.size()));
+    AppendLittleEndian32(header, kChunkBin);
+    file.Write(header.data(), header.size());
+    file.Write(bin.data(), bin.size());
+  }
+  file.Commit();
+}

@@ -1,0 +1,122 @@
+// The OBJ writer of quadscene export: one 4-corner face per quad in table order, a `usemtl`
+// run per run of records sharing slot and blend, floats in the shortest text that reads back
+// to the same float32 (std::to_chars), and quadview's application data in comments (the
+// winding of the faces that follow, records left out for a non-finite value, the images of
+// the set). The MTL is unlit (illum 0) and white, textured with the upright PNGs; blend 1
+// takes its alpha from the texture (map_d).
+#include <charconv>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+
+#include "scene/file_access.h"
+#include "tools/interchange.h"
+#include "tools/scene_export.h"
+
+namespace {
+
+void AppendFloat(std::string& out, float value) {
+  char text[32];
+  const std::to_chars_result result = std::to_chars(text, text + sizeof text, value);
+  out.append(text, result.ptr);
+}
+
+void AppendIndex(std::string& out, uint64_t value) {
+  char text[24];
+  const std::to_chars_result result = std::to_chars(text, text + sizeof text, value);
+  out.append(text, result.ptr);
+}
+
+}  // namespace
+
+void WriteObj(const ExportScene& scene, const std::string& path) {
+  const std::string mtlPath = SiblingPath(path, ".mtl");
+  std::string head = std::string(kObjMarker) + " " + std::to_string(kInterchangeVersion) + "\n" +
+                     kObjSource + " " + scene.sourceName + "\n";
+  for (size_t slot = 0; slot < scene.images.size(); ++slot) {
+    const bool textured = scene.images[slot].textured;
+    head += std::string(kObjImage) + " " + std::to_string(slot) + " " +
+            (textured ? FileNameOf(ImagePath(path, static_cast<int>(slot))) : "-") + "\n";
+    if (textured) {
+      const ExportImage& image = scene.images[slot];
+      WriteWholeFile(ImagePath(path, static_cast<int>(slot)), image.png.data(), image.png.size());
+    }
+  }
+  head += "mtllib " + FileNameOf(mtlPath) + "\n";
+
+  OutputFile obj(path);
+  obj.Write(head);
+  std::set<std::pair<int32_t, uint8_t>> materials;
+  std::string text;
+  bool inRun = false;
+  int32_t runSlot = 0;
+  uint8_t runBlend = 0;
+  int winding = -1;  // none written yet
+  uint64_t vertices = 0;
+  const QuadTable& quads = scene.quads;
+  for (int32_t i = 0; i < quads.count; ++i) {
+    const QuadRecord& record = quads.records[static_cast<size_t>(i)];
+    text.clear();
+    if (!IsFiniteRecord(record)) {
+      text += std::string(kObjRecord) + " " + std::to_string(record.textureIndex) + " " +
+              std::to_string(record.blend) + " " + std::to_string(record.counterClockwise);
+      for (const QuadCorner& corner : record.corners) {
+        for (float value : {corner.u, corner.v, corner.x, corner.y, corner.z}) {
+          text += ' ';
+          text += FloatBitsHex(value);
+        }
+      }
+      text += '\n';
+      obj.Write(text);
+      continue;
+    }
+    if (!inRun || record.textureIndex != runSlot || record.blend != runBlend) {
+      inRun = true;
+      runSlot = record.textureIndex;
+      runBlend = record.blend;
+      materials.insert({runSlot, runBlend});
+      text += "usemtl " + MaterialName(runSlot, runBlend) + "\n";
+    }
+    if (record.counterClockwise != winding) {
+      winding = record.counterClockwise;
+      text += std::string(kObjWinding) + (record.counterClockwise == 1 ? " CCW\n" : " CW\n");
+    }
+    for (const QuadCorner& corner : record.corners) {
+      text += "v ";
+      AppendFloat(text, corner.x);
+      text += ' ';
+      AppendFloat(text, corner.y);
+      text += ' ';
+      AppendFloat(text, -corner.z);  // the file's own z
+      text += "\nvt ";
+      AppendFloat(text, corner.u);
+      text += ' ';
+      AppendFloat(text, corner.v);  // OBJ's v runs upward, as GL's does
+      text += '\n';
+    }
+    text += 'f';
+    for (int corner = 1; corner <= 4; ++corner) {
+      text += ' ';
+      AppendIndex(text, vertices + static_cast<uint64_t>(corner));
+      text += '/';
+      AppendIndex(text, vertices + static_cast<uint64_t>(corner));
+    }
+    text += '\n';
+    vertices += 4;
+    obj.Write(text);
+  }
+
+  std::string mtl = "# quadview export: unlit, white, textured as the viewer draws\n";
+  for (const auto& [slot, blend] : materials) {
+    mtl += "newmtl " + MaterialName(slot, blend) +
+           "\nKa 0 0 0\nKd 1 1 1\nKs 0 0 0\nd 1\nillum 0\n";
+    if (scene.Textured(slot)) {
+      const std::string image = FileNameOf(ImagePath(path, slot));
+      mtl += "map_Kd " + image + "\n";
+      if (blend == 1) mtl += "map_d " + image + "\n";
+    }
+  }
+  WriteWholeFile(mtlPath, mtl.data(), mtl.size());
+  obj.Commit();  // last: complete once it appears
+}

@@ -1,0 +1,59 @@
+// Reading the scene for export, and what the glTF and OBJ writers share.
+#include "tools/scene_export.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "scene/quad_list.h"
+#include "tools/scene_source.h"
+
+bool ExportScene::Textured(int32_t slot) const {
+  return slot >= 0 && static_cast<size_t>(slot) < images.size() &&
+         images[static_cast<size_t>(slot)].textured;
+}
+
+bool IsFiniteRecord(const QuadRecord& record) {
+  for (const QuadCorner& corner : record.corners) {
+    const float values[5] = {corner.u, corner.v, corner.x, corner.y, corner.z};
+    for (float value : values) {
+      if (!std::isfinite(value)) return false;
+    }
+  }
+  return true;
+}
+
+ExportScene ReadExportScene(const std::string& path) {
+  ExportScene scene;
+  scene.sourceName = FileNameOf(path);
+  ReadSceneLikeTheViewer(path, scene.quads, [&scene](int slot, const TgaImage* image) {
+    ExportImage exported;
+    // A texture of no texels is incomplete in GL: its slot draws untextured.
+    if (image != nullptr && image->UploadBytes() > 0) {
+      exported.textured = true;
+      exported.width = image->uploadWidth;
+      exported.height = image->uploadHeight;
+      exported.png = EncodePng(exported.width, exported.height, 4, image->UploadPixels(), true);
+    }
+    scene.images.resize(static_cast<size_t>(slot) + 1);
+    scene.images[static_cast<size_t>(slot)] = std::move(exported);
+  });
+  return scene;
+}
+
+std::string SiblingPath(const std::string& path, const std::string& suffix) {
+  const size_t slash = path.rfind('/');
+  const size_t dot = path.rfind('.');
+  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  return (hasExtension ? path.substr(0, dot) : path) + suffix;
+}
+
+std::string ImagePath(const std::string& path, int slot) {
+  char suffix[16];
+  std::snprintf(suffix, sizeof suffix, "_%03X.png", static_cast<unsigned>(slot));
+  return SiblingPath(path, suffix);
+}
+
+std::string FileNameOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}

@@ -1,0 +1,33 @@
+// A scene read the way the viewer's load reads it, without a window: for the commands that
+// export or inspect what the viewer would draw. GL's maximum texture size comes from a
+// headless context, asked only when an image is large enough to need it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "scene/scene_types.h"
+#include "scene/tga.h"
+
+// GL_MAX_TEXTURE_SIZE of a headless context, asked once and only when called; -1 when there
+// is no GL here (then no image is refused for its size).
+class HeadlessTextureLimit {
+ public:
+  int32_t operator()();
+  // "maximum texture size: N" (or why it is unknown) once asked, else nothing.
+  std::string Describe() const;
+
+ private:
+  bool asked_ = false;
+  int32_t size_ = -1;
+  std::string unavailable_;
+};
+
+// Walks the texture set with the viewer's limits, then reads the quad list into `quads`;
+// errors propagate as the viewer's load would raise them. `visitImage` gets each image of
+// the set in slot order: its decoded upload image (LastTgaImage) when the viewer would upload
+// it, nullptr when it would refuse it (the viewer's warning is written to stderr). Returns
+// the number of images in the set.
+int ReadSceneLikeTheViewer(const std::string& path, QuadTable& quads,
+                           const std::function<void(int slot, const TgaImage* image)>& visitImage);
