@@ -11,3 +11,4 @@ void RegisterInfoCommand(CLI::App& app, int& exitStatus);
 void RegisterTextureCommand(CLI::App& app, int& exitStatus);
 void RegisterRenderCommand(CLI::App& app, int& exitStatus);
 void RegisterExportCommand(CLI::App& app, int& exitStatus);
+void RegisterImportCommand(CLI::App& app, int& exitStatus);

@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
   RegisterTextureCommand(app, exitStatus);
   RegisterRenderCommand(app, exitStatus);
   RegisterExportCommand(app, exitStatus);
+  RegisterImportCommand(app, exitStatus);
   const bool knownCommand =
       argc < 2 || argv[1][0] == '-' ||
       !app.get_subcommands([&argv](CLI::App* command) { return command->check_name(argv[1]); })

@@ -1,0 +1,75 @@
+// quadscene import: a 3D model (any format Assimp reads, or quadview's own export) into a
+// quad-list file and its texture folder.
+#include <chrono>
+#include <cstdio>
+
+#include "scene/quad_list.h"
+#include "tools/commands.h"
+#include "tools/scene_import.h"
+
+namespace {
+
+struct ImportOptions {
+  std::string inPath;
+  std::string outPath;
+  std::string order = "far-first";
+  bool force = false;
+};
+
+void RunImport(const ImportOptions& options) {
+  const auto start = std::chrono::steady_clock::now();
+  ImportedScene scene;
+  const bool own = ReadOwnExport(options.inPath, scene);
+  if (!own) ReadWithAssimp(options.inPath, scene);
+  if (options.order == "far-first") OrderFarFirst(scene);
+  WriteImportedScene(options.outPath, scene, options.force);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("%s: %d records (%lld quads, %lld triangles, %lld polygons as %lld triangles), "
+              "%zu textures, %.3f s%s\n",
+              options.outPath.c_str(), scene.records.count, static_cast<long long>(scene.quads),
+              static_cast<long long>(scene.triangles), static_cast<long long>(scene.polygons),
+              static_cast<long long>(scene.polygonTriangles), scene.images.size(), seconds,
+              own ? " (a quadview export, restored exactly)" : "");
+  if (scene.points > 0 || scene.lines > 0) {
+    std::printf("skipped: %lld points, %lld lines\n", static_cast<long long>(scene.points),
+                static_cast<long long>(scene.lines));
+  }
+  for (const std::string& warning : scene.warnings) {
+    std::fprintf(stderr, "%s: warning: %s\n", options.inPath.c_str(), warning.c_str());
+  }
+}
+
+}  // namespace
+
+void RegisterImportCommand(CLI::App& app, int& exitStatus) {
+  CLI::App* command = app.add_subcommand(
+      "import",
+      "Turn a 3D model (glTF, OBJ, FBX, COLLADA, 3DS, PLY, STL and every other format Assimp "
+      "reads) into a quad-list file and its texture folder; a quadview export comes back "
+      "exactly");
+  static ImportOptions options;
+  command->add_option("IN", options.inPath, "Model file")->required();
+  command->add_option("-o,--output", options.outPath, "nyc.map, sanb.map or miami.map")
+      ->required()
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            int32_t offset = 0;
+            return TextureNumberOffset(text, offset)
+                       ? std::string()
+                       : std::string("must be named nyc.map, sanb.map or miami.map: only those "
+                                     "names have their texture numbers read");
+          },
+          "OUT.map"));
+  command
+      ->add_option("--order", options.order,
+                   "far-first: opaque records first, farthest from the start camera first, then "
+                   "translucent ones the same way (a painter's order for a viewer without a "
+                   "depth test); file: the source's order")
+      ->check(CLI::IsMember({"far-first", "file"}))
+      ->capture_default_str();
+  command->add_flag("--force", options.force, "Overwrite an existing scene and its images");
+  command->callback([&exitStatus]() {
+    exitStatus = RunCommand(options.inPath, [] { RunImport(options); });
+  });
+}

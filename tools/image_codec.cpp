@@ -1,0 +1,58 @@
+// stb_image decoding, checked against the sizes a texture-folder image can have before the
+// pixels are decoded.
+#include "tools/image_codec.h"
+
+#include <stb/stb_image.h>
+
+#include <cstring>
+#include <memory>
+
+#include "scene/file_access.h"
+#include "scene/tga.h"
+
+namespace {
+constexpr int kMaxImageSide = 65535;  // a TGA stores its sides in 16 bits
+constexpr int kRgbaChannels = 4;
+}  // namespace
+
+bool DecodeImage(const std::vector<uint8_t>& bytes, DecodedImage& image, std::string& why) {
+  if (bytes.empty() || bytes.size() > static_cast<size_t>(INT32_MAX)) {
+    why = "not an image stb_image reads";
+    return false;
+  }
+  int width = 0, height = 0, channels = 0;
+  const int length = static_cast<int>(bytes.size());
+  if (stbi_info_from_memory(bytes.data(), length, &width, &height, &channels) == 0) {
+    why = stbi_failure_reason() != nullptr ? stbi_failure_reason() : "unknown format";
+    return false;
+  }
+  if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide ||
+      uint64_t(width) * uint64_t(height) * kRgbaChannels > kTgaMaxImageBytes) {
+    why = std::to_string(width) + " x " + std::to_string(height) +
+          " is larger than a texture-folder image can be";
+    return false;
+  }
+  std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
+      stbi_load_from_memory(bytes.data(), length, &width, &height, &channels, kRgbaChannels),
+      stbi_image_free);
+  if (pixels == nullptr) {
+    why = stbi_failure_reason() != nullptr ? stbi_failure_reason() : "cannot decode";
+    return false;
+  }
+  image.width = width;
+  image.height = height;
+  const size_t rowBytes = static_cast<size_t>(width) * kRgbaChannels;
+  image.rgba.resize(rowBytes * static_cast<size_t>(height));
+  for (int row = 0; row < height; ++row) {  // stb gives the top row first
+    std::memcpy(image.rgba.data() + static_cast<size_t>(height - 1 - row) * rowBytes,
+                pixels.get() + static_cast<size_t>(row) * rowBytes, rowBytes);
+  }
+  return true;
+}
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path) {
+  InputFile file(path);
+  std::vector<uint8_t> bytes(static_cast<size_t>(file.Size()));
+  bytes.resize(file.ReadAt(0, bytes.data(), bytes.size()));
+  return bytes;
+}

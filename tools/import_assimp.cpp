@@ -1,0 +1,280 @@
+// Reading a 3D model with Assimp into quadview records: Assimp's right-handed +y-up frame is
+// the file frame; node transforms are applied (a mirroring one reverses the corners, so that
+// front faces stay counter-clockwise); a quad stays one record, a triangle repeats its third
+// corner, a larger polygon is cut into a fan of triangles; points and lines are counted and
+// skipped. Each material becomes one image: its base colour texture of coordinate set 0
+// (beside the source or embedded, decoded by stb_image) times its base colour, or a 1 x 1
+// image of the colour alone; identical images share a slot.
+#include <assimp/GltfMaterial.h>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+
+#include <assimp/Importer.hpp>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "scene/file_access.h"
+#include "scene/scene_error.h"
+#include "tools/image_codec.h"
+#include "tools/scene_import.h"
+
+namespace {
+
+constexpr uint8_t kBlendAlpha = 1;
+constexpr int kOpaqueAlpha = 255;
+
+// What one Assimp material becomes: a slot and a blend mode.
+struct MaterialUse {
+  int32_t slot = 0;
+  uint8_t blend = 0;
+};
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+uint8_t Scaled(uint8_t texel, float factor) {
+  const float value = std::round(static_cast<float>(texel) * std::clamp(factor, 0.0f, 1.0f));
+  return static_cast<uint8_t>(value);
+}
+
+// Slots by image content, so that identical images share one.
+class ImageSlots {
+ public:
+  explicit ImageSlots(std::vector<ImportedImage>& images) : images_(images) {}
+  int32_t SlotOf(ImportedImage image) {
+    const size_t key = std::hash<std::string>()(std::string(image.rgba.begin(), image.rgba.end())) ^
+                       (static_cast<size_t>(image.width) << 32) ^ static_cast<size_t>(image.height);
+    for (const int32_t slot : slotsByHash_[key]) {
+      const ImportedImage& known = images_[static_cast<size_t>(slot)];
+      if (known.width == image.width && known.height == image.height && known.rgba == image.rgba) {
+        return slot;
+      }
+    }
+    const int32_t slot = static_cast<int32_t>(images_.size());
+    images_.push_back(std::move(image));
+    slotsByHash_[key].push_back(slot);
+    return slot;
+  }
+
+ private:
+  std::vector<ImportedImage>& images_;
+  std::map<size_t, std::vector<int32_t>> slotsByHash_;
+};
+
+// The bytes of a material's texture: embedded in the scene, or a file beside the source.
+bool TextureBytes(const aiScene* scene, const std::string& source, const aiString& name,
+                  std::vector<uint8_t>& bytes, DecodedImage& raw, std::string& why) {
+  if (const aiTexture* embedded = scene->GetEmbeddedTexture(name.C_Str())) {
+    if (embedded->mHeight == 0) {  // compressed: mWidth bytes of a file format
+      const uint8_t* data = reinterpret_cast<const uint8_t*>(embedded->pcData);
+      bytes.assign(data, data + embedded->mWidth);
+      return true;
+    }
+    // Uncompressed ARGB8888 texels, the top row first.
+    raw.width = static_cast<int>(embedded->mWidth);
+    raw.height = static_cast<int>(embedded->mHeight);
+    raw.rgba.resize(size_t{embedded->mWidth} * embedded->mHeight * 4);
+    for (unsigned row = 0; row < embedded->mHeight; ++row) {
+      for (unsigned column = 0; column < embedded->mWidth; ++column) {
+        const aiTexel& texel = embedded->pcData[row * embedded->mWidth + column];
+        uint8_t* out = &raw.rgba[((embedded->mHeight - 1 - row) * embedded->mWidth + column) * 4];
+        out[0] = texel.r;
+        out[1] = texel.g;
+        out[2] = texel.b;
+        out[3] = texel.a;
+      }
+    }
+    return true;
+  }
+  std::string file = name.C_Str();
+  for (char& c : file) {
+    if (c == '\\') c = '/';
+  }
+  const std::string candidates[] = {file.empty() || file[0] == '/' ? file : FolderOf(source) + file,
+                                    FolderOf(source) + file.substr(file.rfind('/') + 1)};
+  for (const std::string& candidate : candidates) {
+    if (IsRegularFile(candidate)) {
+      bytes = ReadWholeFile(candidate);
+      return true;
+    }
+  }
+  why = "its texture " + std::string(name.C_Str()) + " is not there";
+  return false;
+}
+
+MaterialUse UseOfMaterial(const aiScene* scene, const std::string& source, unsigned index,
+                          ImageSlots& slots, std::vector<std::string>& warnings) {
+  const aiMaterial* material = scene->mMaterials[index];
+  aiString materialName;
+  material->Get(AI_MATKEY_NAME, materialName);
+  const std::string label = "material '" + std::string(materialName.C_Str()) + "'";
+  aiColor4D colour(1, 1, 1, 1);
+  if (material->Get(AI_MATKEY_BASE_COLOR, colour) != AI_SUCCESS) {
+    aiColor3D diffuse(1, 1, 1);
+    if (material->Get(AI_MATKEY_COLOR_DIFFUSE, diffuse) == AI_SUCCESS) {
+      colour = aiColor4D(diffuse.r, diffuse.g, diffuse.b, 1);
+    }
+  }
+  float opacity = 1;
+  if (material->Get(AI_MATKEY_OPACITY, opacity) == AI_SUCCESS) colour.a *= opacity;
+  aiString alphaMode;
+  const bool blendMode =
+      material->Get(AI_MATKEY_GLTF_ALPHAMODE, alphaMode) == AI_SUCCESS &&
+      std::strcmp(alphaMode.C_Str(), "BLEND") == 0;
+
+  ImportedImage image;
+  image.textured = true;
+  for (const aiTextureType type : {aiTextureType_BASE_COLOR, aiTextureType_DIFFUSE}) {
+    aiString texture;
+    unsigned uvSet = 0;
+    if (material->GetTexture(type, 0, &texture, nullptr, &uvSet) != AI_SUCCESS) continue;
+    if (uvSet != 0) {
+      warnings.push_back(label + ": its texture uses coordinate set " + std::to_string(uvSet) +
+                         "; only set 0 is kept, so its colour is used instead");
+      break;
+    }
+    std::vector<uint8_t> bytes;
+    DecodedImage decoded;
+    std::string why;
+    if (TextureBytes(scene, source, texture, bytes, decoded, why) &&
+        (decoded.width > 0 || DecodeImage(bytes, decoded, why))) {
+      image.width = decoded.width;
+      image.height = decoded.height;
+      image.rgba = std::move(decoded.rgba);
+    } else {
+      warnings.push_back(label + ": " + (why.empty() ? "its texture does not decode" : why) +
+                         "; its colour is used instead");
+    }
+    break;
+  }
+  if (image.rgba.empty()) {  // a material of colour alone
+    image.width = image.height = 1;
+    image.rgba.assign(4, 255);
+  }
+  bool textureAlpha = false;
+  const float factors[4] = {colour.r, colour.g, colour.b, colour.a};
+  for (size_t i = 0; i < image.rgba.size(); ++i) {
+    image.rgba[i] = Scaled(image.rgba[i], factors[i % 4]);
+    if (i % 4 == 3 && image.rgba[i] < kOpaqueAlpha) textureAlpha = true;
+  }
+  for (const aiTextureType dropped :
+       {aiTextureType_NORMALS, aiTextureType_NORMAL_CAMERA, aiTextureType_SPECULAR,
+        aiTextureType_EMISSIVE, aiTextureType_EMISSION_COLOR, aiTextureType_HEIGHT,
+        aiTextureType_SHININESS, aiTextureType_LIGHTMAP, aiTextureType_METALNESS,
+        aiTextureType_DIFFUSE_ROUGHNESS, aiTextureType_AMBIENT_OCCLUSION}) {
+    if (material->GetTextureCount(dropped) > 0) {
+      warnings.push_back(label + ": its " + aiTextureTypeToString(dropped) +
+                         " texture is dropped (only the base colour is kept)");
+    }
+  }
+  MaterialUse use;
+  use.blend = textureAlpha || colour.a < 1 || blendMode ? kBlendAlpha : 0;
+  use.slot = slots.SlotOf(std::move(image));
+  return use;
+}
+
+// Appends the records of one face: a quad, a triangle with its third corner repeated, or a
+// fan of triangles.
+void AddFace(const aiMesh* mesh, const aiFace& face, const aiMatrix4x4& transform, bool mirrored,
+             const MaterialUse& use, ImportedScene& scene) {
+  auto corner = [&](unsigned index) {
+    const aiVector3D position = transform * mesh->mVertices[index];
+    const aiVector3D uv = mesh->HasTextureCoords(0) ? mesh->mTextureCoords[0][index]
+                                                     : aiVector3D(0, 0, 0);
+    return QuadCorner{uv.x, uv.y, position.x, position.y, -position.z};  // z stored negated
+  };
+  auto add = [&](unsigned a, unsigned b, unsigned c, unsigned d) {
+    QuadRecord record{};
+    record.textureIndex = use.slot;
+    record.blend = use.blend;
+    record.counterClockwise = 1;  // front faces as the source defines them
+    const unsigned order[4] = {a, b, c, d};
+    for (int k = 0; k < 4; ++k) {
+      record.corners[k] = corner(order[mirrored ? (4 - k) % 4 : k]);
+    }
+    scene.records.records.push_back(record);
+  };
+  const unsigned* i = face.mIndices;
+  switch (face.mNumIndices) {
+    case 0:
+      return;
+    case 1:
+      ++scene.points;
+      return;
+    case 2:
+      ++scene.lines;
+      return;
+    case 3:
+      ++scene.triangles;
+      add(i[0], i[1], i[2], i[2]);
+      return;
+    case 4:
+      ++scene.quads;
+      add(i[0], i[1], i[2], i[3]);
+      return;
+    default:
+      ++scene.polygons;
+      for (unsigned k = 1; k + 1 < face.mNumIndices; ++k) {
+        ++scene.polygonTriangles;
+        add(i[0], i[k], i[k + 1], i[k + 1]);
+      }
+  }
+}
+
+}  // namespace
+
+void ReadWithAssimp(const std::string& path, ImportedScene& scene) {
+  if (!IsRegularFile(path)) throw CannotOpenFile(path);
+  Assimp::Importer importer;
+  // No triangulation: quads must stay quads. Validation keeps broken files from handing out
+  // indices past their vertices.
+  const aiScene* source = importer.ReadFile(path, aiProcess_ValidateDataStructure);
+  if (source == nullptr || source->mRootNode == nullptr) {
+    const std::string reason = importer.GetErrorString();
+    throw SceneError("Cannot import " + path + ": " +
+                         (reason.empty() ? std::string("not a model Assimp reads") : reason),
+                     path);
+  }
+  ImageSlots slots(scene.images);
+  std::map<unsigned, MaterialUse> materials;
+  bool vertexColours = false, secondSets = false;
+  std::function<void(const aiNode*, const aiMatrix4x4&)> visit = [&](const aiNode* node,
+                                                                     const aiMatrix4x4& parent) {
+    const aiMatrix4x4 transform = parent * node->mTransformation;
+    const bool mirrored = transform.Determinant() < 0;
+    for (unsigned m = 0; m < node->mNumMeshes; ++m) {
+      const aiMesh* mesh = source->mMeshes[node->mMeshes[m]];
+      if (materials.count(mesh->mMaterialIndex) == 0) {
+        materials[mesh->mMaterialIndex] =
+            UseOfMaterial(source, path, mesh->mMaterialIndex, slots, scene.warnings);
+      }
+      vertexColours = vertexColours || mesh->HasVertexColors(0);
+      secondSets = secondSets || mesh->HasTextureCoords(1);
+      for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
+        AddFace(mesh, mesh->mFaces[f], transform, mirrored, materials[mesh->mMaterialIndex],
+                scene);
+      }
+    }
+    for (unsigned c = 0; c < node->mNumChildren; ++c) visit(node->mChildren[c], transform);
+  };
+  visit(source->mRootNode, aiMatrix4x4());
+  scene.records.count = static_cast<int32_t>(scene.records.records.size());
+  if (vertexColours) scene.warnings.push_back("vertex colours are dropped");
+  if (secondSets) scene.warnings.push_back("texture coordinate sets past the first are dropped");
+  if (source->mNumAnimations > 0) {
+    scene.warnings.push_back(std::to_string(source->mNumAnimations) + " animations are dropped");
+  }
+  if (scene.images.empty()) {  // a scene of no faces still has its first image
+    ImportedImage white;
+    white.textured = true;
+    white.width = white.height = 1;
+    white.rgba.assign(4, 255);
+    scene.images.push_back(white);
+  }
+}

@@ -1,0 +1,293 @@
+// Reading quadview's own exports back exactly: the records from the bytes a glTF carries in
+// its quadview data, or from an OBJ's faces (floats read with correct rounding) and its
+// quadview comments; the images of the set from the PNGs they name.
+#include <charconv>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "scene/file_access.h"
+#include "scene/line_reader.h"
+#include "scene/scene_error.h"
+#include "tools/image_codec.h"
+#include "tools/interchange.h"
+#include "tools/scene_import.h"
+
+namespace {
+
+using nlohmann::json;
+
+constexpr uint32_t kGlbMagic = 0x46546C67;
+constexpr uint32_t kChunkJson = 0x4E4F534A;
+constexpr uint32_t kChunkBin = 0x004E4942;
+
+[[noreturn]] void Malformed(const std::string& path, const std::string& what) {
+  throw SceneError("Cannot read quadview export " + path + ": " + what, path);
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+uint32_t Little32(const std::vector<uint8_t>& bytes, size_t at) {
+  return uint32_t{bytes[at]} | uint32_t{bytes[at + 1]} << 8 | uint32_t{bytes[at + 2]} << 16 |
+         uint32_t{bytes[at + 3]} << 24;
+}
+
+// "%41%42" -> "AB" for the relative URIs the exporter writes.
+std::string DecodeUri(const std::string& uri) {
+  std::string text;
+  for (size_t i = 0; i < uri.size(); ++i) {
+    if (uri[i] == '%' && i + 2 < uri.size()) {
+      text += static_cast<char>(std::stoi(uri.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      text += uri[i];
+    }
+  }
+  return text;
+}
+
+ImportedImage ImageFromPng(const std::string& path, const std::vector<uint8_t>& png) {
+  ImportedImage image;
+  DecodedImage decoded;
+  std::string why;
+  if (!DecodeImage(png, decoded, why)) Malformed(path, "an image does not decode: " + why);
+  image.textured = true;
+  image.width = decoded.width;
+  image.height = decoded.height;
+  image.rgba = std::move(decoded.rgba);
+  return image;
+}
+
+// --- glTF ---------------------------------------------------------------------------------
+
+struct GltfFile {
+  json doc;
+  std::vector<uint8_t> bin;  // buffer 0
+};
+
+// The JSON of a .glb or .gltf, and the BIN chunk of a .glb; false when it is no glTF at all.
+bool LoadGltf(const std::string& path, GltfFile& gltf) {
+  const std::vector<uint8_t> bytes = ReadWholeFile(path);
+  if (bytes.size() >= 12 && Little32(bytes, 0) == kGlbMagic) {
+    size_t at = 12;
+    while (at + 8 <= bytes.size()) {
+      const uint32_t length = Little32(bytes, at);
+      const uint32_t type = Little32(bytes, at + 4);
+      if (at + 8 + length > bytes.size()) Malformed(path, "a chunk runs past the end");
+      if (type == kChunkJson) {
+        gltf.doc = json::parse(bytes.begin() + static_cast<long>(at + 8),
+                               bytes.begin() + static_cast<long>(at + 8 + length), nullptr, false);
+      } else if (type == kChunkBin) {
+        gltf.bin.assign(bytes.begin() + static_cast<long>(at + 8),
+                        bytes.begin() + static_cast<long>(at + 8 + length));
+      }
+      at += 8 + length;
+    }
+    return gltf.doc.is_object();
+  }
+  gltf.doc = json::parse(bytes.begin(), bytes.end(), nullptr, false);
+  return gltf.doc.is_object();
+}
+
+// The bytes of buffer view `index`, checked against the buffer.
+std::vector<uint8_t> ViewBytes(const std::string& path, const GltfFile& gltf, size_t index) {
+  const json& views = gltf.doc.at("bufferViews");
+  const json& view = views.at(index);
+  const size_t offset = view.value("byteOffset", size_t{0});
+  const size_t length = view.at("byteLength").get<size_t>();
+  if (view.value("buffer", 0) != 0 || offset > gltf.bin.size() ||
+      length > gltf.bin.size() - offset) {
+    Malformed(path, "a buffer view lies outside the buffer");
+  }
+  return std::vector<uint8_t>(gltf.bin.begin() + static_cast<long>(offset),
+                              gltf.bin.begin() + static_cast<long>(offset + length));
+}
+
+bool ReadOwnGltf(const std::string& path, ImportedScene& scene) {
+  GltfFile gltf;
+  if (!LoadGltf(path, gltf)) return false;
+  const json& extras = gltf.doc.value("extras", json::object());
+  if (!extras.is_object() || !extras.contains(kGltfExtrasKey)) return false;
+  try {
+    const json& buffers = gltf.doc.value("buffers", json::array());
+    if (gltf.bin.empty() && buffers.is_array() && !buffers.empty() && buffers[0].contains("uri")) {
+      gltf.bin = ReadWholeFile(FolderOf(path) + DecodeUri(buffers[0]["uri"].get<std::string>()));
+    }
+    const json& quadview = extras.at(kGltfExtrasKey);
+    if (quadview.at("version").get<int>() != kInterchangeVersion) {
+      Malformed(path, "made by another version of quadscene");
+    }
+    const int64_t count = quadview.at("recordCount").get<int64_t>();
+    std::vector<uint8_t> records;
+    if (count > 0) records = ViewBytes(path, gltf, quadview.at("records").get<size_t>());
+    if (count < 0 || records.size() != static_cast<size_t>(count) * kRecordBytes) {
+      Malformed(path, "its records do not add up");
+    }
+    scene.records.records.reserve(static_cast<size_t>(count));
+    for (size_t i = 0; i < static_cast<size_t>(count); ++i) {
+      scene.records.records.push_back(RecordFromBytes(records.data() + i * kRecordBytes));
+    }
+    scene.records.count = static_cast<int32_t>(count);
+    for (const json& entry : quadview.at("images")) {
+      const size_t slot = entry.at("slot").get<size_t>();
+      if (slot != scene.images.size()) Malformed(path, "its images are not in slot order");
+      if (entry.value("untextured", false)) {
+        scene.images.emplace_back();
+        continue;
+      }
+      const json& image = gltf.doc.at("images").at(entry.at("image").get<size_t>());
+      const std::vector<uint8_t> png =
+          image.contains("bufferView")
+              ? ViewBytes(path, gltf, image["bufferView"].get<size_t>())
+              : ReadWholeFile(FolderOf(path) + DecodeUri(image.at("uri").get<std::string>()));
+      scene.images.push_back(ImageFromPng(path, png));
+    }
+  } catch (const json::exception& error) {
+    Malformed(path, error.what());
+  }
+  scene.quads = scene.records.count;
+  return true;
+}
+
+// --- OBJ ----------------------------------------------------------------------------------
+
+// The space-separated words of a line.
+std::vector<std::string_view> Words(std::string_view line) {
+  std::vector<std::string_view> words;
+  size_t at = 0;
+  while (at < line.size()) {
+    while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) ++at;
+    const size_t begin = at;
+    while (at < line.size() && line[at] != ' ' && line[at] != '\t') ++at;
+    if (at > begin) words.push_back(line.substr(begin, at - begin));
+  }
+  return words;
+}
+
+bool ParseFloat(std::string_view text, float& value) {
+  const char* end = text.data() + text.size();
+  const std::from_chars_result result = std::from_chars(text.data(), end, value);
+  return result.ec == std::errc() && result.ptr == end;
+}
+
+// The 1-based index before the first '/' of a face corner "7/7".
+bool ParseCorner(std::string_view text, size_t& index) {
+  const std::string_view number = text.substr(0, text.find('/'));
+  const char* end = number.data() + number.size();
+  const std::from_chars_result result = std::from_chars(number.data(), end, index);
+  return result.ec == std::errc() && result.ptr == end && index > 0;
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+bool ReadOwnObj(const std::string& path, ImportedScene& scene) {
+  LineReader reader(path);
+  bool complete = true;
+  const std::string_view first = reader.NextLine(complete);
+  if (!StartsWith(first, std::string(kObjMarker) + " ")) return false;
+  std::vector<float> positions, texcoords;
+  auto& records = scene.records.records;
+  int32_t slot = 0;
+  uint8_t blend = 0;
+  uint8_t ccw = 0;
+  int lineNumber = 1;
+  auto fail = [&](const std::string& what) {
+    Malformed(path, "line " + std::to_string(lineNumber) + ": " + what);
+  };
+  while (!reader.AtEnd()) {
+    const std::string_view line = reader.NextLine(complete);
+    ++lineNumber;
+    if (!complete) fail("a line longer than quadview writes");
+    const std::vector<std::string_view> words = Words(line);
+    if (words.empty()) continue;
+    if (words[0] == "v" || words[0] == "vt") {
+      const bool position = words[0] == "v";
+      if (words.size() != (position ? 4u : 3u)) fail("a vertex does not read");
+      for (size_t k = 1; k < words.size(); ++k) {
+        float value = 0;
+        if (!ParseFloat(words[k], value)) fail("a number does not read");
+        (position ? positions : texcoords).push_back(value);
+      }
+    } else if (words[0] == "usemtl") {
+      if (words.size() != 2 || !ParseMaterialName(std::string(words[1]), slot, blend)) {
+        fail("a material is not quadview's");
+      }
+    } else if (words[0] == "f") {
+      if (words.size() != 5) fail("a face does not have four corners");
+      QuadRecord record{};
+      record.textureIndex = slot;
+      record.blend = blend;
+      record.counterClockwise = ccw;
+      for (int k = 0; k < 4; ++k) {
+        size_t index = 0;
+        if (!ParseCorner(words[static_cast<size_t>(k) + 1], index) ||
+            index * 3 > positions.size() || index * 2 > texcoords.size()) {
+          fail("a face corner does not read");
+        }
+        const float* p = &positions[(index - 1) * 3];
+        const float* t = &texcoords[(index - 1) * 2];
+        record.corners[k] = QuadCorner{t[0], t[1], p[0], p[1], -p[2]};
+      }
+      records.push_back(record);
+    } else if (StartsWith(line, kObjWinding)) {
+      ccw = line.substr(std::strlen(kObjWinding)) == " CCW" ? 1 : 0;
+    } else if (StartsWith(line, kObjRecord)) {
+      std::istringstream fields{std::string(line.substr(std::strlen(kObjRecord)))};
+      long long recordSlot = 0;
+      unsigned recordBlend = 0, recordCcw = 0;
+      fields >> recordSlot >> recordBlend >> recordCcw;
+      QuadRecord record{};
+      record.textureIndex = static_cast<int32_t>(recordSlot);
+      record.blend = static_cast<uint8_t>(recordBlend);
+      record.counterClockwise = static_cast<uint8_t>(recordCcw);
+      float values[20];
+      for (float& value : values) {
+        std::string hex;
+        if (!(fields >> hex) || !FloatFromBitsHex(hex, value)) fail("a record does not read");
+      }
+      std::memcpy(record.corners, values, sizeof values);
+      records.push_back(record);
+    } else if (StartsWith(line, kObjImage)) {
+      if (words.size() < 5) fail("an image line does not read");
+      size_t imageSlot = 0;
+      const std::from_chars_result result =
+          std::from_chars(words[3].data(), words[3].data() + words[3].size(), imageSlot);
+      if (result.ec != std::errc() || imageSlot != scene.images.size()) {
+        fail("the images are not in slot order");
+      }
+      // The file name is the rest of the line, spaces and all.
+      const std::string file(line.substr(static_cast<size_t>(words[4].data() - line.data())));
+      scene.images.push_back(file == "-" ? ImportedImage()
+                                         : ImageFromPng(path, ReadWholeFile(FolderOf(path) + file)));
+    }
+  }
+  scene.records.count = static_cast<int32_t>(records.size());
+  scene.quads = scene.records.count;
+  return true;
+}
+
+std::string LowerExtension(const std::string& path) {
+  const size_t dot = path.rfind('.');
+  std::string extension = dot == std::string::npos ? std::string() : path.substr(dot);
+  for (char& c : extension) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  return extension;
+}
+
+}  // namespace
+
+bool ReadOwnExport(const std::string& path, ImportedScene& scene) {
+  const std::string extension = LowerExtension(path);
+  if (extension == ".glb" || extension == ".gltf") return ReadOwnGltf(path, scene);
+  if (extension == ".obj") return ReadOwnObj(path, scene);
+  return false;
+}

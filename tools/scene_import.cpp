@@ -1,0 +1,85 @@
+// What import does with the scene it read: the painter's order, and writing the texture
+// folder and the quad list.
+#include "tools/scene_import.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <numeric>
+#include <system_error>
+
+#include "scene/file_access.h"
+#include "scene/quad_list_writer.h"
+#include "scene/scene_error.h"
+#include "scene/texture_paths.h"
+#include "scene/tga_writer.h"
+
+namespace {
+
+// Squared distance of a record's corner centroid from the start camera's eye, in file
+// coordinates (the stored z is negated).
+double DistanceSquaredFromStart(const QuadRecord& record) {
+  const CameraState start;
+  const double eye[3] = {start.panX, -static_cast<double>(start.panY),
+                         -static_cast<double>(start.distance)};
+  double centre[3] = {0, 0, 0};
+  for (const QuadCorner& corner : record.corners) {
+    centre[0] += corner.x / 4.0;
+    centre[1] += corner.y / 4.0;
+    centre[2] += -corner.z / 4.0;
+  }
+  double sum = 0;
+  for (int k = 0; k < 3; ++k) sum += (centre[k] - eye[k]) * (centre[k] - eye[k]);
+  return std::isnan(sum) ? 0 : sum;
+}
+
+}  // namespace
+
+void OrderFarFirst(ImportedScene& scene) {
+  auto& records = scene.records.records;
+  std::vector<double> distance(records.size());
+  for (size_t i = 0; i < records.size(); ++i) distance[i] = DistanceSquaredFromStart(records[i]);
+  std::vector<size_t> order(records.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    const bool translucentA = records[a].blend == 1, translucentB = records[b].blend == 1;
+    if (translucentA != translucentB) return translucentB;  // opaque ones first
+    return distance[a] > distance[b];
+  });
+  std::vector<QuadRecord, TableAllocator<QuadRecord>> sorted;
+  sorted.reserve(records.size());
+  for (size_t i : order) sorted.push_back(records[i]);
+  records.swap(sorted);
+}
+
+void WriteImportedScene(const std::string& quadListPath, const ImportedScene& scene, bool force) {
+  if (scene.images.size() > static_cast<size_t>(kTextureSlots)) {
+    throw SceneError("The scene needs " + std::to_string(scene.images.size()) +
+                     " textures; a texture folder holds at most " + std::to_string(kTextureSlots));
+  }
+  const std::string folder = TextureFolderPrefix(quadListPath);
+  std::vector<std::string> targets = {quadListPath};
+  for (size_t slot = 0; slot < scene.images.size(); ++slot) {
+    targets.push_back(TextureImagePath(folder, static_cast<int>(slot)));
+  }
+  if (!force) {
+    for (const std::string& target : targets) {
+      struct stat info {};
+      if (::lstat(target.c_str(), &info) == 0) {
+        throw SceneError(target + " exists; --force overwrites it");
+      }
+    }
+  }
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) throw SceneError("Cannot create folder " + folder + ": " + error.message());
+  for (size_t slot = 0; slot < scene.images.size(); ++slot) {
+    const ImportedImage& image = scene.images[slot];
+    // A slot that draws untextured gets an image of no texels, which GL leaves incomplete.
+    WriteTga32(targets[slot + 1], image.textured ? image.width : 0,
+               image.textured ? image.height : 0, image.rgba.data());
+  }
+  WriteQuadList(quadListPath, scene.records);  // last: a complete scene once it appears
+}
