@@ -101,27 +101,43 @@ bool ReadCornerFast(std::string_view line, QuadCorner& corner) {
   return true;
 }
 
-// Reserves room for `records` records, or for as many as memory allows: a table the file's
-// size cannot justify (a sparse file, an address-space limit) then grows as records arrive.
+// Reserves room for `records` records, or, when memory will not have that much (a sparse
+// file, an address-space limit), for half of the most it will have, so that the rest of the
+// load keeps room too; the table then grows as records arrive.
 void ReserveWhatCanBeHad(QuadTable& table, size_t records) {
+  bool cut = false;
   for (;;) {
     try {
       table.records.reserve(records);
-      return;
+      break;
     } catch (const std::bad_alloc&) {
       if (records <= kMinimumReservedRecords) throw;
       records /= 2;
+      cut = true;
     }
+  }
+  if (cut && records / 2 >= kMinimumReservedRecords) {
+    table.records = decltype(table.records)();  // gives the large block back first
+    table.records.reserve(records / 2);
   }
 }
 
 // Makes room for `count + 1` records, growing towards the count the rest of the file implies
-// rather than doubling, so the table's storage stays close to its contents.
+// rather than doubling, so the table's storage stays close to its contents; when that much
+// cannot be had, by less, down to a small step.
 void EnsureRoom(QuadTable& table, int64_t bytesLeft, int64_t bytesPerRecord) {
   if (table.records.size() < table.records.capacity()) return;
   const int64_t expected = bytesLeft / std::max<int64_t>(bytesPerRecord, 1);
-  const size_t extra = static_cast<size_t>(std::max<int64_t>(expected + expected / 8, 1024));
-  table.records.reserve(table.records.size() + extra);
+  size_t extra = static_cast<size_t>(std::max<int64_t>(expected + expected / 8, 1024));
+  for (;;) {
+    try {
+      table.records.reserve(table.records.size() + extra);
+      return;
+    } catch (const std::bad_alloc&) {
+      if (extra <= kMinimumReservedRecords) throw;
+      extra = std::max(extra / 2, kMinimumReservedRecords);
+    }
+  }
 }
 
 // One line of the file as the reader needs it: whole when it fits the line reader's bound,

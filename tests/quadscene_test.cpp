@@ -15,35 +15,15 @@
 
 #include "scene/quad_list.h"
 #include "scene/tga_writer.h"
+#include "tests/command_runner.h"
 #include "tests/test_files.h"
 
 namespace {
 
-const std::string kQuadscene = QUADVIEW_BINARY_DIR "/tools/quadscene";
-
-struct CommandResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs quadscene with `args` (already quoted for the shell), capturing both streams; `prefix`
-// runs before it (a limit, a folder change).
+// quadscene through the shell: `prefix` runs before it.
 CommandResult Quadscene(const std::string& args, const TempDir& dir,
                         const std::string& prefix = "") {
-  const std::string errFile = dir.File("stderr.txt");
-  const std::string command = prefix + kQuadscene + " " + args + " 2>" + errFile;
-  CommandResult run;
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  std::array<char, 4096> chunk{};
-  size_t got = 0;
-  while ((got = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
-    run.out.append(chunk.data(), got);
-  const int status = ::pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.err = ReadFile(errFile);
-  return run;
+  return RunQuadscene(args, dir, prefix);
 }
 
 TEST(QuadsceneDemo, IsDeterministicAndHasTheRequestedQuadCount) {

@@ -9,30 +9,12 @@
 #include <memory>
 #include <string>
 
+#include "tests/command_runner.h"
 #include "tests/test_files.h"
 
 namespace {
 
-const std::string kQuadscene = QUADVIEW_BINARY_DIR "/tools/quadscene";
 const std::string kGoldenDemo = QUADVIEW_SOURCE_DIR "/tests/golden/demo.png";
-
-struct RunResult {
-  int exitStatus = -1;
-  std::string out;
-  std::string err;
-};
-
-RunResult RunQuadscene(const TempDir& temp, const std::string& arguments) {
-  const std::string outPath = temp.File("stdout.txt");
-  const std::string errPath = temp.File("stderr.txt");
-  const int status =
-      std::system((kQuadscene + " " + arguments + " >" + outPath + " 2>" + errPath).c_str());
-  RunResult result;
-  result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.out = ReadFile(outPath);
-  result.err = ReadFile(errPath);
-  return result;
-}
 
 struct Png {
   int width = 0;
@@ -74,9 +56,9 @@ class RenderCommand : public ::testing::Test {
 };
 
 TEST_F(RenderCommand, WritesTheFrameAsAnRgbPngTopRowFirst) {
-  const RunResult result = RunQuadscene(
-      temp_, "render " + mapPath_ + " -o " + pngPath_ + " --size 100x80 --pan 0.01 0.4");
-  ASSERT_EQ(result.exitStatus, 0) << result.err;
+  const CommandResult result = RunQuadscene(
+      "render " + mapPath_ + " -o " + pngPath_ + " --size 100x80 --pan 0.01 0.4", temp_);
+  ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, "");
   const Png png = ReadPng(pngPath_);
   ASSERT_NE(png.pixels, nullptr);
@@ -91,10 +73,10 @@ TEST_F(RenderCommand, WritesTheFrameAsAnRgbPngTopRowFirst) {
 
 TEST_F(RenderCommand, CameraOptionsMoveTheView) {
   // Spun a half turn after the pan: columns 1.7 to 37.9 instead of 62 to 98.
-  const RunResult result =
-      RunQuadscene(temp_, "render " + mapPath_ + " -o " + pngPath_ +
-                              " --size 100x100 --spin 180 --pan -0.5 0 --distance -2 --tilt 0");
-  ASSERT_EQ(result.exitStatus, 0) << result.err;
+  const CommandResult result =
+      RunQuadscene("render " + mapPath_ + " -o " + pngPath_ +
+                              " --size 100x100 --spin 180 --pan -0.5 0 --distance -2 --tilt 0", temp_);
+  ASSERT_EQ(result.status, 0) << result.err;
   const Png png = ReadPng(pngPath_);
   ASSERT_NE(png.pixels, nullptr);
   EXPECT_EQ(png.RgbAt(20, 50), "255,0,0");
@@ -102,9 +84,9 @@ TEST_F(RenderCommand, CameraOptionsMoveTheView) {
 }
 
 TEST_F(RenderCommand, FramesPrintsTheMedianFrameTime) {
-  const RunResult result =
-      RunQuadscene(temp_, "render " + mapPath_ + " -o " + pngPath_ + " --frames 3");
-  ASSERT_EQ(result.exitStatus, 0) << result.err;
+  const CommandResult result =
+      RunQuadscene("render " + mapPath_ + " -o " + pngPath_ + " --frames 3", temp_);
+  ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out.rfind("1 quads, 3 frames: median frame time ", 0), 0u) << result.out;
   EXPECT_NE(result.out.find(" ms, "), std::string::npos) << result.out;
   EXPECT_NE(result.out.find(" frames per second\n"), std::string::npos) << result.out;
@@ -114,36 +96,36 @@ TEST_F(RenderCommand, FramesPrintsTheMedianFrameTime) {
 TEST_F(RenderCommand, SceneErrorsNameTheFileAndExitWithStatusOne) {
   std::filesystem::remove(temp_.File("box/000.tga"));
   const std::string image = temp_.File("box/000.tga");
-  RunResult result = RunQuadscene(temp_, "render " + mapPath_ + " -o " + pngPath_);
-  EXPECT_EQ(result.exitStatus, 1);
+  CommandResult result = RunQuadscene("render " + mapPath_ + " -o " + pngPath_, temp_);
+  EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, image + ": Cannot open file " + image + "\n");
   EXPECT_FALSE(std::filesystem::exists(pngPath_));
 
   WriteFile(image, std::string("\0\0\2\0\0\0\0\0\0\0\0\0\1\0\1\0\x20\x08\0\0\xff\xff", 22));
   WriteFile(mapPath_, "0, x\r\nCW\r\n");
-  result = RunQuadscene(temp_, "render " + mapPath_ + " -o " + pngPath_);
-  EXPECT_EQ(result.exitStatus, 1);
+  result = RunQuadscene("render " + mapPath_ + " -o " + pngPath_, temp_);
+  EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, mapPath_ + ":1: 'x' is not a valid integer value\n");
   EXPECT_FALSE(std::filesystem::exists(pngPath_));
 }
 
 TEST_F(RenderCommand, BadUsageExitsWithStatusTwo) {
   for (const char* options : {" --size 0x10", " --size 100", " --frames 0", " --pan 1"}) {
-    const RunResult result =
-        RunQuadscene(temp_, "render " + mapPath_ + " -o " + pngPath_ + options);
-    EXPECT_EQ(result.exitStatus, 2) << options;
+    const CommandResult result =
+        RunQuadscene("render " + mapPath_ + " -o " + pngPath_ + options, temp_);
+    EXPECT_EQ(result.status, 2) << options;
   }
-  EXPECT_EQ(RunQuadscene(temp_, "render " + mapPath_).exitStatus, 2);
+  EXPECT_EQ(RunQuadscene("render " + mapPath_, temp_).status, 2);
 }
 
 // The demo scene from `quadscene demo`, drawn with the start camera at the view panel's size,
 // against the committed picture. Small differences of rasterisation are tolerated.
 TEST(RenderCommandGolden, DemoSceneMatchesTheGoldenPicture) {
   TempDir temp;
-  ASSERT_EQ(RunQuadscene(temp, "demo " + temp.File("demo")).exitStatus, 0);
-  const RunResult result =
-      RunQuadscene(temp, "render " + temp.File("demo/nyc.map") + " -o " + temp.File("demo.png"));
-  ASSERT_EQ(result.exitStatus, 0) << result.err;
+  ASSERT_EQ(RunQuadscene("demo " + temp.File("demo"), temp).status, 0);
+  const CommandResult result =
+      RunQuadscene("render " + temp.File("demo/nyc.map") + " -o " + temp.File("demo.png"), temp);
+  ASSERT_EQ(result.status, 0) << result.err;
   const Png actual = ReadPng(temp.File("demo.png"));
   const Png golden = ReadPng(kGoldenDemo);
   ASSERT_NE(golden.pixels, nullptr) << kGoldenDemo;

@@ -1,0 +1,34 @@
+// Test support: runs quadscene as a user would, through the shell, capturing its exit status
+// and both streams.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "tests/test_files.h"
+
+const std::string kQuadscene = QUADVIEW_BINARY_DIR "/tools/quadscene";
+
+struct CommandResult {
+  int status = -1;  // the exit status, -1 when a signal ended it
+  std::string out;
+  std::string err;
+};
+
+// `args` are already quoted for the shell and may redirect stdout themselves; `prefix` runs
+// before the program (a limit, a change of folder).
+inline CommandResult RunQuadscene(const std::string& args, const TempDir& dir,
+                                  const std::string& prefix = "") {
+  const std::string outPath = dir.File("stdout.txt");
+  const std::string errPath = dir.File("stderr.txt");
+  const std::string command =
+      "{ " + prefix + kQuadscene + " " + args + " ; } >" + outPath + " 2>" + errPath;
+  const int status = std::system(command.c_str());
+  CommandResult run;
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.out = ReadFile(outPath);
+  run.err = ReadFile(errPath);
+  return run;
+}
