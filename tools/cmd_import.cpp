@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "scene/quad_list.h"
+#include "scene/scene_error.h"
 #include "tools/commands.h"
 #include "tools/scene_import.h"
 
@@ -21,6 +22,12 @@ void RunImport(const ImportOptions& options) {
   ImportedScene scene;
   const bool own = ReadOwnExport(options.inPath, scene);
   if (!own) ReadWithAssimp(options.inPath, scene);
+  if (scene.images.size() > static_cast<size_t>(kTextureSlots)) {
+    throw SceneError("The scene needs " + std::to_string(scene.images.size()) +
+                         " textures; a texture folder holds at most " +
+                         std::to_string(kTextureSlots),
+                     options.inPath);
+  }
   if (options.order == "far-first") OrderFarFirst(scene);
   WriteImportedScene(options.outPath, scene, options.force);
   const double seconds =

@@ -55,10 +55,6 @@ void OrderFarFirst(ImportedScene& scene) {
 }
 
 void WriteImportedScene(const std::string& quadListPath, const ImportedScene& scene, bool force) {
-  if (scene.images.size() > static_cast<size_t>(kTextureSlots)) {
-    throw SceneError("The scene needs " + std::to_string(scene.images.size()) +
-                     " textures; a texture folder holds at most " + std::to_string(kTextureSlots));
-  }
   const std::string folder = TextureFolderPrefix(quadListPath);
   std::vector<std::string> targets = {quadListPath};
   for (size_t slot = 0; slot < scene.images.size(); ++slot) {
@@ -68,7 +64,7 @@ void WriteImportedScene(const std::string& quadListPath, const ImportedScene& sc
     for (const std::string& target : targets) {
       struct stat info {};
       if (::lstat(target.c_str(), &info) == 0) {
-        throw SceneError(target + " exists; --force overwrites it");
+        throw SceneError("exists; --force overwrites it", target);
       }
     }
   }

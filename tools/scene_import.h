@@ -42,5 +42,6 @@ void ReadWithAssimp(const std::string& path, ImportedScene& scene);
 void OrderFarFirst(ImportedScene& scene);
 
 // Writes the texture folder of `quadListPath` (images 000.tga ...) and then the quad list.
-// Refuses to overwrite existing files unless `force`.
+// Refuses to overwrite existing files unless `force`. The scene holds at most kTextureSlots
+// images.
 void WriteImportedScene(const std::string& quadListPath, const ImportedScene& scene, bool force);

@@ -1,0 +1,369 @@
+// quadscene export and import as a user runs them: exact round trips through .glb, .gltf and
+// .obj for the demo and for a scene of the hard cases; the Khronos glTF-Validator and Assimp
+// accept every export; the exported camera puts corners where the viewer draws them; quads
+// split as the viewer's GL splits them; models from elsewhere land where their geometry is.
+#include <gtest/gtest.h>
+#include <stb/stb_image.h>
+#include <stb/stb_image_write.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "scene/quad_list.h"
+#include "scene/quad_list_writer.h"
+#include "scene/texture_paths.h"
+#include "scene/tga.h"
+#include "scene/tga_writer.h"
+#include "tests/command_runner.h"
+#include "tests/test_files.h"
+
+namespace {
+
+using nlohmann::json;
+
+const std::string kValidator = QUADVIEW_BINARY_DIR "/gltf-validator/validate.js";
+constexpr double kPi = 3.14159265358979323846;
+
+QuadRecord Quad(int32_t slot, uint8_t blend, uint8_t ccw, float x0, float y0, float x1, float y1,
+                float z = 0) {
+  QuadRecord record{};
+  record.textureIndex = slot;
+  record.blend = blend;
+  record.counterClockwise = ccw;
+  record.corners[0] = QuadCorner{0, 0, x0, y0, -z};
+  record.corners[1] = QuadCorner{1, 0, x1, y0, -z};
+  record.corners[2] = QuadCorner{1, 1, x1, y1, -z};
+  record.corners[3] = QuadCorner{0, 1, x0, y1, -z};
+  return record;
+}
+
+void WriteImage(const std::string& path, int width, int height, uint8_t seed) {
+  std::vector<uint8_t> rgba(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
+  for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = static_cast<uint8_t>(seed * 37 + i * 11);
+  WriteTga32(path, width, height, rgba.data());
+}
+
+// Every hard case in one scene: 1,024 slots, an untextured one (an image of no texels) and
+// slots outside the table, blend values other than 0 and 1, non-planar quads, signed zeros,
+// tiny and huge values, infinities, both windings.
+std::string WriteHardScene(const TempDir& dir) {
+  const std::string path = dir.File("hard/nyc.map");
+  const std::string folder = TextureFolderPrefix(path);
+  std::filesystem::create_directories(folder);
+  for (int slot = 0; slot < kTextureSlots; ++slot) {
+    const int side = slot == 7 ? 0 : 1 + slot % 3;
+    WriteImage(TextureImagePath(folder, slot), side, side == 0 ? 0 : 2, static_cast<uint8_t>(slot));
+  }
+  const float inf = std::numeric_limits<float>::infinity();
+  QuadTable table;
+  const int32_t slots[] = {0, 7, 1023, -3, 5000, 1, 1};
+  const uint8_t blends[] = {0, 1, 2, 255, 1, 0, 0};
+  for (int i = 0; i < 7; ++i) {
+    table.records.push_back(Quad(slots[i], blends[i], static_cast<uint8_t>(i % 2), -1, -1, 1, 1,
+                                 0.1f * static_cast<float>(i)));
+  }
+  QuadRecord odd = Quad(3, 0, 1, -0.5f, -0.5f, 0.5f, 0.5f);
+  odd.corners[2].z = -0.7f;                         // non-planar
+  odd.corners[0] = QuadCorner{-0.0f, 1e-45f, -0.0f, 3.4e38f, 0.0f};  // signed zeros, extremes
+  odd.corners[1].u = 1e-30f;
+  odd.corners[1].v = -123456.789f;
+  table.records.push_back(odd);
+  QuadRecord infinite = Quad(2, 1, 0, 0, 0, 1, 1);
+  infinite.corners[1].x = inf;
+  infinite.corners[3].v = -inf;
+  table.records.push_back(infinite);
+  table.records.push_back(Quad(4, 0, 1, 2, 2, 3, 3));
+  table.count = static_cast<int32_t>(table.records.size());
+  WriteQuadList(path, table);
+  return path;
+}
+
+std::string DemoScene(const TempDir& dir) {
+  EXPECT_EQ(RunQuadscene("demo " + dir.File("demo"), dir).status, 0);
+  return dir.File("demo/nyc.map");
+}
+
+// The bytes each image of a scene's texture set uploads, slot by slot.
+std::vector<std::vector<uint8_t>> UploadedTextures(const std::string& quadListPath) {
+  std::vector<std::vector<uint8_t>> textures;
+  const std::string folder = TextureFolderPrefix(quadListPath);
+  for (int slot = 0; slot == 0 || TextureSetContinues(folder, slot); ++slot) {
+    LoadTga(TextureImagePath(folder, slot));
+    const TgaImage& image = LastTgaImage();
+    textures.emplace_back(image.UploadPixels(), image.UploadPixels() + image.UploadBytes());
+    textures.back().push_back(static_cast<uint8_t>(image.uploadWidth));  // the size counts too
+  }
+  return textures;
+}
+
+// "Vertices: N" and the like from `assimp info --raw`.
+int64_t AssimpCount(const std::string& info, const std::string& label) {
+  const size_t at = info.find("\n" + label + ":");
+  if (at == std::string::npos) return -1;
+  return std::stoll(info.substr(at + label.size() + 2));
+}
+
+std::string Shell(const std::string& command) {
+  std::string out;
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+  char chunk[4096];
+  size_t got = 0;
+  while (pipe && (got = std::fread(chunk, 1, sizeof chunk, pipe.get())) > 0) out.append(chunk, got);
+  return out;
+}
+
+TEST(Interchange, ExportsImportBackBitForBitAndOtherToolsAcceptThem) {
+  TempDir dir;
+  const std::string scenes[] = {DemoScene(dir), WriteHardScene(dir)};
+  for (const std::string& scene : scenes) {
+    const std::string dump = RunQuadscene("dump " + scene, dir).out;
+    const std::vector<std::vector<uint8_t>> textures = UploadedTextures(scene);
+    QuadTable table;
+    NoProgress progress;
+    ReadQuadList(scene, table, progress);
+    int64_t finite = 0;
+    std::set<std::pair<int32_t, int>> materials;
+    for (int32_t i = 0; i < table.count; ++i) {
+      const QuadRecord& q = table.records[static_cast<size_t>(i)];
+      bool allFinite = true;
+      for (const QuadCorner& c : q.corners) {
+        for (float v : {c.u, c.v, c.x, c.y, c.z}) allFinite = allFinite && std::isfinite(v);
+      }
+      if (!allFinite) continue;
+      ++finite;
+      materials.insert({q.textureIndex, q.blend});
+    }
+    for (const std::string extension : {".glb", ".gltf", ".obj"}) {
+      SCOPED_TRACE(scene + " as " + extension);
+      const std::string stem = scene.substr(scene.size() - 12, 4);  // "demo", "hard"
+      const std::string out = dir.File(stem + extension);
+      const CommandResult exported = RunQuadscene("export " + scene + " -o " + out, dir);
+      ASSERT_EQ(exported.status, 0) << exported.err;
+      if (finite < table.count) {
+        EXPECT_EQ(exported.err, out + ": warning: " + std::to_string(table.count - finite) +
+                                    " records with a non-finite value are left out of the "
+                                    "geometry; the quadview data keeps them\n");
+      }
+      const std::string back = dir.File(stem + "-back" + extension + "/sanb.map");
+      const CommandResult imported =
+          RunQuadscene("import " + out + " -o " + back + " --order file", dir);
+      ASSERT_EQ(imported.status, 0) << imported.err;
+      EXPECT_EQ(RunQuadscene("dump " + back, dir).out, dump);
+      EXPECT_EQ(UploadedTextures(back), textures);
+      // Other tools read every export: Assimp counts what the scene holds (plus the default
+      // material it always adds), the validator finds nothing wrong.
+      const std::string info = Shell("assimp info " + out + " --raw 2>/dev/null");
+      EXPECT_EQ(AssimpCount(info, "Vertices"), 4 * finite) << info;
+      EXPECT_EQ(AssimpCount(info, "Faces"), (extension == ".obj" ? 1 : 2) * finite) << info;
+      EXPECT_EQ(AssimpCount(info, "Materials"), static_cast<int64_t>(materials.size()) + 1);
+      if (extension == ".obj") continue;
+      const json report = json::parse(Shell("node " + kValidator + " " + out), nullptr, false);
+      ASSERT_TRUE(report.is_object()) << "no validator report";
+      EXPECT_EQ(report["errors"], 0) << report.dump(1);
+      EXPECT_EQ(report["warnings"], 0) << report.dump(1);
+    }
+  }
+}
+
+// A point of the file's frame where a glTF camera node puts it on a width x height view,
+// computed from the node alone: its rotation (a quaternion), translation and vertical field
+// of view.
+void ProjectWithGltfCamera(const json& node, const json& perspective, const double (&point)[3],
+                           int width, int height, double& px, double& py) {
+  const double qx = node["rotation"][0], qy = node["rotation"][1], qz = node["rotation"][2],
+               qw = node["rotation"][3];
+  // Rows of the world-to-camera rotation: the transpose of the node's rotation matrix.
+  const double r[3][3] = {{1 - 2 * (qy * qy + qz * qz), 2 * (qx * qy + qz * qw), 2 * (qx * qz - qy * qw)},
+                          {2 * (qx * qy - qz * qw), 1 - 2 * (qx * qx + qz * qz), 2 * (qy * qz + qx * qw)},
+                          {2 * (qx * qz + qy * qw), 2 * (qy * qz - qx * qw), 1 - 2 * (qx * qx + qy * qy)}};
+  double d[3], eye[3];
+  for (int k = 0; k < 3; ++k) d[k] = point[k] - node["translation"][k].get<double>();
+  for (int k = 0; k < 3; ++k) eye[k] = r[k][0] * d[0] + r[k][1] * d[1] + r[k][2] * d[2];
+  const double f = 1 / std::tan(perspective["yfov"].get<double>() / 2);
+  const double aspect = perspective["aspectRatio"];
+  px = (f / aspect * eye[0] / -eye[2] + 1) / 2 * width;
+  py = (1 - f * eye[1] / -eye[2]) / 2 * height;
+}
+
+// The RGB of pixel (x, y) of a PNG, the top row first.
+std::vector<int> PngPixel(const std::string& path, int x, int y) {
+  int width = 0, height = 0, channels = 0;
+  std::unique_ptr<uint8_t, void (*)(void*)> pixels(stbi_load(path.c_str(), &width, &height,
+                                                             &channels, 3),
+                                                   stbi_image_free);
+  if (!pixels || x < 0 || y < 0 || x >= width || y >= height) return {};
+  const uint8_t* at = pixels.get() + (static_cast<size_t>(y) * width + x) * 3;
+  return {at[0], at[1], at[2]};
+}
+
+// Small white quads around the view; each exported camera must put their centres on the
+// pixels where quadscene render draws them, for a camera turned every way.
+TEST(Interchange, ExportedCameraPutsCornersWhereTheViewerDrawsThem) {
+  TempDir dir;
+  const std::string path = dir.File("marks/nyc.map");
+  std::filesystem::create_directories(dir.File("marks/nyc"));
+  WriteImage(dir.File("marks/nyc/000.tga"), 1, 1, 1);
+  const double centres[][3] = {{0, 0, 0}, {0.6, 0.3, -0.5}, {-0.7, -0.2, 0.4}, {0.2, -0.5, -1.5}};
+  QuadTable table;
+  for (const auto& c : centres) {
+    QuadRecord quad = Quad(-1, 0, 0, static_cast<float>(c[0] - 0.02), static_cast<float>(c[1] - 0.02),
+                           static_cast<float>(c[0] + 0.02), static_cast<float>(c[1] + 0.02),
+                           static_cast<float>(c[2]));
+    table.records.push_back(quad);
+  }
+  table.count = static_cast<int32_t>(table.records.size());
+  WriteQuadList(path, table);
+  const std::string cameras[] = {"", "--tilt 12 --spin 25", "--pan 0.3 -0.2 --distance -3 --spin -40",
+                                 "--tilt -15 --spin 170 --size 300x200"};
+  for (const std::string& camera : cameras) {
+    SCOPED_TRACE(camera);
+    ASSERT_EQ(RunQuadscene("export " + path + " -o " + dir.File("marks.gltf") + " " + camera, dir)
+                  .status,
+              0);
+    ASSERT_EQ(RunQuadscene("render " + path + " -o " + dir.File("marks.png") + " " + camera, dir)
+                  .status,
+              0);
+    const json gltf = json::parse(ReadFile(dir.File("marks.gltf")));
+    const json& node = gltf["nodes"].back();
+    const json& perspective = gltf["cameras"][0]["perspective"];
+    const int width = camera.find("300x200") != std::string::npos ? 300 : 535;
+    const int height = camera.find("300x200") != std::string::npos ? 200 : 326;
+    EXPECT_DOUBLE_EQ(perspective["aspectRatio"].get<double>(), double(width) / height);
+    EXPECT_FALSE(perspective.contains("zfar"));
+    int seen = 0;
+    for (const auto& c : centres) {
+      double px = 0, py = 0;
+      ProjectWithGltfCamera(node, perspective, c, width, height, px, py);
+      if (px < 3 || py < 3 || px > width - 3 || py > height - 3) continue;  // off the view
+      ++seen;
+      EXPECT_EQ(PngPixel(dir.File("marks.png"), static_cast<int>(px), static_cast<int>(py)),
+                (std::vector<int>{255, 255, 255}))
+          << "centre " << c[0] << " " << c[1] << " " << c[2] << " at " << px << ", " << py;
+    }
+    EXPECT_GE(seen, 2);
+  }
+}
+
+// A dart-shaped quad, whose two possible splits cover different pixels: the export's
+// triangles are (0, 1, 2) and (0, 2, 3), and the viewer leaves the notch that split leaves.
+TEST(Interchange, QuadsSplitAsTheViewerDrawsThem) {
+  TempDir dir;
+  const std::string path = dir.File("dart/nyc.map");
+  std::filesystem::create_directories(dir.File("dart/nyc"));
+  WriteImage(dir.File("dart/nyc/000.tga"), 1, 1, 1);
+  QuadTable table;
+  QuadRecord dart = Quad(-1, 0, 0, 0, 0, 0, 0);
+  const float corners[4][2] = {{-0.8f, -0.6f}, {0.8f, -0.6f}, {0.0f, -0.2f}, {0.0f, 0.6f}};
+  for (int k = 0; k < 4; ++k) {
+    dart.corners[k].x = corners[k][0];
+    dart.corners[k].y = corners[k][1];
+  }
+  table.records.push_back(dart);
+  table.count = 1;
+  WriteQuadList(path, table);
+  ASSERT_EQ(RunQuadscene("export " + path + " -o " + dir.File("dart.gltf"), dir).status, 0);
+  const json gltf = json::parse(ReadFile(dir.File("dart.gltf")));
+  const json& indices = gltf["accessors"][gltf["meshes"][0]["primitives"][0]["indices"].get<int>()];
+  const json& view = gltf["bufferViews"][indices["bufferView"].get<int>()];
+  const std::string bin = ReadFile(dir.File("dart.bin"));
+  uint32_t triangles[6];
+  std::memcpy(triangles, bin.data() + view["byteOffset"].get<size_t>(), sizeof triangles);
+  EXPECT_EQ(std::vector<uint32_t>(triangles, triangles + 6), (std::vector<uint32_t>{0, 1, 2, 0, 2, 3}));
+  ASSERT_EQ(RunQuadscene("render " + path + " -o " + dir.File("dart.png") + " --size 200x200", dir)
+                .status,
+            0);
+  // The notch (inside triangle 1, 2, 3) stays black; the dart's left wing is drawn.
+  const double point[3][3] = {{0.3, 0.0, 0.0}, {-0.3, -0.2, 0.0}};
+  json node = {{"rotation", {0, 0, 0, 1}}, {"translation", {0.01, 0, 2.48}}};
+  json perspective = {{"yfov", kPi / 4}, {"aspectRatio", 1.0}};
+  double px = 0, py = 0;
+  ProjectWithGltfCamera(node, perspective, point[0], 200, 200, px, py);
+  EXPECT_EQ(PngPixel(dir.File("dart.png"), int(px), int(py)), (std::vector<int>{0, 0, 0}));
+  ProjectWithGltfCamera(node, perspective, point[1], 200, 200, px, py);
+  EXPECT_EQ(PngPixel(dir.File("dart.png"), int(px), int(py)), (std::vector<int>{255, 255, 255}));
+}
+
+// A model from elsewhere: an OBJ with a textured quad, a triangle, a pentagon, a point and a
+// line. Faces become records as they should; the imported scene draws the texture the right
+// way up where the quad is.
+TEST(Interchange, ImportedModelDrawsWhereItsGeometryLies) {
+  TempDir dir;
+  // A 2 x 2 texture: red and green on the top row, blue and white at the bottom.
+  const uint8_t texels[] = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255};
+  ASSERT_NE(stbi_write_png(dir.File("check.png").c_str(), 2, 2, 4, texels, 8), 0);
+  WriteFile(dir.File("model.mtl"), "newmtl checks\nKd 1 1 1\nmap_Kd check.png\n"
+                                   "newmtl grey\nKd 0.5 0.5 0.5\nd 0.5\n");
+  WriteFile(dir.File("model.obj"),
+            "mtllib model.mtl\n"
+            "v -0.5 -0.5 0\nv 0.5 -0.5 0\nv 0.5 0.5 0\nv -0.5 0.5 0\n"
+            "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n"
+            "usemtl checks\nf 1/1 2/2 3/3 4/4\n"
+            "usemtl grey\nf 1 2 3\nf 1 2 3 4 1\np 1\nl 1 2\n");
+  const std::string out = dir.File("model/miami.map");
+  const CommandResult run = RunQuadscene("import " + dir.File("model.obj") + " -o " + out, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find(": 5 records (1 quads, 1 triangles, 1 polygons as 3 triangles), 2 textures"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("skipped: 1 points, 1 lines\n"), std::string::npos) << run.out;
+  // Only the quad in its own scene, to look at it alone.
+  const std::string quadOnly = dir.File("quad.obj");
+  WriteFile(quadOnly,
+            "mtllib model.mtl\nv -0.5 -0.5 0\nv 0.5 -0.5 0\nv 0.5 0.5 0\nv -0.5 0.5 0\n"
+            "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nusemtl checks\nf 1/1 2/2 3/3 4/4\n");
+  ASSERT_EQ(RunQuadscene("import " + quadOnly + " -o " + dir.File("quad/nyc.map"), dir).status, 0);
+  ASSERT_EQ(RunQuadscene("render " + dir.File("quad/nyc.map") + " -o " + dir.File("quad.png"), dir)
+                .status,
+            0);
+  json node = {{"rotation", {0, 0, 0, 1}}, {"translation", {0.01, 0, 2.48}}};
+  json perspective = {{"yfov", kPi / 4}, {"aspectRatio", 535.0 / 326}};
+  const struct {
+    double x, y;
+    std::vector<int> rgb;
+  } expected[] = {{-0.25, 0.25, {255, 0, 0}}, {0.25, 0.25, {0, 255, 0}},  // texel centres
+                  {-0.25, -0.25, {0, 0, 255}}, {0.25, -0.25, {255, 255, 255}}};
+  for (const auto& e : expected) {
+    double px = 0, py = 0;
+    const double point[3] = {e.x, e.y, 0};
+    ProjectWithGltfCamera(node, perspective, point, 535, 326, px, py);
+    const std::vector<int> seen = PngPixel(dir.File("quad.png"), int(px), int(py));
+    ASSERT_EQ(seen.size(), 3u);
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_NEAR(seen[k], e.rgb[k], 8) << e.x << " " << e.y;  // filtering at a texel's centre
+    }
+  }
+}
+
+TEST(Interchange, ImportRefusesWhatItCannotWrite) {
+  TempDir dir;
+  WriteFile(dir.File("box.obj"), "v 0 0 0\nv 1 0 0\nv 1 1 0\nf 1 2 3\n");
+  CommandResult run = RunQuadscene("import " + dir.File("box.obj") + " -o " + dir.File("box.map"), dir);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("must be named nyc.map, sanb.map or miami.map"), std::string::npos);
+  const std::string out = dir.File("box/nyc.map");
+  ASSERT_EQ(RunQuadscene("import " + dir.File("box.obj") + " -o " + out, dir).status, 0);
+  run = RunQuadscene("import " + dir.File("box.obj") + " -o " + out, dir);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, out + ": exists; --force overwrites it\n");
+  EXPECT_EQ(RunQuadscene("import " + dir.File("box.obj") + " -o " + out + " --force", dir).status, 0);
+  // One colour more than a texture folder holds.
+  std::string mtl, obj = "mtllib many.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\n";
+  for (int i = 0; i <= kTextureSlots; ++i) {
+    mtl += "newmtl m" + std::to_string(i) + "\nKd " + std::to_string(i % 256 / 255.0) + " " +
+           std::to_string(i / 256 / 255.0) + " 0\n";
+    obj += "usemtl m" + std::to_string(i) + "\nf 1 2 3\n";
+  }
+  WriteFile(dir.File("many.mtl"), mtl);
+  WriteFile(dir.File("many.obj"), obj);
+  run = RunQuadscene("import " + dir.File("many.obj") + " -o " + dir.File("many/nyc.map"), dir);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, dir.File("many.obj") +
+                         ": The scene needs 1025 textures; a texture folder holds at most 1024\n");
+}
+
+}  // namespace
