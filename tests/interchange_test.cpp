@@ -68,7 +68,7 @@ std::string WriteHardScene(const TempDir& dir) {
                                  0.1f * static_cast<float>(i)));
   }
   QuadRecord odd = Quad(3, 0, 1, -0.5f, -0.5f, 0.5f, 0.5f);
-  odd.corners[2].z = -0.7f;                         // non-planar
+  odd.corners[2].z = -0.7f;                                          // non-planar
   odd.corners[0] = QuadCorner{-0.0f, 1e-45f, -0.0f, 3.4e38f, 0.0f};  // signed zeros, extremes
   odd.corners[1].u = 1e-30f;
   odd.corners[1].v = -123456.789f;
@@ -178,9 +178,10 @@ void ProjectWithGltfCamera(const json& node, const json& perspective, const doub
   const double qx = node["rotation"][0], qy = node["rotation"][1], qz = node["rotation"][2],
                qw = node["rotation"][3];
   // Rows of the world-to-camera rotation: the transpose of the node's rotation matrix.
-  const double r[3][3] = {{1 - 2 * (qy * qy + qz * qz), 2 * (qx * qy + qz * qw), 2 * (qx * qz - qy * qw)},
-                          {2 * (qx * qy - qz * qw), 1 - 2 * (qx * qx + qz * qz), 2 * (qy * qz + qx * qw)},
-                          {2 * (qx * qz + qy * qw), 2 * (qy * qz - qx * qw), 1 - 2 * (qx * qx + qy * qy)}};
+  const double r[3][3] = {
+      {1 - 2 * (qy * qy + qz * qz), 2 * (qx * qy + qz * qw), 2 * (qx * qz - qy * qw)},
+      {2 * (qx * qy - qz * qw), 1 - 2 * (qx * qx + qz * qz), 2 * (qy * qz + qx * qw)},
+      {2 * (qx * qz + qy * qw), 2 * (qy * qz - qx * qw), 1 - 2 * (qx * qx + qy * qy)}};
   double d[3], eye[3];
   for (int k = 0; k < 3; ++k) d[k] = point[k] - node["translation"][k].get<double>();
   for (int k = 0; k < 3; ++k) eye[k] = r[k][0] * d[0] + r[k][1] * d[1] + r[k][2] * d[2];
@@ -193,9 +194,8 @@ void ProjectWithGltfCamera(const json& node, const json& perspective, const doub
 // The RGB of pixel (x, y) of a PNG, the top row first.
 std::vector<int> PngPixel(const std::string& path, int x, int y) {
   int width = 0, height = 0, channels = 0;
-  std::unique_ptr<uint8_t, void (*)(void*)> pixels(stbi_load(path.c_str(), &width, &height,
-                                                             &channels, 3),
-                                                   stbi_image_free);
+  std::unique_ptr<uint8_t, void (*)(void*)> pixels(
+      stbi_load(path.c_str(), &width, &height, &channels, 3), stbi_image_free);
   if (!pixels || x < 0 || y < 0 || x >= width || y >= height) return {};
   const uint8_t* at = pixels.get() + (static_cast<size_t>(y) * width + x) * 3;
   return {at[0], at[1], at[2]};
@@ -211,23 +211,24 @@ TEST(Interchange, ExportedCameraPutsCornersWhereTheViewerDrawsThem) {
   const double centres[][3] = {{0, 0, 0}, {0.6, 0.3, -0.5}, {-0.7, -0.2, 0.4}, {0.2, -0.5, -1.5}};
   QuadTable table;
   for (const auto& c : centres) {
-    QuadRecord quad = Quad(-1, 0, 0, static_cast<float>(c[0] - 0.02), static_cast<float>(c[1] - 0.02),
-                           static_cast<float>(c[0] + 0.02), static_cast<float>(c[1] + 0.02),
-                           static_cast<float>(c[2]));
+    QuadRecord quad = Quad(-1, 0, 0, static_cast<float>(c[0] - 0.02),
+                           static_cast<float>(c[1] - 0.02), static_cast<float>(c[0] + 0.02),
+                           static_cast<float>(c[1] + 0.02), static_cast<float>(c[2]));
     table.records.push_back(quad);
   }
   table.count = static_cast<int32_t>(table.records.size());
   WriteQuadList(path, table);
-  const std::string cameras[] = {"", "--tilt 12 --spin 25", "--pan 0.3 -0.2 --distance -3 --spin -40",
+  const std::string cameras[] = {"", "--tilt 12 --spin 25",
+                                 "--pan 0.3 -0.2 --distance -3 --spin -40",
                                  "--tilt -15 --spin 170 --size 300x200"};
   for (const std::string& camera : cameras) {
     SCOPED_TRACE(camera);
-    ASSERT_EQ(RunQuadscene("export " + path + " -o " + dir.File("marks.gltf") + " " + camera, dir)
-                  .status,
-              0);
-    ASSERT_EQ(RunQuadscene("render " + path + " -o " + dir.File("marks.png") + " " + camera, dir)
-                  .status,
-              0);
+    ASSERT_EQ(
+        RunQuadscene("export " + path + " -o " + dir.File("marks.gltf") + " " + camera, dir).status,
+        0);
+    ASSERT_EQ(
+        RunQuadscene("render " + path + " -o " + dir.File("marks.png") + " " + camera, dir).status,
+        0);
     const json gltf = json::parse(ReadFile(dir.File("marks.gltf")));
     const json& node = gltf["nodes"].back();
     const json& perspective = gltf["cameras"][0]["perspective"];
@@ -273,7 +274,8 @@ TEST(Interchange, QuadsSplitAsTheViewerDrawsThem) {
   const std::string bin = ReadFile(dir.File("dart.bin"));
   uint32_t triangles[6];
   std::memcpy(triangles, bin.data() + view["byteOffset"].get<size_t>(), sizeof triangles);
-  EXPECT_EQ(std::vector<uint32_t>(triangles, triangles + 6), (std::vector<uint32_t>{0, 1, 2, 0, 2, 3}));
+  EXPECT_EQ(std::vector<uint32_t>(triangles, triangles + 6),
+            (std::vector<uint32_t>{0, 1, 2, 0, 2, 3}));
   ASSERT_EQ(RunQuadscene("render " + path + " -o " + dir.File("dart.png") + " --size 200x200", dir)
                 .status,
             0);
@@ -296,8 +298,9 @@ TEST(Interchange, ImportedModelDrawsWhereItsGeometryLies) {
   // A 2 x 2 texture: red and green on the top row, blue and white at the bottom.
   const uint8_t texels[] = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255};
   ASSERT_NE(stbi_write_png(dir.File("check.png").c_str(), 2, 2, 4, texels, 8), 0);
-  WriteFile(dir.File("model.mtl"), "newmtl checks\nKd 1 1 1\nmap_Kd check.png\n"
-                                   "newmtl grey\nKd 0.5 0.5 0.5\nd 0.5\n");
+  WriteFile(dir.File("model.mtl"),
+            "newmtl checks\nKd 1 1 1\nmap_Kd check.png\n"
+            "newmtl grey\nKd 0.5 0.5 0.5\nd 0.5\n");
   WriteFile(dir.File("model.obj"),
             "mtllib model.mtl\n"
             "v -0.5 -0.5 0\nv 0.5 -0.5 0\nv 0.5 0.5 0\nv -0.5 0.5 0\n"
@@ -307,8 +310,9 @@ TEST(Interchange, ImportedModelDrawsWhereItsGeometryLies) {
   const std::string out = dir.File("model/miami.map");
   const CommandResult run = RunQuadscene("import " + dir.File("model.obj") + " -o " + out, dir);
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find(": 5 records (1 quads, 1 triangles, 1 polygons as 3 triangles), 2 textures"),
-            std::string::npos)
+  EXPECT_NE(
+      run.out.find(": 5 records (1 quads, 1 triangles, 1 polygons as 3 triangles), 2 textures"),
+      std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find("skipped: 1 points, 1 lines\n"), std::string::npos) << run.out;
   // Only the quad in its own scene, to look at it alone.
@@ -325,8 +329,10 @@ TEST(Interchange, ImportedModelDrawsWhereItsGeometryLies) {
   const struct {
     double x, y;
     std::vector<int> rgb;
-  } expected[] = {{-0.25, 0.25, {255, 0, 0}}, {0.25, 0.25, {0, 255, 0}},  // texel centres
-                  {-0.25, -0.25, {0, 0, 255}}, {0.25, -0.25, {255, 255, 255}}};
+  } expected[] = {{-0.25, 0.25, {255, 0, 0}},
+                  {0.25, 0.25, {0, 255, 0}},  // texel centres
+                  {-0.25, -0.25, {0, 0, 255}},
+                  {0.25, -0.25, {255, 255, 255}}};
   for (const auto& e : expected) {
     double px = 0, py = 0;
     const double point[3] = {e.x, e.y, 0};
@@ -342,7 +348,8 @@ TEST(Interchange, ImportedModelDrawsWhereItsGeometryLies) {
 TEST(Interchange, ImportRefusesWhatItCannotWrite) {
   TempDir dir;
   WriteFile(dir.File("box.obj"), "v 0 0 0\nv 1 0 0\nv 1 1 0\nf 1 2 3\n");
-  CommandResult run = RunQuadscene("import " + dir.File("box.obj") + " -o " + dir.File("box.map"), dir);
+  CommandResult run =
+      RunQuadscene("import " + dir.File("box.obj") + " -o " + dir.File("box.map"), dir);
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("must be named nyc.map, sanb.map or miami.map"), std::string::npos);
   const std::string out = dir.File("box/nyc.map");
@@ -350,7 +357,8 @@ TEST(Interchange, ImportRefusesWhatItCannotWrite) {
   run = RunQuadscene("import " + dir.File("box.obj") + " -o " + out, dir);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, out + ": exists; --force overwrites it\n");
-  EXPECT_EQ(RunQuadscene("import " + dir.File("box.obj") + " -o " + out + " --force", dir).status, 0);
+  EXPECT_EQ(RunQuadscene("import " + dir.File("box.obj") + " -o " + out + " --force", dir).status,
+            0);
   // One colour more than a texture folder holds.
   std::string mtl, obj = "mtllib many.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\n";
   for (int i = 0; i <= kTextureSlots; ++i) {

@@ -3,6 +3,7 @@
 // before anything is stored.
 #include "tools/cli.h"
 
+#include <locale.h>
 #include <stb/stb_image_write.h>
 
 #include <cerrno>
@@ -11,7 +12,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <locale.h>
 #include <new>
 #include <vector>
 
@@ -70,8 +70,8 @@ void ReportFailure(const std::string& text) {
 
 void AddWholeNumberOption(CLI::App* command, const std::string& name, int64_t& target,
                           int64_t minimum, int64_t maximum, const std::string& description) {
-  const std::string range = "expected a whole number from " + std::to_string(minimum) + " to " +
-                            std::to_string(maximum);
+  const std::string range =
+      "expected a whole number from " + std::to_string(minimum) + " to " + std::to_string(maximum);
   command
       ->add_option_function<std::string>(
           name,
@@ -163,8 +163,7 @@ void CheckStandardOutput() {
   if (std::ferror(stdout) == 0) return;
   const int errorNumber = errno != 0 ? errno : EIO;
   std::clearerr(stdout);
-  throw SceneError(std::string("Cannot write file standard output: ") +
-                   std::strerror(errorNumber));
+  throw SceneError(std::string("Cannot write file standard output: ") + std::strerror(errorNumber));
 }
 
 void FlushStandardOutput() {

@@ -60,8 +60,7 @@ void RegisterExportCommand(CLI::App& app, int& exitStatus) {
   static ExportOptions options;
   command->add_option("FILE", options.scenePath, "Quad-list file; its texture folder beside it")
       ->required();
-  command
-      ->add_option("-o,--output", options.outPath, "OUT.glb, OUT.gltf or OUT.obj")
+  command->add_option("-o,--output", options.outPath, "OUT.glb, OUT.gltf or OUT.obj")
       ->required()
       ->check(CLI::Validator(
           [](std::string& text) {
@@ -72,7 +71,6 @@ void RegisterExportCommand(CLI::App& app, int& exitStatus) {
           },
           "OUT"));
   AddViewOptions(command, options.view);
-  command->callback([&exitStatus]() {
-    exitStatus = RunCommand(options.scenePath, [] { RunExport(options); });
-  });
+  command->callback(
+      [&exitStatus]() { exitStatus = RunCommand(options.scenePath, [] { RunExport(options); }); });
 }

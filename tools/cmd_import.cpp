@@ -32,12 +32,13 @@ void RunImport(const ImportOptions& options) {
   WriteImportedScene(options.outPath, scene, options.force);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("%s: %d records (%lld quads, %lld triangles, %lld polygons as %lld triangles), "
-              "%zu textures, %.3f s%s\n",
-              options.outPath.c_str(), scene.records.count, static_cast<long long>(scene.quads),
-              static_cast<long long>(scene.triangles), static_cast<long long>(scene.polygons),
-              static_cast<long long>(scene.polygonTriangles), scene.images.size(), seconds,
-              own ? " (a quadview export, restored exactly)" : "");
+  std::printf(
+      "%s: %d records (%lld quads, %lld triangles, %lld polygons as %lld triangles), "
+      "%zu textures, %.3f s%s\n",
+      options.outPath.c_str(), scene.records.count, static_cast<long long>(scene.quads),
+      static_cast<long long>(scene.triangles), static_cast<long long>(scene.polygons),
+      static_cast<long long>(scene.polygonTriangles), scene.images.size(), seconds,
+      own ? " (a quadview export, restored exactly)" : "");
   if (scene.points > 0 || scene.lines > 0) {
     std::printf("skipped: %lld points, %lld lines\n", static_cast<long long>(scene.points),
                 static_cast<long long>(scene.lines));
@@ -64,8 +65,9 @@ void RegisterImportCommand(CLI::App& app, int& exitStatus) {
             int32_t offset = 0;
             return TextureNumberOffset(text, offset)
                        ? std::string()
-                       : std::string("must be named nyc.map, sanb.map or miami.map: only those "
-                                     "names have their texture numbers read");
+                       : std::string(
+                             "must be named nyc.map, sanb.map or miami.map: only those "
+                             "names have their texture numbers read");
           },
           "OUT.map"));
   command
@@ -76,7 +78,6 @@ void RegisterImportCommand(CLI::App& app, int& exitStatus) {
       ->check(CLI::IsMember({"far-first", "file"}))
       ->capture_default_str();
   command->add_flag("--force", options.force, "Overwrite an existing scene and its images");
-  command->callback([&exitStatus]() {
-    exitStatus = RunCommand(options.inPath, [] { RunImport(options); });
-  });
+  command->callback(
+      [&exitStatus]() { exitStatus = RunCommand(options.inPath, [] { RunImport(options); }); });
 }

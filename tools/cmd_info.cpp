@@ -126,10 +126,10 @@ std::exception_ptr PrintTextureSummary(const std::string& path,
   std::printf("texture slots used: %s\n", Ranges(used).c_str());
   std::printf("texture slots without an image: %s\n", Ranges(missing).c_str());
   if (!maxTextureSize.Describe().empty()) std::printf("%s\n", maxTextureSize.Describe().c_str());
-  std::printf("texture memory: %llu of %llu MiB\n",
-              static_cast<unsigned long long>((uploadBytes + kBytesPerMebibyte - 1) /
-                                              kBytesPerMebibyte),
-              static_cast<unsigned long long>(budget / kBytesPerMebibyte));
+  std::printf(
+      "texture memory: %llu of %llu MiB\n",
+      static_cast<unsigned long long>((uploadBytes + kBytesPerMebibyte - 1) / kBytesPerMebibyte),
+      static_cast<unsigned long long>(budget / kBytesPerMebibyte));
   for (const std::string& note : notes) std::printf("image %s\n", note.c_str());
   return failure;
 }

@@ -18,8 +18,8 @@
 
 namespace {
 
-constexpr int kTextureSize = 64;        // every demo texture is 64 x 64 texels
-constexpr int kQuadsPerCityBlock = 5;   // ground tile, front wall, side wall, roof, window
+constexpr int kTextureSize = 64;       // every demo texture is 64 x 64 texels
+constexpr int kQuadsPerCityBlock = 5;  // ground tile, front wall, side wall, roof, window
 
 enum Slot { kSky, kGrass, kRoad, kBrick, kRoof, kGlass, kPlaster, kDoor, kSlotCount };
 

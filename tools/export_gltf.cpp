@@ -94,7 +94,7 @@ void AppendLittleEndian32(std::vector<uint8_t>& out, uint32_t value) {
 }  // namespace
 
 void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::string& path,
-                  bool binary) {
+               bool binary) {
   Buffer buffer;
   json accessors = json::array();
   json materials = json::array();
@@ -154,7 +154,8 @@ void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::str
     const auto key = std::make_pair(slot, blend);
     const auto found = materialOf.find(key);
     if (found != materialOf.end()) return found->second;
-    json pbr = {{"baseColorFactor", {1.0, 1.0, 1.0, 1.0}}, {"metallicFactor", 0.0},
+    json pbr = {{"baseColorFactor", {1.0, 1.0, 1.0, 1.0}},
+                {"metallicFactor", 0.0},
                 {"roughnessFactor", 1.0}};
     if (scene.Textured(slot)) {
       if (textureOfSlot.count(slot) == 0) {
@@ -179,8 +180,8 @@ void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::str
                                             kArrayBuffer, 3 * sizeof(float));
     const int texcoordView = buffer.AddView(texcoords.data(), texcoords.size() * sizeof(float),
                                             kArrayBuffer, 2 * sizeof(float));
-    const int indexView = buffer.AddView(indices.data(), indices.size() * sizeof(uint32_t),
-                                         kElementArrayBuffer);
+    const int indexView =
+        buffer.AddView(indices.data(), indices.size() * sizeof(uint32_t), kElementArrayBuffer);
     for (const Run& run : runs) {
       const size_t vertices = run.quads * 4;
       float low[3], high[3];
@@ -237,11 +238,11 @@ void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::str
     nodes.push_back({{"name", scene.sourceName}, {"mesh", 0}});
     sceneNodes.push_back(0);
   }
-  nodes.push_back({{"name", "quadview camera"},
-                   {"camera", 0},
-                   {"translation", {pose.translation[0], pose.translation[1], pose.translation[2]}},
-                   {"rotation",
-                    {pose.rotation[0], pose.rotation[1], pose.rotation[2], pose.rotation[3]}}});
+  nodes.push_back(
+      {{"name", "quadview camera"},
+       {"camera", 0},
+       {"translation", {pose.translation[0], pose.translation[1], pose.translation[2]}},
+       {"rotation", {pose.rotation[0], pose.rotation[1], pose.rotation[2], pose.rotation[3]}}});
   sceneNodes.push_back(nodes.size() - 1);
 
   json doc = {
@@ -258,14 +259,13 @@ void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::str
            {"znear", kNearPlane}}}}}},
       {"extras", {{kGltfExtrasKey, quadview}}},
   };
-  if (!primitives.empty()) doc["meshes"] = {{{"name", scene.sourceName}, {"primitives", primitives}}};
+  if (!primitives.empty())
+    doc["meshes"] = {{{"name", scene.sourceName}, {"primitives", primitives}}};
   if (!materials.empty()) doc["materials"] = materials;
   if (!textures.empty()) {
     doc["textures"] = textures;
-    doc["samplers"] = {{{"magFilter", kLinear},
-                        {"minFilter", kLinear},
-                        {"wrapS", kRepeat},
-                        {"wrapT", kRepeat}}};
+    doc["samplers"] = {
+        {{"magFilter", kLinear}, {"minFilter", kLinear}, {"wrapS", kRepeat}, {"wrapT", kRepeat}}};
   }
   if (!images.empty()) doc["images"] = images;
   if (!accessors.empty()) doc["accessors"] = accessors;

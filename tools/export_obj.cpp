@@ -109,8 +109,7 @@ void WriteObj(const ExportScene& scene, const std::string& path) {
 
   std::string mtl = "# quadview export: unlit, white, textured as the viewer draws\n";
   for (const auto& [slot, blend] : materials) {
-    mtl += "newmtl " + MaterialName(slot, blend) +
-           "\nKa 0 0 0\nKd 1 1 1\nKs 0 0 0\nd 1\nillum 0\n";
+    mtl += "newmtl " + MaterialName(slot, blend) + "\nKa 0 0 0\nKd 1 1 1\nKs 0 0 0\nd 1\nillum 0\n";
     if (scene.Textured(slot)) {
       const std::string image = FileNameOf(ImagePath(path, slot));
       mtl += "map_Kd " + image + "\n";

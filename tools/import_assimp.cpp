@@ -6,12 +6,17 @@
 // (beside the source or embedded, decoded by stb_image) times its base colour, or a 1 x 1
 // image of the colour alone; identical images share a slot.
 #include <assimp/GltfMaterial.h>
-#include <assimp/postprocess.h>
 #include <assimp/scene.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <assimp/Importer.hpp>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <functional>
 #include <map>
 #include <string>
@@ -26,6 +31,12 @@ namespace {
 
 constexpr uint8_t kBlendAlpha = 1;
 constexpr int kOpaqueAlpha = 255;
+// Assimp may grow the address space by this much, plus so many bytes for each byte the model
+// is made of: far more than a real model of that size needs, far less than a hostile header
+// can ask for.
+constexpr uint64_t kAssimpAllowanceBytes = uint64_t(256) << 20;
+constexpr uint64_t kAllowancePerModelByte = 32;
+constexpr int kMaxFilesCounted = 4096;
 
 // What one Assimp material becomes: a slot and a blend mode.
 struct MaterialUse {
@@ -124,9 +135,8 @@ MaterialUse UseOfMaterial(const aiScene* scene, const std::string& source, unsig
   float opacity = 1;
   if (material->Get(AI_MATKEY_OPACITY, opacity) == AI_SUCCESS) colour.a *= opacity;
   aiString alphaMode;
-  const bool blendMode =
-      material->Get(AI_MATKEY_GLTF_ALPHAMODE, alphaMode) == AI_SUCCESS &&
-      std::strcmp(alphaMode.C_Str(), "BLEND") == 0;
+  const bool blendMode = material->Get(AI_MATKEY_GLTF_ALPHAMODE, alphaMode) == AI_SUCCESS &&
+                         std::strcmp(alphaMode.C_Str(), "BLEND") == 0;
 
   ImportedImage image;
   image.textured = true;
@@ -179,14 +189,19 @@ MaterialUse UseOfMaterial(const aiScene* scene, const std::string& source, unsig
   return use;
 }
 
+[[noreturn]] void Broken(const std::string& path, const std::string& what) {
+  throw SceneError("Assimp reads a broken scene from it: " + what, path);
+}
+
 // Appends the records of one face: a quad, a triangle with its third corner repeated, or a
-// fan of triangles.
-void AddFace(const aiMesh* mesh, const aiFace& face, const aiMatrix4x4& transform, bool mirrored,
-             const MaterialUse& use, ImportedScene& scene) {
+// fan of triangles. Its indices are checked against the mesh first.
+void AddFace(const std::string& path, const aiMesh* mesh, const aiFace& face,
+             const aiMatrix4x4& transform, bool mirrored, const MaterialUse& use,
+             ImportedScene& scene) {
   auto corner = [&](unsigned index) {
     const aiVector3D position = transform * mesh->mVertices[index];
-    const aiVector3D uv = mesh->HasTextureCoords(0) ? mesh->mTextureCoords[0][index]
-                                                     : aiVector3D(0, 0, 0);
+    const aiVector3D uv =
+        mesh->HasTextureCoords(0) ? mesh->mTextureCoords[0][index] : aiVector3D(0, 0, 0);
     return QuadCorner{uv.x, uv.y, position.x, position.y, -position.z};  // z stored negated
   };
   auto add = [&](unsigned a, unsigned b, unsigned c, unsigned d) {
@@ -201,6 +216,10 @@ void AddFace(const aiMesh* mesh, const aiFace& face, const aiMatrix4x4& transfor
     scene.records.records.push_back(record);
   };
   const unsigned* i = face.mIndices;
+  if (face.mNumIndices > 0 && i == nullptr) Broken(path, "a face without its indices");
+  for (unsigned k = 0; k < face.mNumIndices; ++k) {
+    if (i[k] >= mesh->mNumVertices) Broken(path, "a face names a vertex the mesh has not");
+  }
   switch (face.mNumIndices) {
     case 0:
       return;
@@ -227,29 +246,96 @@ void AddFace(const aiMesh* mesh, const aiFace& face, const aiMatrix4x4& transfor
   }
 }
 
+// Bytes of the model and of the files beside it (a glTF's buffers, an OBJ's materials and
+// textures): what the scene can take in memory is bounded by what it is made of.
+uint64_t BytesOfModel(const std::string& path) {
+  uint64_t bytes = 0;
+  std::error_code error;
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  std::filesystem::directory_iterator entries(folder.empty() ? "." : folder, error);
+  int counted = 0;
+  for (; !error && entries != std::filesystem::directory_iterator() && counted < kMaxFilesCounted;
+       entries.increment(error), ++counted) {
+    if (entries->is_regular_file(error)) bytes += entries->file_size(error);
+  }
+  return std::max<uint64_t>(bytes, std::filesystem::file_size(path, error));
+}
+
+// The process's address space, as the kernel counts it against RLIMIT_AS.
+uint64_t AddressSpaceBytes() {
+  std::FILE* statm = std::fopen("/proc/self/statm", "r");
+  unsigned long long pages = 0;
+  if (statm != nullptr) {
+    if (std::fscanf(statm, "%llu", &pages) != 1) pages = 0;
+    std::fclose(statm);
+  }
+  return static_cast<uint64_t>(pages) * static_cast<uint64_t>(::sysconf(_SC_PAGE_SIZE));
+}
+
+// While it lives, the address space may grow by `allowance` at most: a hostile file that
+// declares billions of vertices makes Assimp's allocation fail instead of taking the
+// machine's memory. The limit before it is put back afterwards.
+class AddressSpaceAllowance {
+ public:
+  explicit AddressSpaceAllowance(uint64_t allowance) {
+    if (::getrlimit(RLIMIT_AS, &previous_) != 0) return;
+    rlimit limited = previous_;
+    const uint64_t wanted = AddressSpaceBytes() + allowance;
+    if (previous_.rlim_cur == RLIM_INFINITY || wanted < previous_.rlim_cur) {
+      limited.rlim_cur = static_cast<rlim_t>(wanted);
+      active_ = ::setrlimit(RLIMIT_AS, &limited) == 0;
+    }
+  }
+  ~AddressSpaceAllowance() {
+    if (active_) ::setrlimit(RLIMIT_AS, &previous_);
+  }
+  AddressSpaceAllowance(const AddressSpaceAllowance&) = delete;
+  AddressSpaceAllowance& operator=(const AddressSpaceAllowance&) = delete;
+
+ private:
+  rlimit previous_{};
+  bool active_ = false;
+};
+
 }  // namespace
 
 void ReadWithAssimp(const std::string& path, ImportedScene& scene) {
   if (!IsRegularFile(path)) throw CannotOpenFile(path);
   Assimp::Importer importer;
-  // No triangulation: quads must stay quads. Validation keeps broken files from handing out
-  // indices past their vertices.
-  const aiScene* source = importer.ReadFile(path, aiProcess_ValidateDataStructure);
+  // No post-processing: quads must stay quads (no triangulation), and a mesh of points alone
+  // is a scene of skipped points, not a failure. What Assimp's validation would catch is
+  // checked here, as the faces are read.
+  const aiScene* source = nullptr;
+  {
+    const AddressSpaceAllowance allowance(kAssimpAllowanceBytes +
+                                          kAllowancePerModelByte * BytesOfModel(path));
+    source = importer.ReadFile(path, 0);
+  }
   if (source == nullptr || source->mRootNode == nullptr) {
     const std::string reason = importer.GetErrorString();
-    throw SceneError("Cannot import " + path + ": " +
-                         (reason.empty() ? std::string("not a model Assimp reads") : reason),
-                     path);
+    if (reason.find("bad_alloc") != std::string::npos) throw NotEnoughMemory(path);
+    throw SceneError(
+        "Assimp cannot read it: " +
+            (reason.empty() ? std::string("not a model of a format it knows") : reason),
+        path);
   }
   ImageSlots slots(scene.images);
   std::map<unsigned, MaterialUse> materials;
   bool vertexColours = false, secondSets = false;
+  uint64_t looseVertices = 0;
   std::function<void(const aiNode*, const aiMatrix4x4&)> visit = [&](const aiNode* node,
                                                                      const aiMatrix4x4& parent) {
     const aiMatrix4x4 transform = parent * node->mTransformation;
     const bool mirrored = transform.Determinant() < 0;
     for (unsigned m = 0; m < node->mNumMeshes; ++m) {
+      if (node->mMeshes[m] >= source->mNumMeshes) Broken(path, "a node names a mesh it has not");
       const aiMesh* mesh = source->mMeshes[node->mMeshes[m]];
+      if (mesh == nullptr || (mesh->mNumVertices > 0 && mesh->mVertices == nullptr) ||
+          (mesh->mNumFaces > 0 && mesh->mFaces == nullptr) ||
+          mesh->mMaterialIndex >= source->mNumMaterials) {
+        Broken(path, "a mesh without its vertices, faces or material");
+      }
+      if (mesh->mNumFaces == 0) looseVertices += mesh->mNumVertices;  // a cloud of points
       if (materials.count(mesh->mMaterialIndex) == 0) {
         materials[mesh->mMaterialIndex] =
             UseOfMaterial(source, path, mesh->mMaterialIndex, slots, scene.warnings);
@@ -257,14 +343,38 @@ void ReadWithAssimp(const std::string& path, ImportedScene& scene) {
       vertexColours = vertexColours || mesh->HasVertexColors(0);
       secondSets = secondSets || mesh->HasTextureCoords(1);
       for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
-        AddFace(mesh, mesh->mFaces[f], transform, mirrored, materials[mesh->mMaterialIndex],
+        AddFace(path, mesh, mesh->mFaces[f], transform, mirrored, materials[mesh->mMaterialIndex],
                 scene);
       }
     }
-    for (unsigned c = 0; c < node->mNumChildren; ++c) visit(node->mChildren[c], transform);
+    for (unsigned c = 0; c < node->mNumChildren; ++c) {
+      if (node->mChildren[c] == nullptr) Broken(path, "a node of the scene graph is missing");
+      visit(node->mChildren[c], transform);
+    }
   };
   visit(source->mRootNode, aiMatrix4x4());
-  scene.records.count = static_cast<int32_t>(scene.records.records.size());
+  // No quad-list text reads as NaN: such records cannot be written.
+  auto& records = scene.records.records;
+  const auto isNan = [](const QuadRecord& record) {
+    for (const QuadCorner& corner : record.corners) {
+      for (float value : {corner.u, corner.v, corner.x, corner.y, corner.z}) {
+        if (std::isnan(value)) return true;
+      }
+    }
+    return false;
+  };
+  const size_t before = records.size();
+  records.erase(std::remove_if(records.begin(), records.end(), isNan), records.end());
+  if (records.size() < before) {
+    scene.warnings.push_back(std::to_string(before - records.size()) +
+                             " faces with a NaN coordinate are dropped");
+  }
+  if (records.size() > static_cast<size_t>(INT32_MAX))
+    Broken(path, "more faces than a table holds");
+  scene.records.count = static_cast<int32_t>(records.size());
+  if (looseVertices > 0) {
+    scene.warnings.push_back(std::to_string(looseVertices) + " vertices of no face are dropped");
+  }
   if (vertexColours) scene.warnings.push_back("vertex colours are dropped");
   if (secondSets) scene.warnings.push_back("texture coordinate sets past the first are dropped");
   if (source->mNumAnimations > 0) {

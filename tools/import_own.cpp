@@ -71,15 +71,18 @@ struct GltfFile {
   std::vector<uint8_t> bin;  // buffer 0
 };
 
-// The JSON of a .glb or .gltf, and the BIN chunk of a .glb; false when it is no glTF at all.
+// The JSON of a .glb or .gltf, and the BIN chunk of a .glb; false when it is no glTF 2.0 file
+// this reader can take (Assimp then reads it, or says why not).
 bool LoadGltf(const std::string& path, GltfFile& gltf) {
   const std::vector<uint8_t> bytes = ReadWholeFile(path);
+  constexpr uint32_t kGlbVersion = 2;
   if (bytes.size() >= 12 && Little32(bytes, 0) == kGlbMagic) {
+    if (Little32(bytes, 4) != kGlbVersion) return false;
     size_t at = 12;
     while (at + 8 <= bytes.size()) {
       const uint32_t length = Little32(bytes, at);
       const uint32_t type = Little32(bytes, at + 4);
-      if (at + 8 + length > bytes.size()) Malformed(path, "a chunk runs past the end");
+      if (length > bytes.size() - at - 8) return false;
       if (type == kChunkJson) {
         gltf.doc = json::parse(bytes.begin() + static_cast<long>(at + 8),
                                bytes.begin() + static_cast<long>(at + 8 + length), nullptr, false);
@@ -265,8 +268,8 @@ bool ReadOwnObj(const std::string& path, ImportedScene& scene) {
       }
       // The file name is the rest of the line, spaces and all.
       const std::string file(line.substr(static_cast<size_t>(words[4].data() - line.data())));
-      scene.images.push_back(file == "-" ? ImportedImage()
-                                         : ImageFromPng(path, ReadWholeFile(FolderOf(path) + file)));
+      scene.images.push_back(
+          file == "-" ? ImportedImage() : ImageFromPng(path, ReadWholeFile(FolderOf(path) + file)));
     }
   }
   scene.records.count = static_cast<int32_t>(records.size());

@@ -39,7 +39,7 @@ ExportScene ReadExportScene(const std::string& path);
 // Records with a non-finite value are left out of the geometry (the application data keeps
 // them).
 void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::string& path,
-                  bool binary);
+               bool binary);
 
 // OBJ with its MTL and the PNGs beside it; quads stay 4-corner faces.
 void WriteObj(const ExportScene& scene, const std::string& path);

@@ -22,10 +22,10 @@ struct ImportedScene {
   std::vector<ImportedImage> images;  // index = slot
   int64_t quads = 0;
   int64_t triangles = 0;
-  int64_t polygons = 0;           // faces of more than four corners
-  int64_t polygonTriangles = 0;   // the records they became
-  int64_t points = 0;             // skipped
-  int64_t lines = 0;              // skipped
+  int64_t polygons = 0;          // faces of more than four corners
+  int64_t polygonTriangles = 0;  // the records they became
+  int64_t points = 0;            // skipped
+  int64_t lines = 0;             // skipped
   std::vector<std::string> warnings;
 };
 

@@ -27,9 +27,8 @@ std::string HeadlessTextureLimit::Describe() const {
   return "maximum texture size: unknown (" + unavailable_ + ")";
 }
 
-int ReadSceneLikeTheViewer(
-    const std::string& path, QuadTable& quads,
-    const std::function<void(int slot, const TgaImage* image)>& visitImage) {
+int ReadSceneLikeTheViewer(const std::string& path, QuadTable& quads,
+                           const std::function<void(int slot, const TgaImage* image)>& visitImage) {
   HeadlessTextureLimit maxTextureSize;
   int images = 0;
   WalkTextureSet(path, std::ref(maxTextureSize), TextureBudgetBytes(),
