@@ -23,14 +23,17 @@ packages=(
   build-essential cmake pkg-config
   libfltk1.3-dev libx11-dev
   libgl-dev libegl-dev libglu1-mesa-dev libegl-mesa0 libgl1-mesa-dri libglx-mesa0
-  libcli11-dev libstb-dev
+  libcli11-dev libstb-dev libassimp-dev nlohmann-json3-dev
 )
 if [ "$with_tests" -eq 1 ]; then
   packages+=(
     libgtest-dev libgmock-dev libbenchmark-dev libxtst-dev
     xvfb xauth openbox
     clang libclang-rt-14-dev bc time
+    assimp-utils assimp-testmodels
   )
+  # The glTF validator runs on Node.js; a machine that has node and npm already keeps them.
+  command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
 fi
 
 missing=()

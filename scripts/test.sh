@@ -7,11 +7,21 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
+# The Khronos glTF-Validator, pinned by its lock file, goes into each build folder.
+install_validator() {
+  mkdir -p "$1/gltf-validator"
+  cp tests/gltf-validator/package.json tests/gltf-validator/package-lock.json \
+    tests/gltf-validator/validate.js "$1/gltf-validator/"
+  (cd "$1/gltf-validator" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+}
+
 scripts/setup.sh --tests build -DQUADVIEW_TESTS=ON -DQUADVIEW_BENCH=ON -DQUADVIEW_WERROR=ON
+install_validator build
 ctest --test-dir build --output-on-failure -j "$jobs"
 
 scripts/setup.sh --tests build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUADVIEW_SANITIZE=ON \
   -DQUADVIEW_TESTS=ON -DQUADVIEW_BENCH=OFF -DQUADVIEW_WERROR=ON
+install_validator build-asan
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export LSAN_OPTIONS=suppressions=$(pwd)/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
