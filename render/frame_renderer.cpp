@@ -31,16 +31,20 @@ void ForgetTextureBinding() {
   frameRendererState::lastBoundTexture = kNoTextureBoundYet;
 }
 
-void RenderFrame(const CameraState& camera, const QuadTable& quads, const TextureTable& textures) {
-  glClear(GL_COLOR_BUFFER_BIT);
-  // Harmless order: the modelview matrix is already the current one.
-  glLoadIdentity();
-  glMatrixMode(GL_MODELVIEW);
+void ApplyCameraTransform(const CameraState& camera) {
   glScalef(-1.0f, 1.0f, 1.0f);
   glRotatef(-camera.tilt, 1.0f, 0.0f, 0.0f);
   glRotatef(camera.spin, 0.0f, 0.0f, 1.0f);
   glTranslatef(camera.panX, camera.panY, camera.distance);
   glRotatef(kHalfTurnDegrees, 0.0f, 1.0f, 0.0f);
+}
+
+void RenderFrame(const CameraState& camera, const QuadTable& quads, const TextureTable& textures) {
+  glClear(GL_COLOR_BUFFER_BIT);
+  // Harmless order: the modelview matrix is already the current one.
+  glLoadIdentity();
+  glMatrixMode(GL_MODELVIEW);
+  ApplyCameraTransform(camera);
   glEnable(GL_BLEND);
   glEnable(GL_TEXTURE_2D);
 

@@ -9,6 +9,11 @@
 
 void RenderFrame(const CameraState& camera, const QuadTable& quads, const TextureTable& textures);
 
+// The camera transform, multiplied onto the current (modelview) matrix: a mirror in x, -tilt
+// degrees about x, spin degrees about z, the translation (panX, panY, distance), half a turn
+// about y. RenderFrame and everything that must land on its pixels use this.
+void ApplyCameraTransform(const CameraState& camera);
+
 // Binds `name` to GL_TEXTURE_2D unless it is the one bound last (lastBoundTexture, which
 // starts at 0x0BADF00D, a value no texture name has, and is never reset between frames).
 // Every texture bind of the program goes through here (the renderer's loop and the uploads),

@@ -238,9 +238,8 @@ void CreateHeadlessSurface(int width, int height, HeadlessBuffer buffer) {
   if (eglBindAPI(EGL_OPENGL_API) != EGL_TRUE) FailEgl("EGL offers no desktop OpenGL");
 
   EGLConfig config = nullptr;
-  const bool usePbuffer =
-      buffer == HeadlessBuffer::kPbufferOrFramebufferObject &&
-      ChooseConfig(headlessSurface::display, EGL_PBUFFER_BIT, config);
+  const bool usePbuffer = buffer == HeadlessBuffer::kPbufferOrFramebufferObject &&
+                          ChooseConfig(headlessSurface::display, EGL_PBUFFER_BIT, config);
   if (!usePbuffer) {
     const char* displayExtensions = eglQueryString(headlessSurface::display, EGL_EXTENSIONS);
     if (!HasExtension(displayExtensions, "EGL_KHR_surfaceless_context")) {

@@ -70,9 +70,8 @@ uint32_t CreateTexture(uint16_t width, uint16_t height, uint32_t format, const u
   return name;
 }
 
-void WalkTextureSet(const std::string& quadListPath,
-                    const std::function<int32_t()>& maxTextureSize, uint64_t budgetBytes,
-                    const TextureImageVisit& visit) {
+void WalkTextureSet(const std::string& quadListPath, const std::function<int32_t()>& maxTextureSize,
+                    uint64_t budgetBytes, const TextureImageVisit& visit) {
   const std::string folderPrefix = TextureFolderPrefix(quadListPath);
   uint64_t budgetUsed = 0;
   int imageNumber = 0;

@@ -38,9 +38,8 @@ std::string TextureRefusal(uint32_t width, uint32_t height,
 // against the budget); `visit` may decode it.
 using TextureImageVisit =
     std::function<void(int imageNumber, const std::string& path, const std::string& refusal)>;
-void WalkTextureSet(const std::string& quadListPath,
-                    const std::function<int32_t()>& maxTextureSize, uint64_t budgetBytes,
-                    const TextureImageVisit& visit);
+void WalkTextureSet(const std::string& quadListPath, const std::function<int32_t()>& maxTextureSize,
+                    uint64_t budgetBytes, const TextureImageVisit& visit);
 
 // Writes "IMAGE: warning: REFUSAL; its slot draws untextured" to stderr.
 void WarnRefusedImage(const std::string& path, const std::string& refusal);

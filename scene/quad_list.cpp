@@ -249,12 +249,14 @@ bool TextureNumberOffset(const std::string& path, int32_t& offset) {
   return false;
 }
 
-void ReadQuadList(const std::string& path, QuadTable& table, QuadListProgress& progress) {
+void ReadQuadList(const std::string& path, QuadTable& table, QuadListProgress& progress,
+                  const int32_t* textureNumberOffset) {
   table.count = 0;
   table.records.clear();
   QuadListLines lines(path, progress);
-  int32_t textureShift = 0;
-  const bool readsTextureNumber = TextureNumberOffset(path, textureShift);
+  int32_t textureShift = textureNumberOffset != nullptr ? *textureNumberOffset : 0;
+  const bool readsTextureNumber =
+      textureNumberOffset != nullptr || TextureNumberOffset(path, textureShift);
   try {
     const int64_t fileSize = lines.Reader().FileSize();
     ReserveWhatCanBeHad(table, static_cast<size_t>(fileSize / kProgressBlockBytes) + 1);
@@ -309,8 +311,8 @@ void ReadQuadList(const std::string& path, QuadTable& table, QuadListProgress& p
     }
   } catch (const SceneError& error) {
     if (error.line() > 0) throw;
-    throw SceneError(error.what(), error.file().empty() ? path : error.file(),
-                     lines.LineNumber(), error.reason());
+    throw SceneError(error.what(), error.file().empty() ? path : error.file(), lines.LineNumber(),
+                     error.reason());
   } catch (const std::bad_alloc&) {
     const SceneError memory = NotEnoughMemory(path);
     throw SceneError(memory.what(), path, lines.LineNumber());

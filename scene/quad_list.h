@@ -30,8 +30,11 @@ class NoProgress : public QuadListProgress {
 
 // Reads the file at `path` into `table` from record 0. On failure the records completed
 // before it stay in `table` and `count` covers exactly them; the error propagates. Running
-// out of memory fails with "Not enough memory reading %s".
-void ReadQuadList(const std::string& path, QuadTable& table, QuadListProgress& progress);
+// out of memory fails with "Not enough memory reading %s". Texture numbers are read as the
+// file's name says (TextureNumberOffset), or, given `textureNumberOffset`, read whatever the
+// name and shifted by that offset.
+void ReadQuadList(const std::string& path, QuadTable& table, QuadListProgress& progress,
+                  const int32_t* textureNumberOffset = nullptr);
 
 // The file-name part of `path` (after the last '/'), lower-cased A to Z.
 std::string LowerFileName(const std::string& path);

@@ -208,8 +208,8 @@ bool SplitPlainLine(const char* text, size_t n) {
   // The padding after the line holds commas, so the last token ends inside the scan.
   for (size_t base = 0; base <= n; base += 16) {
     const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + base));
-    if (_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(chunk, quote),
-                                       _mm_cmpeq_epi8(chunk, zero))) != 0) {
+    if (_mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi8(chunk, quote), _mm_cmpeq_epi8(chunk, zero))) != 0) {
       return false;
     }
     const __m128i controlOrSpace = _mm_cmpeq_epi8(_mm_min_epu8(chunk, space), chunk);
@@ -312,8 +312,7 @@ int32_t GetIntToken(int32_t index) {
 float GetFloatToken(int32_t index) {
   const Token* token = TokenForConversion(index);
   if (token == nullptr || token->number < 0) {
-    return StrToFloat(token != nullptr ? TokenText(*token) : std::string_view(),
-                      kDecimalSeparator);
+    return StrToFloat(token != nullptr ? TokenText(*token) : std::string_view(), kDecimalSeparator);
   }
   long double value = 0;
   if (!longTokenNumbers[static_cast<size_t>(token->number)]->ToExtended(value)) {

@@ -193,8 +193,9 @@ void ConvertPresent(const PixelFormat& format, const uint8_t* in, size_t got, si
   }
 }
 
-// `count` uncompressed pixels from `offset` of the file, a block at a time.
-void DecodeRaw(InputFile& file, uint64_t offset, const PixelFormat& format, size_t count,
+// `count` uncompressed pixels from `offset` of the file, a block at a time. False when the
+// file ends first.
+bool DecodeRaw(InputFile& file, uint64_t offset, const PixelFormat& format, size_t count,
                uint8_t* out) {
   std::vector<uint8_t> block(std::min(count, kDecodeBlockPixels) * format.bytesPerPixel);
   for (size_t done = 0; done < count;) {
@@ -202,9 +203,10 @@ void DecodeRaw(InputFile& file, uint64_t offset, const PixelFormat& format, size
     const size_t wanted = pixels * format.bytesPerPixel;
     const size_t got = file.ReadAt(offset + done * format.bytesPerPixel, block.data(), wanted);
     ConvertPresent(format, block.data(), got, pixels, out + done * kRgbaBytes);
-    if (got < wanted) return;  // the file ends here; the rest stays 0
+    if (got < wanted) return false;  // the file ends here; the rest stays 0
     done += pixels;
   }
+  return true;
 }
 
 // Sequential reads from the file through a small buffer, for run-length packets.
@@ -252,32 +254,37 @@ class ByteStream {
 
 // Run-length packets run through the image as one stream, so a packet may cross rows; a
 // packet longer than the pixels left is cut at the end of the image, and the file is not
-// read past the packet that fills it.
-void DecodeRle(InputFile& file, uint64_t offset, const PixelFormat& format, size_t count,
+// read past the packet that fills it. False when the file ends first.
+bool DecodeRle(InputFile& file, uint64_t offset, const PixelFormat& format, size_t count,
                uint8_t* out) {
   ByteStream stream(file, offset);
   std::vector<uint8_t> stored((kPacketCountMask + 1u) * format.bytesPerPixel);
   size_t done = 0;
   while (done < count) {
     uint8_t packet = 0;
-    if (stream.Read(&packet, 1) == 0) return;
+    if (stream.Read(&packet, 1) == 0) return false;
     const size_t packetPixels = (packet & kPacketCountMask) + 1u;
     const size_t used = std::min(packetPixels, count - done);
     uint8_t* target = out + done * kRgbaBytes;
     if (packet & kRunPacketBit) {
       uint8_t value[kMaxSourcePixelBytes] = {};
-      stream.Read(value, format.bytesPerPixel);  // missing bytes stay 0
+      if (stream.Read(value, format.bytesPerPixel) < format.bytesPerPixel) {
+        ConvertPixels(format, value, 1, target);  // missing bytes read as 0
+        for (size_t i = 1; i < used; ++i) std::memcpy(target + i * kRgbaBytes, target, kRgbaBytes);
+        return false;
+      }
       ConvertPixels(format, value, 1, target);
       for (size_t i = 1; i < used; ++i) std::memcpy(target + i * kRgbaBytes, target, kRgbaBytes);
     } else {
       const size_t wanted = used * format.bytesPerPixel;
       const size_t got = stream.Read(stored.data(), wanted);
       ConvertPresent(format, stored.data(), got, used, target);
-      if (got < wanted) return;
+      if (got < wanted) return false;
       stream.Skip((packetPixels - used) * format.bytesPerPixel);
     }
     done += used;
   }
+  return true;
 }
 
 TgaHeader ParseHeader(const uint8_t (&raw)[kTgaHeaderBytes]) {
@@ -351,9 +358,11 @@ bool DecodeTga() {
                           header.imageType == kTypeTrueColorRle ||
                           header.depth == kRejectedDepthBits;
     const bool hasPixelData = static_cast<uint64_t>(file->Size()) > pixelOffset;
+    image.pixelDataCutShort = !hasPixelData && pixelCount > 0;
     if (header.imageType == kTypeTrueColor && hasPixelData) {
       image.pixels.assign(static_cast<size_t>(image.byteSize), 0);
-      file->ReadAt(pixelOffset, image.pixels.data(), image.pixels.size());
+      image.pixelDataCutShort =
+          file->ReadAt(pixelOffset, image.pixels.data(), image.pixels.size()) < image.pixels.size();
       if (!rejected && header.depth == kSwappedDepthBits) {
         SwapRedBlue(image.pixels.data(), static_cast<int64_t>(pixelCount));
       }
@@ -372,11 +381,12 @@ bool DecodeTga() {
     if (format.kind == PixelKind::kIndex8 || format.kind == PixelKind::kIndex16) {
       ReadPalette(*file, header, format, palette);
     }
-    if (IsRunLength(header)) {
-      DecodeRle(*file, pixelOffset, format, static_cast<size_t>(pixelCount), image.rgba.data());
-    } else {
-      DecodeRaw(*file, pixelOffset, format, static_cast<size_t>(pixelCount), image.rgba.data());
-    }
+    const bool complete = IsRunLength(header)
+                              ? DecodeRle(*file, pixelOffset, format,
+                                          static_cast<size_t>(pixelCount), image.rgba.data())
+                              : DecodeRaw(*file, pixelOffset, format,
+                                          static_cast<size_t>(pixelCount), image.rgba.data());
+    image.pixelDataCutShort = image.pixelDataCutShort || !complete;
     return !rejected;
   } catch (const std::bad_alloc&) {
     image.pixels = std::vector<uint8_t>();

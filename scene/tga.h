@@ -45,6 +45,9 @@ struct TgaImage {
   uint16_t uploadHeight = 0;
   // Why the upload is a single zero texel, or empty when it is the full image.
   std::string nothingToDecode;
+  // Set by DecodeTga when the file ends before the image's pixel data does (the missing
+  // texels read as 0).
+  bool pixelDataCutShort = false;
   // The upload texels; empty when they are `pixels` itself (type 2 with 32 bits).
   std::vector<uint8_t> rgba;
 

@@ -3,6 +3,7 @@
 
 #include "tools/commands.h"
 #include "tools/demo_scene.h"
+#include "tools/terminal_progress.h"
 
 namespace {
 constexpr int64_t kMaxDemoQuads = 2147483647;  // the table counts records in an int32
@@ -16,6 +17,7 @@ void RegisterDemoCommand(CLI::App& app, int& exitStatus) {
   command->add_option("DIR", dir, "Folder to write into (created if missing)")->required();
   AddWholeNumberOption(command, "--quads", quads, 1, kMaxDemoQuads,
                        "Number of quads; counts above the street's own add a far-off city");
+  AddQuietOption(command);
   command->callback([&exitStatus]() {
     exitStatus = RunCommand(DemoQuadListPath(dir), [] {
       WriteDemoScene(dir, quads > 0 ? quads : DemoBaseQuadCount());

@@ -1,21 +1,23 @@
-// quadscene dump: every record of a quad-list file, one line each, floats as %.9g (enough to
-// read back every float32 exactly).
+// quadscene dump: every record of a quad-list file, one line each (record_text.h).
 #include <cstdio>
 
 #include "scene/quad_list.h"
 #include "tools/commands.h"
+#include "tools/record_text.h"
+#include "tools/terminal_progress.h"
 
 namespace {
 
 constexpr int32_t kRecordsPerOutputCheck = 4096;
+std::string path;  // the FILE argument
 
 void PrintRecords(const QuadTable& table) {
+  TerminalProgress progress("printing " + path, TerminalProgress::Unit::kRecords);
+  progress.SetTotal(table.count);
   for (int32_t i = 0; i < table.count; ++i) {
-    const QuadRecord& q = table.records[static_cast<size_t>(i)];
-    std::printf("%d %d %d %d", i, q.textureIndex, q.blend, q.counterClockwise);
-    for (const QuadCorner& c : q.corners) {
-      std::printf(" %.9g %.9g %.9g %.9g %.9g", c.u, c.v, c.x, c.y, c.z);
-    }
+    progress.SetDone(i);
+    const std::string line = DumpLine(i, table.records[static_cast<size_t>(i)]);
+    std::fwrite(line.data(), 1, line.size(), stdout);
     std::putchar('\n');
     if (i % kRecordsPerOutputCheck == 0) CheckStandardOutput();  // a full disk stops it early
   }
@@ -28,12 +30,12 @@ void RegisterDumpCommand(CLI::App& app, int& exitStatus) {
       "dump",
       "Print every record: index textureIndex blend counterClockwise, then u v x y z "
       "of the four corners (z as stored, i.e. negated against the file)");
-  static std::string path;
   command->add_option("FILE", path, "Quad-list file")->required();
+  AddQuietOption(command);
   command->callback([&exitStatus]() {
     exitStatus = RunCommand(path, [] {
       QuadTable table;
-      NoProgress progress;
+      TerminalProgress progress("reading " + path, TerminalProgress::Unit::kBytes);
       try {
         ReadQuadList(path, table, progress);
       } catch (...) {

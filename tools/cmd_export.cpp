@@ -4,6 +4,7 @@
 
 #include "tools/commands.h"
 #include "tools/scene_export.h"
+#include "tools/terminal_progress.h"
 
 namespace {
 
@@ -71,6 +72,7 @@ void RegisterExportCommand(CLI::App& app, int& exitStatus) {
           },
           "OUT"));
   AddViewOptions(command, options.view);
+  AddQuietOption(command);
   command->callback(
       [&exitStatus]() { exitStatus = RunCommand(options.scenePath, [] { RunExport(options); }); });
 }

@@ -7,6 +7,7 @@
 #include "scene/scene_error.h"
 #include "tools/commands.h"
 #include "tools/scene_import.h"
+#include "tools/terminal_progress.h"
 
 namespace {
 
@@ -78,6 +79,7 @@ void RegisterImportCommand(CLI::App& app, int& exitStatus) {
       ->check(CLI::IsMember({"far-first", "file"}))
       ->capture_default_str();
   command->add_flag("--force", options.force, "Overwrite an existing scene and its images");
+  AddQuietOption(command);
   command->callback(
       [&exitStatus]() { exitStatus = RunCommand(options.inPath, [] { RunImport(options); }); });
 }

@@ -21,6 +21,7 @@
 #include "scene/tga.h"
 #include "tools/commands.h"
 #include "tools/scene_source.h"
+#include "tools/terminal_progress.h"
 
 namespace {
 
@@ -137,7 +138,7 @@ std::exception_ptr PrintTextureSummary(const std::string& path,
 void RunInfo(const std::string& path) {
   const auto start = std::chrono::steady_clock::now();
   QuadTable table;
-  NoProgress progress;
+  TerminalProgress progress("reading " + path, TerminalProgress::Unit::kBytes);
   std::exception_ptr readFailure;
   try {
     ReadQuadList(path, table, progress);
@@ -177,5 +178,6 @@ void RegisterInfoCommand(CLI::App& app, int& exitStatus) {
       "texture slots, images that will not draw as stored, load time");
   static std::string path;
   command->add_option("FILE", path, "Quad-list file")->required();
+  AddQuietOption(command);
   command->callback([&exitStatus]() { exitStatus = RunCommand(path, [] { RunInfo(path); }); });
 }

@@ -15,6 +15,7 @@
 #include "scene/quad_list.h"
 #include "scene/scene_error.h"
 #include "tools/commands.h"
+#include "tools/terminal_progress.h"
 
 namespace {
 constexpr int kRgbBytesPerPixel = 3;
@@ -67,7 +68,7 @@ void RunRender(const RenderOptions& options) {
   QuadTable quads;
   // The viewer's scene load order: the texture set first, then the quads.
   LoadTextureSet(options.scenePath, textures);
-  NoProgress progress;
+  TerminalProgress progress("reading " + options.scenePath, TerminalProgress::Unit::kBytes);
   ReadQuadList(options.scenePath, quads, progress);
 
   const int64_t frameCount = std::max<int64_t>(options.frames, 1);
@@ -100,6 +101,7 @@ void RegisterRenderCommand(CLI::App& app, int& exitStatus) {
       ->required();
   command->add_option("-o,--output", options.pngPath, "PNG file to write (RGB)")->required();
   AddViewOptions(command, options.view);
+  AddQuietOption(command);
   AddWholeNumberOption(command, "--frames", options.frames, 1, kMaxFrames,
                        "Draw N frames, waiting for each, and print the median frame time");
   command->callback(

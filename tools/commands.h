@@ -12,3 +12,5 @@ void RegisterTextureCommand(CLI::App& app, int& exitStatus);
 void RegisterRenderCommand(CLI::App& app, int& exitStatus);
 void RegisterExportCommand(CLI::App& app, int& exitStatus);
 void RegisterImportCommand(CLI::App& app, int& exitStatus);
+void RegisterPickCommand(CLI::App& app, int& exitStatus);
+void RegisterCheckCommand(CLI::App& app, int& exitStatus);

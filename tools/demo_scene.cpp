@@ -15,6 +15,7 @@
 #include "scene/scene_error.h"
 #include "scene/texture_paths.h"
 #include "scene/tga_writer.h"
+#include "tools/terminal_progress.h"
 
 namespace {
 
@@ -215,7 +216,9 @@ void WriteTexture(const std::string& path, int slot) {
 
 // The record of a designed quad: the file's coordinates are the design's, the table stores z
 // negated, as the reader would.
-void WriteQuad(QuadListWriter& writer, const DemoQuad& q) {
+int64_t written = 0;  // quads written by the current WriteDemoScene
+
+void WriteQuad(QuadListWriter& writer, const DemoQuad& q, TerminalProgress& progress) {
   QuadRecord record{};
   record.textureIndex = q.slot;
   record.blend = static_cast<uint8_t>(q.blend);
@@ -225,6 +228,7 @@ void WriteQuad(QuadListWriter& writer, const DemoQuad& q) {
                                    -static_cast<float>(q.p[i].z)};
   }
   writer.Write(record);
+  progress.SetDone(++written);
 }
 
 }  // namespace
@@ -246,6 +250,9 @@ void WriteDemoScene(const std::string& dir, int64_t quads) {
   }
   const std::vector<DemoQuad> base = BaseScene();
   QuadListWriter file(path);  // nyc.map: its texture numbers are read
+  TerminalProgress progress("writing " + path, TerminalProgress::Unit::kRecords);
+  progress.SetTotal(quads);
+  written = 0;
   const int64_t extra =
       quads > static_cast<int64_t>(base.size()) ? quads - static_cast<int64_t>(base.size()) : 0;
   // The sky comes first, then the city behind the street. Its quads are grouped by texture and
@@ -255,7 +262,7 @@ void WriteDemoScene(const std::string& dir, int64_t quads) {
   const int64_t blocks = (extra + kQuadsPerCityBlock - 1) / kQuadsPerCityBlock;
   int64_t toSkip = blocks * kQuadsPerCityBlock - extra;
   const int64_t baseCount = std::min<int64_t>(quads, static_cast<int64_t>(base.size()));
-  if (baseCount > 0) WriteQuad(file, base[0]);
+  if (baseCount > 0) WriteQuad(file, base[0], progress);
   std::vector<DemoQuad> blockQuads;
   for (const int slot : {kGrass, kBrick, kPlaster, kRoof, kGlass}) {
     for (int64_t block = blocks - 1; block >= 0; --block) {
@@ -267,10 +274,10 @@ void WriteDemoScene(const std::string& dir, int64_t quads) {
           --toSkip;
           continue;
         }
-        WriteQuad(file, q);
+        WriteQuad(file, q, progress);
       }
     }
   }
-  for (int64_t i = 1; i < baseCount; ++i) WriteQuad(file, base[static_cast<size_t>(i)]);
+  for (int64_t i = 1; i < baseCount; ++i) WriteQuad(file, base[static_cast<size_t>(i)], progress);
   file.Commit();
 }

@@ -16,10 +16,10 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <system_error>
 #include <functional>
 #include <map>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "scene/file_access.h"

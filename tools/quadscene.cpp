@@ -21,6 +21,8 @@ int main(int argc, char** argv) {
   RegisterRenderCommand(app, exitStatus);
   RegisterExportCommand(app, exitStatus);
   RegisterImportCommand(app, exitStatus);
+  RegisterPickCommand(app, exitStatus);
+  RegisterCheckCommand(app, exitStatus);
   const bool knownCommand =
       argc < 2 || argv[1][0] == '-' ||
       !app.get_subcommands([&argv](CLI::App* command) { return command->check_name(argv[1]); })

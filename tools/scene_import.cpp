@@ -15,6 +15,7 @@
 #include "scene/scene_error.h"
 #include "scene/texture_paths.h"
 #include "scene/tga_writer.h"
+#include "tools/terminal_progress.h"
 
 namespace {
 
@@ -77,5 +78,13 @@ void WriteImportedScene(const std::string& quadListPath, const ImportedScene& sc
     WriteTga32(targets[slot + 1], image.textured ? image.width : 0,
                image.textured ? image.height : 0, image.rgba.data());
   }
-  WriteQuadList(quadListPath, scene.records);  // last: a complete scene once it appears
+  // The quad list last: a complete scene once it appears.
+  QuadListWriter writer(quadListPath);
+  TerminalProgress progress("writing " + quadListPath, TerminalProgress::Unit::kRecords);
+  progress.SetTotal(scene.records.count);
+  for (int32_t i = 0; i < scene.records.count; ++i) {
+    writer.Write(scene.records.records[static_cast<size_t>(i)]);
+    progress.SetDone(i + 1);
+  }
+  writer.Commit();
 }

@@ -7,6 +7,7 @@
 #include "render/headless_surface.h"
 #include "render/texture_set.h"
 #include "scene/quad_list.h"
+#include "tools/terminal_progress.h"
 
 int32_t HeadlessTextureLimit::operator()() {
   if (asked_) return size_;
@@ -42,7 +43,7 @@ int ReadSceneLikeTheViewer(const std::string& path, QuadTable& quads,
                    DecodeTga();
                    visitImage(imageNumber, &LastTgaImage());
                  });
-  NoProgress progress;
+  TerminalProgress progress("reading " + path, TerminalProgress::Unit::kBytes);
   ReadQuadList(path, quads, progress);
   return images;
 }

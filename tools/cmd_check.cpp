@@ -1,0 +1,233 @@
+// quadscene check: everything in a scene that will not show as its author meant, found with
+// the rules the viewer's load uses (the texture set's walk and limits, the reader), each as
+// "FILE:LINE: warning: ..." or "IMAGE: warning: ...", then a summary.
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "render/texture_set.h"
+#include "scene/file_access.h"
+#include "scene/quad_list.h"
+#include "scene/scene_error.h"
+#include "scene/texture_paths.h"
+#include "scene/tga.h"
+#include "tools/commands.h"
+#include "tools/record_text.h"
+#include "tools/scene_export.h"
+#include "tools/scene_source.h"
+#include "tools/terminal_progress.h"
+
+namespace {
+
+constexpr int kExitWarnings = 3;
+// Two triangles of one quad meeting at more than this many degrees: far from planar.
+constexpr double kNonPlanarDegrees = 20.0;
+constexpr double kPi = 3.14159265358979323846;
+
+struct CheckOptions {
+  std::string scenePath;
+  bool strict = false;
+};
+
+// Records that share one finding: how many, and the first.
+struct Finding {
+  int64_t count = 0;
+  int32_t first = 0;
+};
+
+class Warnings {
+ public:
+  void Add(const std::string& where, const std::string& what) {
+    std::printf("%s: warning: %s\n", where.c_str(), what.c_str());
+    ++count_;
+  }
+  int Count() const { return count_; }
+
+ private:
+  int count_ = 0;
+};
+
+void Note(std::map<std::string, Finding>& findings, const std::string& key, int32_t index) {
+  Finding& finding = findings[key];
+  if (finding.count++ == 0) finding.first = index;
+}
+
+std::string Records(int64_t count) {
+  return count == 1 ? "1 record" : std::to_string(count) + " records";
+}
+
+struct Vec {
+  double x, y, z;
+};
+Vec Corner(const QuadRecord& record, int k) {
+  return Vec{record.corners[k].x, record.corners[k].y, -double{record.corners[k].z}};
+}
+Vec Minus(Vec a, Vec b) {
+  return Vec{a.x - b.x, a.y - b.y, a.z - b.z};
+}
+Vec Cross(Vec a, Vec b) {
+  return Vec{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+double Length(Vec a) {
+  return std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z);
+}
+
+bool IsPowerOfTwo(unsigned value) {
+  return value != 0 && (value & (value - 1)) == 0;
+}
+
+// Image findings, from the same walk and limits the viewer's texture set uses.
+int CheckImages(const std::string& path, std::vector<bool>& textured, Warnings& warnings) {
+  HeadlessTextureLimit maxTextureSize;
+  int images = 0;
+  WalkTextureSet(
+      path, std::ref(maxTextureSize), TextureBudgetBytes(),
+      [&](int number, const std::string& image, const std::string& refusal) {
+        images = number + 1;
+        textured.push_back(false);
+        if (!refusal.empty()) {
+          warnings.Add(image, refusal + "; its slot draws untextured");
+          return;
+        }
+        DecodeTga();  // raises what the viewer's load would
+        const TgaImage& tga = LastTgaImage();
+        textured.back() = tga.UploadBytes() > 0;
+        const TgaHeader& header = tga.header;
+        if (header.imageType != 2 || header.depth != 32) {
+          warnings.Add(image, "type " + std::to_string(header.imageType) + " with depth " +
+                                  std::to_string(header.depth) +
+                                  ": older readers of this format take only "
+                                  "uncompressed 32-bit true colour (type 2)");
+        }
+        if (!IsPowerOfTwo(header.width) || !IsPowerOfTwo(header.height)) {
+          warnings.Add(image, std::to_string(header.width) + " x " + std::to_string(header.height) +
+                                  " is not a power of two on each side: OpenGL 1.1 "
+                                  "draws it untextured");
+        }
+        if (!tga.nothingToDecode.empty()) {
+          warnings.Add(image, tga.nothingToDecode + "; it draws as one transparent black texel");
+        } else if (tga.pixelDataCutShort) {
+          warnings.Add(image,
+                       "its pixel data is cut short; the missing texels "
+                       "are transparent black");
+        }
+      });
+  // A gap ends the set: images after it are never loaded.
+  const std::string folder = TextureFolderPrefix(path);
+  for (int number = images + 1; number < kTextureSlots; ++number) {
+    if (IsRegularFile(TextureImagePath(folder, number))) {
+      warnings.Add(TextureImagePath(folder, number),
+                   TextureImagePath(folder, images).substr(folder.size()) +
+                       " is missing, so this image and those after it are never loaded");
+      break;
+    }
+  }
+  return images;
+}
+
+void CheckRecords(const std::string& path, const QuadTable& table,
+                  const std::vector<bool>& textured, Warnings& warnings) {
+  std::map<std::string, Finding> findings;
+  for (int32_t i = 0; i < table.count; ++i) {
+    const QuadRecord& record = table.records[static_cast<size_t>(i)];
+    const int32_t slot = record.textureIndex;
+    if (slot < 0 || slot >= kTextureSlots) {
+      Note(findings,
+           "slot " + std::to_string(slot) +
+               " is outside the texture table (0 to 1023): they draw untextured",
+           i);
+    } else if (static_cast<size_t>(slot) >= textured.size() ||
+               !textured[static_cast<size_t>(slot)]) {
+      Note(findings, "slot " + std::to_string(slot) + " has no image: they draw untextured", i);
+    }
+    if (record.blend != 0 && record.blend != 1) {
+      Note(findings, "blend " + std::to_string(record.blend) + " draws opaque, as blend 0 does", i);
+    }
+    if (!IsFiniteRecord(record)) {
+      Note(findings, "a coordinate is infinite or not a number", i);
+      continue;
+    }
+    const Vec a = Minus(Corner(record, 2), Corner(record, 0));
+    const Vec b = Minus(Corner(record, 3), Corner(record, 1));
+    const double scale = std::max(Length(a), Length(b));
+    if (Length(Cross(a, b)) <= 1e-9 * scale * scale) {
+      Note(findings, "the quad has no area", i);
+      continue;
+    }
+    // The two triangles the viewer draws, (0, 1, 2) and (0, 2, 3).
+    const Vec n1 = Cross(Minus(Corner(record, 1), Corner(record, 0)), a);
+    const Vec n2 = Cross(a, Minus(Corner(record, 3), Corner(record, 0)));
+    const double l1 = Length(n1), l2 = Length(n2);
+    if (l1 > 0 && l2 > 0) {
+      const double cosine = (n1.x * n2.x + n1.y * n2.y + n1.z * n2.z) / (l1 * l2);
+      if (std::acos(std::clamp(cosine, -1.0, 1.0)) * 180 / kPi > kNonPlanarDegrees) {
+        Note(findings,
+             "the quad is far from planar: its two triangles meet at more than 20 "
+             "degrees",
+             i);
+      }
+    }
+  }
+  // Texture numbers in a file whose name does not read them: every quad uses slot 0.
+  int32_t offset = 0;
+  if (!TextureNumberOffset(path, offset)) {
+    QuadTable numbers;
+    NoProgress progress;
+    try {
+      ReadQuadList(path, numbers, progress, &offset);
+      for (int32_t i = 0; i < numbers.count; ++i) {
+        if (numbers.records[static_cast<size_t>(i)].textureIndex != 0) {
+          Note(findings,
+               "the texture number is not 0, but only files named nyc.map, sanb.map or "
+               "miami.map read them: every quad uses slot 0",
+               i);
+        }
+      }
+    } catch (const SceneError&) {
+      // Token 0 is not a number throughout: these are no texture numbers.
+    }
+  }
+  for (const auto& [what, finding] : findings) {
+    warnings.Add(path + ":" + std::to_string(HeaderLine(finding.first)),
+                 Records(finding.count) + ", the first here: " + what);
+  }
+}
+
+int RunCheck(const CheckOptions& options) {
+  Warnings warnings;
+  std::vector<bool> textured;
+  QuadTable table;
+  const int status = RunCommand(options.scenePath, [&] {
+    CheckImages(options.scenePath, textured, warnings);
+    TerminalProgress progress("reading " + options.scenePath, TerminalProgress::Unit::kBytes);
+    ReadQuadList(options.scenePath, table, progress);
+    CheckRecords(options.scenePath, table, textured, warnings);
+    std::printf("%s: %d records, %zu images, %s\n", options.scenePath.c_str(), table.count,
+                textured.size(),
+                warnings.Count() == 0 ? "no warnings"
+                                      : (std::to_string(warnings.Count()) +
+                                         (warnings.Count() == 1 ? " warning" : " warnings"))
+                                            .c_str());
+  });
+  if (status != kExitOk) return status;
+  return options.strict && warnings.Count() > 0 ? kExitWarnings : kExitOk;
+}
+
+}  // namespace
+
+void RegisterCheckCommand(CLI::App& app, int& exitStatus) {
+  CLI::App* command = app.add_subcommand(
+      "check",
+      "List everything in a scene that will not show as its author meant (slots without an "
+      "image, images GL will not take, kinds older readers reject, sizes OpenGL 1.1 rejects, "
+      "cut-short data, infinite or degenerate or non-planar quads, blend values other than 0 "
+      "and 1, texture numbers a file's name does not read, gaps in the texture numbering). "
+      "Exit status 0 when the scene loads, 1 when it does not, 3 with --strict and warnings");
+  static CheckOptions options;
+  command->add_option("FILE", options.scenePath, "Quad-list file")->required();
+  command->add_flag("--strict", options.strict, "Exit with status 3 when there are warnings");
+  AddQuietOption(command);
+  command->callback([&exitStatus]() { exitStatus = RunCheck(options); });
+}
