@@ -204,8 +204,8 @@ int RunCheck(const CheckOptions& options) {
     TerminalProgress progress("reading " + options.scenePath, TerminalProgress::Unit::kBytes);
     ReadQuadList(options.scenePath, table, progress);
     CheckRecords(options.scenePath, table, textured, warnings);
-    std::printf("%s: %d records, %zu images, %s\n", options.scenePath.c_str(), table.count,
-                textured.size(),
+    std::printf("%s: %d record%s, %zu image%s, %s\n", options.scenePath.c_str(), table.count,
+                table.count == 1 ? "" : "s", textured.size(), textured.size() == 1 ? "" : "s",
                 warnings.Count() == 0 ? "no warnings"
                                       : (std::to_string(warnings.Count()) +
                                          (warnings.Count() == 1 ? " warning" : " warnings"))

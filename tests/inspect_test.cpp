@@ -1,0 +1,275 @@
+// quadscene pick and check, and the progress line of long commands, as a user runs them.
+#include <gtest/gtest.h>
+#include <stb/stb_image.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "scene/quad_list_writer.h"
+#include "scene/tga_writer.h"
+#include "tests/command_runner.h"
+#include "tests/test_files.h"
+
+namespace {
+
+QuadRecord Quad(int32_t slot, float x0, float y0, float x1, float y1, float z = 0) {
+  QuadRecord record{};
+  record.textureIndex = slot;
+  record.corners[0] = QuadCorner{0, 0, x0, y0, -z};
+  record.corners[1] = QuadCorner{1, 0, x1, y0, -z};
+  record.corners[2] = QuadCorner{1, 1, x1, y1, -z};
+  record.corners[3] = QuadCorner{0, 1, x0, y1, -z};
+  return record;
+}
+
+// Quads of distinct solid colours overlapping every which way, each in its own slot.
+std::string WriteColourScene(const TempDir& dir) {
+  const std::string path = dir.File("colours/nyc.map");
+  std::filesystem::create_directories(dir.File("colours/nyc"));
+  QuadTable table;
+  const float boxes[][5] = {{-1.2f, -0.8f, 1.2f, 0.8f, -1.0f}, {-0.5f, -0.5f, 0.4f, 0.3f, 0.0f},
+                            {-0.1f, -0.3f, 0.7f, 0.6f, 0.6f},  {-0.9f, 0.1f, -0.2f, 0.7f, 0.2f},
+                            {0.2f, -0.7f, 0.9f, -0.1f, -0.4f}, {-0.3f, -0.1f, 0.1f, 0.2f, 1.0f}};
+  for (int i = 0; i < 6; ++i) {
+    const uint8_t colour[4] = {static_cast<uint8_t>(40 * i + 20),
+                               static_cast<uint8_t>(200 - 30 * i),
+                               static_cast<uint8_t>(i % 2 ? 250 : 60), 255};
+    char name[16];
+    std::snprintf(name, sizeof name, "%03X.tga", i);
+    WriteTga32(dir.File("colours/nyc/") + name, 1, 1, colour);
+    table.records.push_back(
+        Quad(i, boxes[i][0], boxes[i][1], boxes[i][2], boxes[i][3], boxes[i][4]));
+  }
+  table.count = static_cast<int32_t>(table.records.size());
+  WriteQuadList(path, table);
+  return path;
+}
+
+struct Picture {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+  int Slot(int x, int y) const {  // the colour scene's slot of the colour at (x, y), or -1
+    const uint8_t* p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+    for (int i = 0; i < 6; ++i) {
+      if (p[0] == 40 * i + 20 && p[1] == 200 - 30 * i && p[2] == (i % 2 ? 250 : 60)) return i;
+    }
+    return -1;
+  }
+};
+
+Picture ReadPicture(const std::string& path) {
+  Picture picture;
+  int channels = 0;
+  std::unique_ptr<uint8_t, void (*)(void*)> pixels(
+      stbi_load(path.c_str(), &picture.width, &picture.height, &channels, 3), stbi_image_free);
+  if (pixels) {
+    picture.rgb.assign(pixels.get(), pixels.get() + picture.width * picture.height * 3);
+  }
+  return picture;
+}
+
+// Where the renderer draws a colour, pick names the record of that colour, at every edge
+// pixel along a row and a column, for cameras turned every way.
+TEST(Pick, NamesTheRecordTheViewerDrawsAtEachPixel) {
+  TempDir dir;
+  const std::string scene = WriteColourScene(dir);
+  const std::string cameras[] = {"", "--tilt 15 --spin 30", "--spin -60 --distance -3.5",
+                                 "--tilt -20 --pan 0.2 -0.1 --size 240x180"};
+  for (const std::string& camera : cameras) {
+    SCOPED_TRACE(camera);
+    ASSERT_EQ(
+        RunQuadscene("render " + scene + " -o " + dir.File("view.png") + " " + camera, dir).status,
+        0);
+    const Picture picture = ReadPicture(dir.File("view.png"));
+    ASSERT_GT(picture.width, 0);
+    std::vector<std::pair<int, int>> pixels;
+    for (int x = 1; x < picture.width; ++x) {  // edges along the middle row
+      const int y = picture.height / 2;
+      if (picture.Slot(x, y) != picture.Slot(x - 1, y))
+        pixels.push_back({x, y}), pixels.push_back({x - 1, y});
+    }
+    for (int y = 1; y < picture.height; ++y) {  // and down the middle column
+      const int x = picture.width / 2 + 7;
+      if (picture.Slot(x, y) != picture.Slot(x, y - 1))
+        pixels.push_back({x, y}), pixels.push_back({x, y - 1});
+    }
+    ASSERT_GE(pixels.size(), 4u);
+    for (const auto& [x, y] : pixels) {
+      const CommandResult run = RunQuadscene(
+          "pick " + scene + " " + std::to_string(x) + " " + std::to_string(y) + " " + camera, dir);
+      ASSERT_EQ(run.status, 0) << run.err;
+      const int slot = picture.Slot(x, y);
+      if (slot < 0) {
+        EXPECT_EQ(run.out,
+                  "nothing is drawn at " + std::to_string(x) + " " + std::to_string(y) + "\n");
+      } else {
+        EXPECT_EQ(run.out.rfind("record " + std::to_string(slot) + " (" + scene + ":" +
+                                    std::to_string(6 * slot + 1) + "): slot " +
+                                    std::to_string(slot) + ", blend 0 (opaque)\n" +
+                                    std::to_string(slot) + " " + std::to_string(slot) + " 0 0 ",
+                                0),
+                  0u)
+            << x << " " << y << ": " << run.out;
+      }
+    }
+  }
+}
+
+TEST(Pick, ListsEveryRecordInDrawingOrderAndRefusesPixelsOutsideTheView) {
+  TempDir dir;
+  const std::string scene = WriteColourScene(dir);
+  // The centre of the view lies under records 0, 1, 2 and 5; 5 is drawn last.
+  const CommandResult run = RunQuadscene("pick " + scene + " 267 163 --all", dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::vector<std::string> indices;
+  for (size_t at = run.out.find("record "); at != std::string::npos;
+       at = run.out.find("\nrecord ", at + 1)) {
+    const size_t begin = run.out.find("record ", at) + 7;
+    indices.push_back(run.out.substr(begin, run.out.find(' ', begin) - begin));
+  }
+  EXPECT_EQ(indices, (std::vector<std::string>{"0", "1", "2", "5"})) << run.out;
+  EXPECT_EQ(RunQuadscene("pick " + scene + " 267 163", dir).out.substr(0, 9), "record 5 ");
+  const CommandResult outside = RunQuadscene("pick " + scene + " 535 10", dir);
+  EXPECT_EQ(outside.status, 2);
+  EXPECT_EQ(outside.err.substr(0, outside.err.find('\n')),
+            "X Y: expected a pixel of the 535x326 view: X from 0 to 534, Y from 0 to 325");
+}
+
+// One small scene per finding, and the exact line check writes for it.
+TEST(Check, SaysWhatWillNotShowAsMeant) {
+  struct Case {
+    const char* name;
+    std::string quads;  // the records of nyc.map (or city.map)
+    std::vector<std::pair<int, std::vector<uint8_t>>> images;  // number -> TGA bytes
+    std::string expected;                                      // "@" is the scene's path
+  };
+  const std::string corners = "CW\r\n0 0 -1 -1 0\r\n1 0 1 -1 0\r\n1 1 1 1 0\r\n0 1 -1 1 0\r\n";
+  const uint8_t opaque[16] = {1, 2, 3, 255, 4, 5, 6, 255, 7, 8, 9, 255, 10, 11, 12, 255};
+  const std::vector<uint8_t> good = EncodeTga32(2, 2, opaque);
+  std::vector<uint8_t> deep = EncodeTga32(2, 2, opaque);
+  deep[16] = 24;
+  std::vector<uint8_t> odd = EncodeTga32(3, 1, opaque);
+  std::vector<uint8_t> cut(good.begin(), good.end() - 4);
+  const std::string folder = "@/";
+  const Case cases[] = {
+      {"outside",
+       "2 0\r\n" + corners,
+       {{0, good}},
+       "@:1: warning: 1 record, the first here: slot -1 is outside the texture table (0 to "
+       "1023): they draw untextured\n"},
+      {"no image",
+       "8 0\r\n" + corners + "8 0\r\n" + corners,
+       {{0, good}},
+       "@:1: warning: 2 records, the first here: slot 5 has no image: they draw untextured\n"},
+      {"old kind",
+       "3 0\r\n" + corners,
+       {{0, deep}},
+       "#000.tga: warning: type 2 with depth 24: older readers of this format take only "
+       "uncompressed 32-bit true colour (type 2)\n"},
+      {"not a power of two",
+       "3 0\r\n" + corners,
+       {{0, odd}},
+       "#000.tga: warning: 3 x 1 is not a power of two on each side: OpenGL 1.1 draws it "
+       "untextured\n"},
+      {"cut short",
+       "3 0\r\n" + corners,
+       {{0, cut}},
+       "#000.tga: warning: its pixel data is cut short; the missing texels are transparent "
+       "black\n"},
+      {"infinite",
+       "3 0\r\nCW\r\n0 0 1E39 0 0\r\n1 0 1 0 0\r\n1 1 1 1 0\r\n0 1 0 1 0\r\n",
+       {{0, good}},
+       "@:1: warning: 1 record, the first here: a coordinate is infinite or not a number\n"},
+      {"no area",
+       "3 0\r\nCW\r\n0 0 1 1 0\r\n1 0 2 2 0\r\n1 1 3 3 0\r\n0 1 4 4 0\r\n",
+       {{0, good}},
+       "@:1: warning: 1 record, the first here: the quad has no area\n"},
+      {"not planar",
+       "3 0\r\nCW\r\n0 0 -1 -1 0\r\n1 0 1 -1 0\r\n1 1 1 1 0\r\n0 1 -1 1 2\r\n",
+       {{0, good}},
+       "@:1: warning: 1 record, the first here: the quad is far from planar: its two triangles "
+       "meet at more than 20 degrees\n"},
+      {"blend",
+       "3 0\r\n" + corners + "3 2\r\n" + corners,
+       {{0, good}},
+       "@:7: warning: 1 record, the first here: blend 2 draws opaque, as blend 0 does\n"},
+      {"gap",
+       "3 0\r\n" + corners,
+       {{0, good}, {1, good}, {3, good}},
+       "#003.tga: warning: 002.tga is missing, so this image and those after it are never "
+       "loaded\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string path = dir.File("nyc.map");
+    WriteFile(path, c.quads);
+    std::filesystem::create_directories(dir.File("nyc"));
+    for (const auto& [number, bytes] : c.images) {
+      char name[16];
+      std::snprintf(name, sizeof name, "nyc/%03X.tga", number);
+      WriteFile(dir.File(name), std::string(bytes.begin(), bytes.end()));
+    }
+    std::string expected = c.expected;
+    for (size_t at; (at = expected.find('@')) != std::string::npos;) expected.replace(at, 1, path);
+    for (size_t at; (at = expected.find('#')) != std::string::npos;) {
+      expected.replace(at, 1, dir.File("nyc/"));
+    }
+    const CommandResult run = RunQuadscene("check " + path, dir);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.substr(0, run.out.rfind(path + ": ")), expected);
+    EXPECT_NE(run.out.find(path + ": "), std::string::npos);
+    EXPECT_EQ(RunQuadscene("check --strict " + path, dir).status, 3);
+  }
+}
+
+TEST(Check, NamesTexturesAFileNameDoesNotReadAndFailsWhereTheViewerWould) {
+  TempDir dir;
+  const std::string corners = "CW\r\n0 0 -1 -1 0\r\n1 0 1 -1 0\r\n1 1 1 1 0\r\n0 1 -1 1 0\r\n";
+  const uint8_t white[4] = {255, 255, 255, 255};
+  const std::vector<uint8_t> image = EncodeTga32(1, 1, white);
+  std::filesystem::create_directories(dir.File("city"));
+  WriteFile(dir.File("city/000.tga"), std::string(image.begin(), image.end()));
+  WriteFile(dir.File("city.map"), "0 0\r\n" + corners + "7 1\r\n" + corners);
+  CommandResult run = RunQuadscene("check " + dir.File("city.map"), dir);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, dir.File("city.map") +
+                         ":7: warning: 1 record, the first here: the texture number is not 0, "
+                         "but only files named nyc.map, sanb.map or miami.map read them: every "
+                         "quad uses slot 0\n" +
+                         dir.File("city.map") + ": 2 records, 1 image, 1 warning\n");
+  WriteFile(dir.File("clean/nyc.map"), "");
+  run = RunQuadscene("check " + dir.File("clean/nyc.map"), dir);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, dir.File("clean/nyc/000.tga") + ": Cannot open file " +
+                         dir.File("clean/nyc/000.tga") + "\n");
+}
+
+// The progress line shows only on a terminal (a pseudo-terminal from script(1) here), only
+// without --quiet, and is cleared at the end.
+TEST(Progress, ShowsOnATerminalOnly) {
+  TempDir dir;
+  {
+    std::ofstream out(dir.File("long.map"), std::ios::binary);
+    for (int i = 0; i < 400000; ++i)
+      out << "0 1\nCW\n0.5 0.25 1 2 3\n0 0 0 0 0\n0 0 0 0 0\n0 0 0 0 0\n";
+  }
+  const std::string dump = kQuadscene + " dump " + dir.File("long.map") + " >/dev/null";
+  const std::string terminal = "script -qfec \"" + dump;
+  ASSERT_EQ(std::system((terminal + "\" " + dir.File("shown.txt") + " >/dev/null").c_str()), 0);
+  const std::string shown = ReadFile(dir.File("shown.txt"));
+  // Reading takes a moment; printing 400,000 lines takes longer than half a second.
+  EXPECT_NE(shown.find("\r\033[Kprinting " + dir.File("long.map") + ": "), std::string::npos)
+      << shown;
+  EXPECT_NE(shown.find(" of 400000 records ("), std::string::npos);
+  EXPECT_NE(shown.find("\r\033[K"), std::string::npos);
+  ASSERT_EQ(std::system((terminal + " --quiet\" " + dir.File("quiet.txt") + " >/dev/null").c_str()),
+            0);
+  EXPECT_EQ(ReadFile(dir.File("quiet.txt")).find("\033[K"), std::string::npos);
+  const CommandResult plain = RunQuadscene("dump " + dir.File("long.map") + " >/dev/null", dir);
+  EXPECT_EQ(plain.err, "");
+}
+
+}  // namespace
