@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine for quadview: installs the Debian packages it needs that are
 # missing (through sudo when not root), then configures and builds into BUILD_DIR (build/).
-# With --tests it also installs what the tests and benchmarks need. apt's output goes to
-# BUILD_DIR/apt.log unless --verbose is given.
-# Usage: scripts/setup.sh [--tests] [--verbose] [BUILD_DIR [extra cmake arguments...]]
+# With --tests it also installs what the tests and benchmarks need, with --package what the
+# Debian package is built with. apt's output goes to BUILD_DIR/apt.log unless --verbose.
+# Usage: scripts/setup.sh [--tests] [--package] [--verbose] [BUILD_DIR [cmake arguments...]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 with_tests=0
+with_package=0
 verbose=0
 while [ $# -gt 0 ]; do
   case "$1" in
-    --tests) with_tests=1; shift ;;
+    --tests) with_tests=1; with_package=1; shift ;;
+    --package) with_package=1; shift ;;
     --verbose) verbose=1; shift ;;
     *) break ;;
   esac
@@ -23,8 +25,10 @@ packages=(
   build-essential cmake pkg-config
   libfltk1.3-dev libx11-dev
   libgl-dev libegl-dev libglu1-mesa-dev libegl-mesa0 libgl1-mesa-dri libglx-mesa0
-  libcli11-dev libstb-dev libassimp-dev nlohmann-json3-dev
+  libcli11-dev libstb-dev libassimp-dev nlohmann-json3-dev help2man
 )
+# dpkg-shlibdeps computes the package's Depends; file tells it which files are programs.
+[ "$with_package" -eq 1 ] && packages+=(dpkg-dev file)
 if [ "$with_tests" -eq 1 ]; then
   packages+=(
     libgtest-dev libgmock-dev libbenchmark-dev libxtst-dev

@@ -87,7 +87,8 @@ void AddWholeNumberOption(CLI::App* command, const std::string& name, int64_t& t
             return ParseWhole(text, value) && value >= minimum && value <= maximum ? std::string()
                                                                                    : range;
           },
-          "INT"));
+          ""))
+      ->type_name("INT");
 }
 
 void AddFloatOption(CLI::App* command, const std::string& name, float& target,
@@ -100,7 +101,8 @@ void AddFloatOption(CLI::App* command, const std::string& name, float& target,
             float value = 0;
             return ParseFloat32(text, value) ? std::string() : std::string(kFloatRange);
           },
-          "FLOAT"));
+          ""))
+      ->type_name("FLOAT");
 }
 
 ViewOptions::ViewOptions() : width(kViewWidth), height(kViewHeight) {}
@@ -119,7 +121,8 @@ void AddViewOptions(CLI::App* command, ViewOptions& options) {
             int width = 0, height = 0;
             return ParseSize(text, width, height) ? std::string() : sizeRange;
           },
-          "WxH"));
+          ""))
+      ->type_name("WxH");
   command
       ->add_option_function<std::vector<std::string>>(
           "--pan",
@@ -134,7 +137,8 @@ void AddViewOptions(CLI::App* command, ViewOptions& options) {
             float value = 0;
             return ParseFloat32(text, value) ? std::string() : std::string(kFloatRange);
           },
-          "X Y"));
+          ""))
+      ->type_name("X Y");
   AddFloatOption(command, "--distance", options.camera.distance,
                  "Camera distance, as the viewer's title shows it (default -2.48)");
   AddFloatOption(command, "--tilt", options.camera.tilt, "Degrees about x (default 0)");

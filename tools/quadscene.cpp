@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
   CLI::App app{"Inspect, validate, convert and render quadview scenes.", "quadscene"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("quadscene ") + QUADVIEW_VERSION);
   int exitStatus = kExitOk;
   RegisterDemoCommand(app, exitStatus);
   RegisterDumpCommand(app, exitStatus);

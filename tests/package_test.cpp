@@ -1,0 +1,91 @@
+// What `cmake --install` and the Debian package hold: the package built from this build with
+// cpack, its contents and metadata read back with dpkg-deb, and quadscene's man page holding
+// every command and every option its --help names.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/command_runner.h"
+#include "tests/test_files.h"
+
+namespace {
+
+std::string Shell(const std::string& command) {
+  std::string out;
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+  char chunk[4096];
+  size_t got = 0;
+  while (pipe && (got = std::fread(chunk, 1, sizeof chunk, pipe.get())) > 0) out.append(chunk, got);
+  return out;
+}
+
+TEST(Package, DebianPackageHoldsTheProgramsPagesAndDesktopEntryWithComputedDepends) {
+  TempDir dir;
+  ASSERT_EQ(std::system(("cpack -G DEB --config " QUADVIEW_BINARY_DIR "/CPackConfig.cmake -B " +
+                         dir.path() + " >" + dir.File("cpack.log") + " 2>&1")
+                            .c_str()),
+            0)
+      << ReadFile(dir.File("cpack.log"));
+  const std::string deb = dir.File("quadview_" QUADVIEW_VERSION "_amd64.deb");
+  const std::string contents = Shell("dpkg-deb -c " + deb);
+  for (const char* file :
+       {"./usr/bin/quadview", "./usr/bin/quadscene", "./usr/share/man/man1/quadview.1.gz",
+        "./usr/share/man/man1/quadscene.1.gz", "./usr/share/applications/quadview.desktop",
+        "./usr/share/icons/hicolor/scalable/apps/quadview.svg",
+        "./usr/share/doc/quadview/README.md"}) {
+    EXPECT_NE(contents.find(std::string(" ") + file + "\n"), std::string::npos) << file;
+  }
+  const std::string info = Shell("dpkg-deb -I " + deb);
+  EXPECT_NE(info.find(" Package: quadview\n"), std::string::npos) << info;
+  EXPECT_NE(info.find(" Version: " QUADVIEW_VERSION "\n"), std::string::npos) << info;
+  EXPECT_NE(info.find(" Maintainer: "), std::string::npos) << info;
+  EXPECT_NE(info.find(" Description: viewer for 3D scenes made of textured quadrilaterals\n"),
+            std::string::npos)
+      << info;
+  // Depends comes from the libraries the programs link, not from a hand-written list.
+  for (const char* library : {"libfltk1.3", "libfltk-gl1.3", "libassimp5", "libegl1", "libc6"}) {
+    EXPECT_NE(info.find(library), std::string::npos) << library << "\n" << info;
+  }
+  const std::string desktop = Shell("dpkg-deb --fsys-tarfile " + deb +
+                                    " | tar -xO ./usr/share/applications/quadview.desktop");
+  EXPECT_NE(desktop.find("\nExec=quadview %f\n"), std::string::npos) << desktop;
+  EXPECT_NE(desktop.find("\nCategories=Graphics;3DGraphics;Viewer;\n"), std::string::npos);
+}
+
+// The man page is generated from the program's own help: every command and option is in it.
+TEST(Package, ManPageNamesEveryCommandAndOption) {
+  TempDir dir;
+  const std::string page = ReadFile(QUADVIEW_BINARY_DIR "/docs/package/man/quadscene.1");
+  ASSERT_FALSE(page.empty());
+  EXPECT_NE(page.find("quadscene " QUADVIEW_VERSION), std::string::npos);
+  const std::string help = RunQuadscene("--help", dir).out;
+  std::istringstream lines(help.substr(help.find("Subcommands:")));
+  std::string line;
+  std::vector<std::string> commands;
+  while (std::getline(lines, line)) {
+    if (line.size() > 2 && line[0] == ' ' && line[2] != ' ') {
+      commands.push_back(line.substr(2, line.find(' ', 2) - 2));
+    }
+  }
+  ASSERT_GE(commands.size(), 9u);
+  for (const std::string& command : commands) {
+    EXPECT_NE(page.find(".SS " + command + "\n"), std::string::npos) << command;
+    std::istringstream options(RunQuadscene(command + " --help", dir).out);
+    while (std::getline(options, line)) {
+      const size_t dashes = line.find("--");
+      if (line.rfind("  -", 0) != 0 || dashes == std::string::npos) continue;
+      const std::string option = line.substr(dashes, line.find_first_of(" ,", dashes) - dashes);
+      std::string escaped;
+      for (char c : option) escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+      EXPECT_NE(page.find(escaped), std::string::npos) << command << " " << option;
+    }
+  }
+  const std::string viewerPage = ReadFile(QUADVIEW_BINARY_DIR "/docs/package/man/quadview.1");
+  EXPECT_NE(viewerPage.find("quadview " QUADVIEW_VERSION), std::string::npos);
+}
+
+}  // namespace
