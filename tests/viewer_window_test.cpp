@@ -495,8 +495,9 @@ TEST_P(ViewerWindow, ResizingTheWindowResizesTheViewAndThePictureFollows) {
 }
 
 TEST_P(ViewerWindow, ClosingDuringALongLoadExitsCleanly) {
-  // Enough quads that the read takes a while; the bar shows how far it got.
-  const std::string quad = QuadText(0.25, -1, -0.5, 0, 0.5);
+  // Enough quads that the read takes a while; the bar shows how far it got. The quads are
+  // tiny, so that a frame drawn after all would not take long either.
+  const std::string quad = QuadText(0.25, -0.01, -0.01, 0.01, 0.01);
   std::string quads;
   const int quadCount = 600000;
   quads.reserve(quad.size() * quadCount);
@@ -507,11 +508,11 @@ TEST_P(ViewerWindow, ClosingDuringALongLoadExitsCleanly) {
   ASSERT_NE(window, 0u);
   const WindowRect rect = client_->Rect(window);
   const int barY = rect.y + kBarTop + kBarHeight / 2;
-  // Close while the bar is filled somewhere at its start but not yet at a quarter.
+  // Close while the bar is filled at its start but not yet at its end: the load is running.
   ASSERT_TRUE(PollUntil(
       [&] {
         return IsBarFill(client_->RootPixel(rect.x + kBarLeft + 4, barY)) &&
-               !IsBarFill(client_->RootPixel(rect.x + kBarLeft + kBarWidth / 4, barY));
+               !IsBarFill(client_->RootPixel(rect.x + kBarLeft + kBarWidth - 4, barY));
       },
       kWindowTimeout))
       << "the load was not seen in progress";
