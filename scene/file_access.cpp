@@ -27,19 +27,27 @@ mode_t CurrentUmask() {
   return mask;
 }
 
+}  // namespace
+
 std::string FolderOf(const std::string& path) {
   const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-std::string BaseNameOf(const std::string& path) {
+std::string FileNameOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-}  // namespace
+std::string LowerExtension(const std::string& path) {
+  const std::string name = FileNameOf(path);
+  const size_t dot = name.rfind('.');
+  std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+  for (char& c : extension) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  return extension;
+}
 
 bool IsRegularFile(const std::string& path) {
   struct stat info {};
@@ -104,7 +112,7 @@ OutputFile::OutputFile(const std::string& path) : path_(path), finalPath_(path) 
     char resolved[PATH_MAX];
     if (::realpath(path.c_str(), resolved) != nullptr) finalPath_ = resolved;
   }
-  std::string pattern = FolderOf(finalPath_) + "/." + BaseNameOf(finalPath_) + ".XXXXXX";
+  std::string pattern = FolderOf(finalPath_) + "." + FileNameOf(finalPath_) + ".XXXXXX";
   fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd_ < 0) Fail(errno);
   tempPath_ = pattern;

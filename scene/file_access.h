@@ -9,6 +9,12 @@
 #include <string>
 #include <vector>
 
+// The folder part of `path` with its final '/' ("maps/" for "maps/nyc.map"; "" for "nyc.map"),
+// its file-name part ("nyc.map"), and its extension lower-cased (".map", or "").
+std::string FolderOf(const std::string& path);
+std::string FileNameOf(const std::string& path);
+std::string LowerExtension(const std::string& path);
+
 // True when `path` names a regular file (a symbolic link to one counts). Folders, FIFOs,
 // devices and missing paths do not.
 bool IsRegularFile(const std::string& path);

@@ -6,6 +6,7 @@
 #include <locale.h>
 
 #include <cfloat>
+#include <charconv>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
@@ -300,6 +301,18 @@ bool TryParseFloat(std::string_view text, char decimalSeparator, float& value) {
   if (!TryParseExtended(text, decimalSeparator, extended)) return false;
   value = static_cast<float>(extended);  // beyond float32 range: an infinity, no trap
   return true;
+}
+
+void AppendShortestFloat(std::string& out, float value) {
+  char text[32];
+  const std::to_chars_result result = std::to_chars(text, text + sizeof text, value);
+  out.append(text, result.ptr);
+}
+
+void AppendInteger(std::string& out, int64_t value) {
+  char text[24];
+  const std::to_chars_result result = std::to_chars(text, text + sizeof text, value);
+  out.append(text, result.ptr);
 }
 
 std::string NotAnIntegerMessage(std::string_view text) {

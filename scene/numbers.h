@@ -136,6 +136,11 @@ bool TryParseFloat(std::string_view text, char decimalSeparator, float& value);
 std::string NotAnIntegerMessage(std::string_view text);
 std::string NotAFloatMessage(std::string_view text);
 
+// The shortest decimal text that reads back to `value` under correct rounding (std::to_chars,
+// so "0.1", "1e-07", "inf"), and a whole number's text, appended to `out`.
+void AppendShortestFloat(std::string& out, float value);
+void AppendInteger(std::string& out, int64_t value);
+
 // Throwing forms: SceneError with the messages above.
 int32_t StrToInt(std::string_view text);
 float StrToFloat(std::string_view text, char decimalSeparator = '.');

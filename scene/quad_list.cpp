@@ -10,6 +10,7 @@
 #include <limits>
 #include <new>
 
+#include "scene/file_access.h"
 #include "scene/line_reader.h"
 #include "scene/numbers.h"
 #include "scene/scene_error.h"
@@ -230,8 +231,7 @@ QuadCorner CornerFromTokens() {
 }  // namespace
 
 std::string LowerFileName(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string name = FileNameOf(path);
   for (char& c : name) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
   }

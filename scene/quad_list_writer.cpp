@@ -22,22 +22,19 @@ void AppendFloatText(std::string& out, float value) {
     out += value > 0 ? "1E39" : "-1E39";
     return;
   }
-  char text[160];
-  std::to_chars_result result = std::to_chars(text, text + sizeof text, value);
+  const size_t start = out.size();
+  AppendShortestFloat(out, value);
   for (int digits = 9;; ++digits) {
     float back = 0;
-    const std::string_view written(text, static_cast<size_t>(result.ptr - text));
+    const std::string_view written(out.data() + start, out.size() - start);
     if (TryParseFloat(written, '.', back) && std::memcmp(&back, &value, sizeof value) == 0) break;
     if (digits > kMaxSignificantDigits) break;  // never reached: the exact decimal reads back
-    result = std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits);
+    char text[160];
+    const std::to_chars_result result =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits);
+    out.resize(start);
+    out.append(text, result.ptr);
   }
-  out.append(text, result.ptr);
-}
-
-void AppendInteger(std::string& out, int64_t value) {
-  char text[24];
-  const std::to_chars_result result = std::to_chars(text, text + sizeof text, value);
-  out.append(text, result.ptr);
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "tests/test_files.h"
@@ -31,4 +33,14 @@ inline CommandResult RunQuadscene(const std::string& args, const TempDir& dir,
   run.out = ReadFile(outPath);
   run.err = ReadFile(errPath);
   return run;
+}
+
+// The standard output of any shell command line (another tool's report, an archive listing).
+inline std::string Shell(const std::string& command) {
+  std::string out;
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+  char chunk[4096];
+  size_t got = 0;
+  while (pipe && (got = std::fread(chunk, 1, sizeof chunk, pipe.get())) > 0) out.append(chunk, got);
+  return out;
 }

@@ -108,15 +108,6 @@ int64_t AssimpCount(const std::string& info, const std::string& label) {
   return std::stoll(info.substr(at + label.size() + 2));
 }
 
-std::string Shell(const std::string& command) {
-  std::string out;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
-  char chunk[4096];
-  size_t got = 0;
-  while (pipe && (got = std::fread(chunk, 1, sizeof chunk, pipe.get())) > 0) out.append(chunk, got);
-  return out;
-}
-
 TEST(Interchange, ExportsImportBackBitForBitAndOtherToolsAcceptThem) {
   TempDir dir;
   const std::string scenes[] = {DemoScene(dir), WriteHardScene(dir)};
@@ -136,7 +127,8 @@ TEST(Interchange, ExportsImportBackBitForBitAndOtherToolsAcceptThem) {
       }
       if (!allFinite) continue;
       ++finite;
-      materials.insert({q.textureIndex, q.blend});
+      const int32_t slot = q.textureIndex;  // copied: the packed field is not aligned
+      materials.insert({slot, q.blend});
     }
     for (const std::string extension : {".glb", ".gltf", ".obj"}) {
       SCOPED_TRACE(scene + " as " + extension);

@@ -14,15 +14,6 @@
 
 namespace {
 
-std::string Shell(const std::string& command) {
-  std::string out;
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
-  char chunk[4096];
-  size_t got = 0;
-  while (pipe && (got = std::fread(chunk, 1, sizeof chunk, pipe.get())) > 0) out.append(chunk, got);
-  return out;
-}
-
 TEST(Package, DebianPackageHoldsTheProgramsPagesAndDesktopEntryWithComputedDepends) {
   TempDir dir;
   ASSERT_EQ(std::system(("cpack -G DEB --config " QUADVIEW_BINARY_DIR "/CPackConfig.cmake -B " +

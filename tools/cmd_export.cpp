@@ -14,17 +14,6 @@ struct ExportOptions {
   ViewOptions view;
 };
 
-std::string LowerExtension(const std::string& path) {
-  const size_t dot = path.rfind('.');
-  const size_t slash = path.rfind('/');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  std::string extension = path.substr(dot);
-  for (char& c : extension) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  }
-  return extension;
-}
-
 void RunExport(const ExportOptions& options) {
   const auto start = std::chrono::steady_clock::now();
   const ExportScene scene = ReadExportScene(options.scenePath);

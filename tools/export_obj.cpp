@@ -4,31 +4,15 @@
 // winding of the faces that follow, records left out for a non-finite value, the images of
 // the set). The MTL is unlit (illum 0) and white, textured with the upright PNGs; blend 1
 // takes its alpha from the texture (map_d).
-#include <charconv>
 #include <map>
 #include <set>
 #include <string>
 #include <utility>
 
 #include "scene/file_access.h"
+#include "scene/numbers.h"
 #include "tools/interchange.h"
 #include "tools/scene_export.h"
-
-namespace {
-
-void AppendFloat(std::string& out, float value) {
-  char text[32];
-  const std::to_chars_result result = std::to_chars(text, text + sizeof text, value);
-  out.append(text, result.ptr);
-}
-
-void AppendIndex(std::string& out, uint64_t value) {
-  char text[24];
-  const std::to_chars_result result = std::to_chars(text, text + sizeof text, value);
-  out.append(text, result.ptr);
-}
-
-}  // namespace
 
 void WriteObj(const ExportScene& scene, const std::string& path) {
   const std::string mtlPath = SiblingPath(path, ".mtl");
@@ -84,23 +68,23 @@ void WriteObj(const ExportScene& scene, const std::string& path) {
     }
     for (const QuadCorner& corner : record.corners) {
       text += "v ";
-      AppendFloat(text, corner.x);
+      AppendShortestFloat(text, corner.x);
       text += ' ';
-      AppendFloat(text, corner.y);
+      AppendShortestFloat(text, corner.y);
       text += ' ';
-      AppendFloat(text, -corner.z);  // the file's own z
+      AppendShortestFloat(text, -corner.z);  // the file's own z
       text += "\nvt ";
-      AppendFloat(text, corner.u);
+      AppendShortestFloat(text, corner.u);
       text += ' ';
-      AppendFloat(text, corner.v);  // OBJ's v runs upward, as GL's does
+      AppendShortestFloat(text, corner.v);  // OBJ's v runs upward, as GL's does
       text += '\n';
     }
     text += 'f';
     for (int corner = 1; corner <= 4; ++corner) {
       text += ' ';
-      AppendIndex(text, vertices + static_cast<uint64_t>(corner));
+      AppendInteger(text, static_cast<int64_t>(vertices) + corner);
       text += '/';
-      AppendIndex(text, vertices + static_cast<uint64_t>(corner));
+      AppendInteger(text, static_cast<int64_t>(vertices) + corner);
     }
     text += '\n';
     vertices += 4;

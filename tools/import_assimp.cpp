@@ -44,11 +44,6 @@ struct MaterialUse {
   uint8_t blend = 0;
 };
 
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 uint8_t Scaled(uint8_t texel, float factor) {
   const float value = std::round(static_cast<float>(texel) * std::clamp(factor, 0.0f, 1.0f));
   return static_cast<uint8_t>(value);

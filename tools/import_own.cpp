@@ -28,11 +28,6 @@ constexpr uint32_t kChunkBin = 0x004E4942;
   throw SceneError("Cannot read quadview export " + path + ": " + what, path);
 }
 
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 uint32_t Little32(const std::vector<uint8_t>& bytes, size_t at) {
   return uint32_t{bytes[at]} | uint32_t{bytes[at + 1]} << 8 | uint32_t{bytes[at + 2]} << 16 |
          uint32_t{bytes[at + 3]} << 24;
@@ -275,15 +270,6 @@ bool ReadOwnObj(const std::string& path, ImportedScene& scene) {
   scene.records.count = static_cast<int32_t>(records.size());
   scene.quads = scene.records.count;
   return true;
-}
-
-std::string LowerExtension(const std::string& path) {
-  const size_t dot = path.rfind('.');
-  std::string extension = dot == std::string::npos ? std::string() : path.substr(dot);
-  for (char& c : extension) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  }
-  return extension;
 }
 
 }  // namespace

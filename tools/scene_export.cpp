@@ -53,7 +53,3 @@ std::string ImagePath(const std::string& path, int slot) {
   return SiblingPath(path, suffix);
 }
 
-std::string FileNameOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "scene/file_access.h"
 #include "scene/scene_types.h"
 #include "tools/cli.h"
 
@@ -47,5 +48,3 @@ void WriteObj(const ExportScene& scene, const std::string& path);
 // The files written beside OUT: "STEM.bin", "STEM.mtl", "STEM_007.png" for OUT = .../STEM.ext.
 std::string SiblingPath(const std::string& path, const std::string& suffix);
 std::string ImagePath(const std::string& path, int slot);
-// The file-name part of a path.
-std::string FileNameOf(const std::string& path);
