@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -25,6 +26,29 @@ mode_t CurrentUmask() {
     return current;
   }();
   return mask;
+}
+
+// The paths RemoveUnfinishedFiles removes. A signal handler reads them, so they live in a
+// fixed table of lock-free atomic pointers; the strings are allocated outside the handler.
+// The table holds a full texture set of an import and the files around it; a path that finds
+// no free place is simply not removed on a signal.
+constexpr int kUnfinishedSlots = 2048;
+std::atomic<char*> unfinishedPaths[kUnfinishedSlots];
+static_assert(std::atomic<char*>::is_always_lock_free, "read from a signal handler");
+
+int HoldUnfinished(const std::string& path) {
+  char* copy = ::strdup(path.c_str());
+  if (copy == nullptr) return -1;
+  for (int slot = 0; slot < kUnfinishedSlots; ++slot) {
+    char* expected = nullptr;
+    if (unfinishedPaths[slot].compare_exchange_strong(expected, copy)) return slot;
+  }
+  std::free(copy);
+  return -1;
+}
+
+void ReleaseUnfinished(int slot) {
+  if (slot >= 0) std::free(unfinishedPaths[slot].exchange(nullptr));
 }
 
 }  // namespace
@@ -116,6 +140,7 @@ OutputFile::OutputFile(const std::string& path) : path_(path), finalPath_(path) 
   fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd_ < 0) Fail(errno);
   tempPath_ = pattern;
+  tempSlot_ = HoldUnfinished(tempPath_);
   const mode_t mode = exists ? (target.st_mode & 07777) : (kNewFileMode & ~CurrentUmask());
   ::fchmod(fd_, mode);
   buffer_.reserve(kOutputBufferBytes);
@@ -124,6 +149,7 @@ OutputFile::OutputFile(const std::string& path) : path_(path), finalPath_(path) 
 OutputFile::~OutputFile() {
   if (fd_ >= 0) ::close(fd_);
   if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
+  ReleaseUnfinished(tempSlot_);
 }
 
 void OutputFile::Fail(int errorNumber) {
@@ -131,6 +157,8 @@ void OutputFile::Fail(int errorNumber) {
   fd_ = -1;
   if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
   tempPath_.clear();
+  ReleaseUnfinished(tempSlot_);
+  tempSlot_ = -1;
   throw SceneError("Cannot write file " + path_ + ": " + std::strerror(errorNumber));
 }
 
@@ -170,10 +198,45 @@ void OutputFile::Commit() {
   if (tempPath_.empty()) return;
   if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) Fail(errno);
   tempPath_.clear();
+  ReleaseUnfinished(tempSlot_);
+  tempSlot_ = -1;
 }
 
 void WriteWholeFile(const std::string& path, const void* bytes, size_t size) {
   OutputFile file(path);
   file.Write(bytes, size);
   file.Commit();
+}
+
+UnfinishedFiles::~UnfinishedFiles() {
+  for (const std::string& path : paths_) ::unlink(path.c_str());
+  for (auto path = paths_.rbegin(); path != paths_.rend(); ++path) ::rmdir(path->c_str());
+  Keep();
+}
+
+void UnfinishedFiles::Add(const std::string& path) {
+  paths_.push_back(path);
+  slots_.push_back(HoldUnfinished(path));
+}
+
+void UnfinishedFiles::WriteFile(const std::string& path, const void* bytes, size_t size) {
+  WriteWholeFile(path, bytes, size);
+  Add(path);
+}
+
+void UnfinishedFiles::Keep() {
+  for (int slot : slots_) ReleaseUnfinished(slot);
+  slots_.clear();
+  paths_.clear();
+}
+
+void RemoveUnfinishedFiles() {
+  // unlink() fails on a folder and rmdir() on a file, so two passes remove files first and
+  // then the folders they emptied.
+  for (std::atomic<char*>& slot : unfinishedPaths) {
+    if (const char* path = slot.load()) ::unlink(path);
+  }
+  for (std::atomic<char*>& slot : unfinishedPaths) {
+    if (const char* path = slot.load()) ::rmdir(path);
+  }
 }

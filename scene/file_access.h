@@ -68,9 +68,37 @@ class OutputFile {
   std::string path_;       // the name the user gave
   std::string finalPath_;  // where the file ends up (the target of a symbolic link)
   std::string tempPath_;   // empty when writing directly
+  int tempSlot_ = -1;      // its place among the unfinished files
   int fd_ = -1;
   std::vector<char> buffer_;
 };
 
 // Writes `bytes` to `path` through an OutputFile.
 void WriteWholeFile(const std::string& path, const void* bytes, size_t size);
+
+// The files and folders of one piece of work that writes several (an export's companions, an
+// import's texture folder), each complete on its own but useful only together. Unless Keep()
+// is called, the destructor removes them, files first, so a failed run leaves none of them.
+class UnfinishedFiles {
+ public:
+  UnfinishedFiles() = default;
+  ~UnfinishedFiles();
+  UnfinishedFiles(const UnfinishedFiles&) = delete;
+  UnfinishedFiles& operator=(const UnfinishedFiles&) = delete;
+
+  // A file or a folder this work has just created.
+  void Add(const std::string& path);
+  // WriteWholeFile, then Add.
+  void WriteFile(const std::string& path, const void* bytes, size_t size);
+  // The work is complete: everything added stays.
+  void Keep();
+
+ private:
+  std::vector<std::string> paths_;
+  std::vector<int> slots_;
+};
+
+// Removes every temporary file of an OutputFile not yet committed and everything held by an
+// UnfinishedFiles, files before folders. Async-signal-safe: for a handler of the signals that
+// end a run (Ctrl+C, a kill), which then lets the signal end the program.
+void RemoveUnfinishedFiles();

@@ -359,7 +359,10 @@ bool DecodeTga() {
                           header.depth == kRejectedDepthBits;
     const bool hasPixelData = static_cast<uint64_t>(file->Size()) > pixelOffset;
     image.pixelDataCutShort = !hasPixelData && pixelCount > 0;
-    if (header.imageType == kTypeTrueColor && hasPixelData) {
+    PixelFormat format = SelectFormat(header);
+    // Stored pixels of a depth nothing decodes would be held for no use (up to 31 bytes a
+    // pixel), so `pixels` is kept only for the true-colour depths the reader takes.
+    if (header.imageType == kTypeTrueColor && hasPixelData && format.kind != PixelKind::kNone) {
       image.pixels.assign(static_cast<size_t>(image.byteSize), 0);
       image.pixelDataCutShort =
           file->ReadAt(pixelOffset, image.pixels.data(), image.pixels.size()) < image.pixels.size();
@@ -368,7 +371,6 @@ bool DecodeTga() {
       }
     }
     if (image.UploadBytes() == 0) return !rejected;
-    PixelFormat format = SelectFormat(header);
     if (format.kind == PixelKind::kNone || !hasPixelData) {
       image.rgba.assign(kRgbaBytes, 0);  // nothing to decode: one transparent black texel
       return !rejected;

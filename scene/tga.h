@@ -33,9 +33,10 @@ struct TgaImage {
   TgaHeader header;
   int64_t byteSize = 0;  // width * height * (depth / 8), whatever the file holds
   uint8_t depth = 0;     // copy of header.depth
-  // Type 2 (uncompressed true colour) only: byteSize bytes as stored, 32-bit pixels swapped
-  // to RGBA, bytes missing from a truncated file 0. Empty for every other type, which does
-  // not use it, and for a file that holds none of its pixel data.
+  // Type 2 (uncompressed true colour) of 15, 16, 24 or 32 bits only: byteSize bytes as
+  // stored, 32-bit pixels swapped to RGBA, bytes missing from a truncated file 0. Empty for
+  // every other type and depth, which do not use it, and for a file that holds none of its
+  // pixel data.
   std::vector<uint8_t> pixels;
   // The image the texture set uploads: uploadWidth x uploadHeight RGBA texels, rows in file
   // order (origin bits not applied). It is the header's size, except that an image with

@@ -1,6 +1,8 @@
 // 32-bit TGA encoding: an 18-byte header, then BGRA texels.
 #include "scene/tga_writer.h"
 
+#include <stdexcept>
+
 #include "scene/file_access.h"
 #include "scene/tga.h"
 
@@ -11,6 +13,11 @@ constexpr uint8_t kAlphaBitsDescriptor = 8;  // 8 attribute bits, bottom-left or
 }  // namespace
 
 std::vector<uint8_t> EncodeTga32(int width, int height, const uint8_t* rgba) {
+  // The header holds each side in 16 bits; a larger side would give a file whose header
+  // disagrees with its pixels.
+  if (width < 0 || height < 0 || width > UINT16_MAX || height > UINT16_MAX) {
+    throw std::invalid_argument("a TGA image is at most 65535 x 65535");
+  }
   const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
   std::vector<uint8_t> bytes(kTgaHeaderBytes + pixels * 4, 0);
   bytes[2] = kTrueColorType;

@@ -7,7 +7,8 @@
 #include <vector>
 
 // The file's bytes for a width x height image of RGBA texels, rows in file order (row 0 is
-// the texture's v = 0 row, shown at the bottom).
+// the texture's v = 0 row, shown at the bottom). Sides run from 0 to 65535; callers check
+// larger images first (std::invalid_argument otherwise).
 std::vector<uint8_t> EncodeTga32(int width, int height, const uint8_t* rgba);
 
 // EncodeTga32 written to `path` through a checked OutputFile.

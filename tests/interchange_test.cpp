@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -351,6 +352,28 @@ TEST(Interchange, ImportRefusesWhatItCannotWrite) {
   EXPECT_EQ(run.err, out + ": exists; --force overwrites it\n");
   EXPECT_EQ(RunQuadscene("import " + dir.File("box.obj") + " -o " + out + " --force", dir).status,
             0);
+  // An export with no images still gets the 000.tga the viewer needs to open the scene.
+  const std::string oneRecord = std::string("# quadview record 0 0 0") +
+                                [] {
+                                  std::string hex;
+                                  for (int i = 0; i < 20; ++i) hex += " 3f800000";
+                                  return hex;
+                                }() +
+                                "\n";
+  WriteFile(dir.File("bare.obj"), "# quadview export 1\n" + oneRecord + "# quadview end 1\n");
+  const std::string bare = dir.File("bare/nyc.map");
+  ASSERT_EQ(RunQuadscene("import " + dir.File("bare.obj") + " -o " + bare, dir).status, 0);
+  EXPECT_EQ(RunQuadscene("info " + bare, dir).status, 0);
+  // An older image numbered after the new set would join it: refused, or removed by --force.
+  WriteFile(dir.File("bare/nyc/001.tga"), "old");
+  std::filesystem::remove(bare);
+  std::filesystem::remove(dir.File("bare/nyc/000.tga"));
+  run = RunQuadscene("import " + dir.File("bare.obj") + " -o " + bare, dir);
+  EXPECT_EQ(run.err, dir.File("bare/nyc/001.tga") +
+                         ": exists and would join the imported texture set; --force removes it\n");
+  ASSERT_EQ(RunQuadscene("import " + dir.File("bare.obj") + " -o " + bare + " --force", dir).status,
+            0);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("bare/nyc/001.tga")));
   // One colour more than a texture folder holds.
   std::string mtl, obj = "mtllib many.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\n";
   for (int i = 0; i <= kTextureSlots; ++i) {
@@ -364,6 +387,49 @@ TEST(Interchange, ImportRefusesWhatItCannotWrite) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, dir.File("many.obj") +
                          ": The scene needs 1025 textures; a texture folder holds at most 1024\n");
+}
+
+// A damaged or foreign file that claims to be quadview's export fails with a message naming
+// it, and a failed import leaves nothing at the output.
+TEST(Interchange, DamagedOwnExportsFailNamingTheFileAndLeaveNothing) {
+  TempDir dir;
+  std::string nanRecord = "# quadview record 0 0 0";
+  for (int i = 0; i < 20; ++i) nanRecord += " 7fc00000";
+  const std::string objStart = "# quadview export 1\n# quadview image 0 -\n";
+  const std::string gltfStart = R"({"asset":{"version":"2.0"},"extras":{"quadview":)";
+  const std::string out = dir.File("out/nyc.map");
+  struct Case {
+    std::string file, content, error;  // error: what follows "FILE: Cannot read ... FILE: "
+  };
+  const Case cases[] = {
+      {"deep.gltf", gltfStart + std::string(200000, '[') + std::string(200000, ']') + "}}",
+       "its quadview data does not read: cannot use at() with array"},
+      {"uri.gltf",
+       gltfStart + R"({"version":1,"recordCount":0,"images":[]}},)" +
+           R"("buffers":[{"uri":"%zz.bin","byteLength":4}]})",
+       "a URI has a bad %-escape: %zz.bin"},
+      {"half.gltf", gltfStart + R"({"version":1,"recordCount":0.5,"images":[]}}})",
+       "a count or index is not a whole number"},
+      {"v2.obj", "# quadview export 2\n", "made by another version of quadscene"},
+      {"cut.obj", objStart + nanRecord + "\n", "it ends before its last record"},
+      {"nope.obj", "# quadview export 1\n# quadview image 0 nope.png\n# quadview end 0\n", ""},
+      {"nan.obj", objStart + nanRecord + "\n# quadview end 1\n", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string input = dir.File(c.file);
+    WriteFile(input, c.content);
+    const CommandResult run = RunQuadscene("import " + input + " -o " + out, dir);
+    EXPECT_EQ(run.status, 1);
+    std::string expected = input + ": Cannot read quadview export " + input + ": " + c.error;
+    if (c.file == "nope.obj") expected = input + ":2: Cannot open file " + dir.File("nope.png");
+    if (c.file == "nan.obj") {
+      expected = "Cannot write record 0 to " + out +
+                 ": a NaN coordinate has no text in a quad-list file";
+    }
+    EXPECT_EQ(run.err, expected + "\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out")));
+  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -180,6 +181,11 @@ TEST(QuadsceneWrites, FailuresAreReportedAndNeverLeaveAPartialFile) {
       {"render " + scene + " -o " + picture, "prlimit --fsize=20000 ", fileTooLarge},
       {"demo " + dir.File("d"), "prlimit --fsize=10000 ",
        "Cannot write file " + dir.File("d/nyc/000.tga") + ": File too large\n"},
+      // A companion that cannot be written takes the ones written before it away again.
+      {"export " + scene + " -o " + dir.File("g/x.gltf"), "mkdir -p " + dir.File("g/x_003.png") + "; ",
+       "Cannot write file " + dir.File("g/x_003.png") + ": Is a directory\n"},
+      {"export " + scene + " -o " + dir.File("o/x.obj"), "mkdir -p " + dir.File("o/x.mtl") + "; ",
+       "Cannot write file " + dir.File("o/x.mtl") + ": Is a directory\n"},
   };
   for (const Case& c : cases) {
     const CommandResult run = Quadscene(c.args, dir, c.prefix);
@@ -191,6 +197,29 @@ TEST(QuadsceneWrites, FailuresAreReportedAndNeverLeaveAPartialFile) {
     EXPECT_NE(entry.path().filename().string()[0], '.') << "left behind: " << entry.path();
   }
   EXPECT_FALSE(std::filesystem::exists(dir.File("d/nyc/001.tga")));  // demo stopped at once
+  for (const char* folder : {"g", "o"}) {
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File(folder)), {}), 1) << folder;
+  }
+}
+
+// Ctrl+C during a write removes the temporary file, and the signal still ends the program.
+TEST(QuadsceneWrites, InterruptedWriteLeavesNoTemporaryFile) {
+  TempDir dir;
+  // 512 MiB of texels from a file of 19 bytes: the write lasts long enough to be caught.
+  std::vector<uint8_t> tga = EncodeTga32(0, 0, nullptr);
+  tga[12] = 0x00, tga[13] = 0x40, tga[14] = 0x00, tga[15] = 0x20;  // 16384 x 8192
+  tga.push_back(0);
+  WriteFile(dir.File("big.tga"), std::string(tga.begin(), tga.end()));
+  const std::string script = "cd " + dir.path() + " && { " + kQuadscene +
+                             " texture big.tga -o out.rgba >/dev/null & } && pid=$! && "
+                             "until ls -A | grep -q '^\\.out'; do sleep 0.01; done; "
+                             "kill -INT $pid; wait $pid";
+  const int status = std::system(script.c_str());
+  EXPECT_EQ(WEXITSTATUS(status), 128 + SIGINT);
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    EXPECT_NE(entry.path().filename().string()[0], '.') << "left behind: " << entry.path();
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.File("out.rgba")));
 }
 
 // Hostile files cost bounded memory: each command runs under an address-space limit far

@@ -180,6 +180,10 @@ TEST_F(TgaReader, TooLargeImageFailsNamingTheFileBeforeAllocating) {
   // A deep pixel within the limit is only large, not an error.
   EXPECT_NO_THROW(Load(Tga(Header(0, 8, 8, 255), {})));
   EXPECT_EQ(LastTgaImage().byteSize, 8 * 8 * 31);
+  // Nor are its stored pixels held when nothing decodes them: one zero texel is uploaded.
+  EXPECT_NO_THROW(Load(Tga(Header(2, 8, 8, 255), {1, 2, 3})));
+  EXPECT_EQ(LastTgaImage().pixels.capacity(), 0u);
+  EXPECT_EQ(LastTgaImage().rgba, (Bytes{0, 0, 0, 0}));
 }
 
 TEST_F(TgaReader, ColorMapHonoursFirstEntryAndZeroesIndexesOutsideIt) {

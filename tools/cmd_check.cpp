@@ -101,8 +101,10 @@ int CheckImages(const std::string& path, std::vector<bool>& textured, Warnings& 
                                   ": older readers of this format take only "
                                   "uncompressed 32-bit true colour (type 2)");
         }
-        if (!IsPowerOfTwo(header.width) || !IsPowerOfTwo(header.height)) {
-          warnings.Add(image, std::to_string(header.width) + " x " + std::to_string(header.height) +
+        // The size uploaded: one texel when there is nothing to decode.
+        if (!IsPowerOfTwo(tga.uploadWidth) || !IsPowerOfTwo(tga.uploadHeight)) {
+          warnings.Add(image, std::to_string(tga.uploadWidth) + " x " +
+                                  std::to_string(tga.uploadHeight) +
                                   " is not a power of two on each side: OpenGL 1.1 "
                                   "draws it untextured");
         }

@@ -280,11 +280,13 @@ void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::str
 
   std::string text = doc.dump();
   if (!binary) {
-    if (!bin.empty()) WriteWholeFile(SiblingPath(path, ".bin"), bin.data(), bin.size());
+    UnfinishedFiles companions;
+    if (!bin.empty()) companions.WriteFile(SiblingPath(path, ".bin"), bin.data(), bin.size());
     for (const auto& [file, image] : imageFiles) {
-      WriteWholeFile(file, image->png.data(), image->png.size());
+      companions.WriteFile(file, image->png.data(), image->png.size());
     }
     WriteWholeFile(path, text.data(), text.size());  // last: complete once it appears
+    companions.Keep();
     return;
   }
   while (text.size() % 4 != 0) text += ' ';

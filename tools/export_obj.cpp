@@ -16,6 +16,7 @@
 
 void WriteObj(const ExportScene& scene, const std::string& path) {
   const std::string mtlPath = SiblingPath(path, ".mtl");
+  UnfinishedFiles companions;
   std::string head = std::string(kObjMarker) + " " + std::to_string(kInterchangeVersion) + "\n" +
                      kObjSource + " " + scene.sourceName + "\n";
   for (size_t slot = 0; slot < scene.images.size(); ++slot) {
@@ -24,7 +25,8 @@ void WriteObj(const ExportScene& scene, const std::string& path) {
             (textured ? FileNameOf(ImagePath(path, static_cast<int>(slot))) : "-") + "\n";
     if (textured) {
       const ExportImage& image = scene.images[slot];
-      WriteWholeFile(ImagePath(path, static_cast<int>(slot)), image.png.data(), image.png.size());
+      companions.WriteFile(ImagePath(path, static_cast<int>(slot)), image.png.data(),
+                           image.png.size());
     }
   }
   head += "mtllib " + FileNameOf(mtlPath) + "\n";
@@ -91,6 +93,8 @@ void WriteObj(const ExportScene& scene, const std::string& path) {
     obj.Write(text);
   }
 
+  obj.Write(std::string(kObjEnd) + " " + std::to_string(quads.count) + "\n");
+
   std::string mtl = "# quadview export: unlit, white, textured as the viewer draws\n";
   for (const auto& [slot, blend] : materials) {
     mtl += "newmtl " + MaterialName(slot, blend) + "\nKa 0 0 0\nKd 1 1 1\nKs 0 0 0\nd 1\nillum 0\n";
@@ -100,6 +104,7 @@ void WriteObj(const ExportScene& scene, const std::string& path) {
       if (blend == 1) mtl += "map_d " + image + "\n";
     }
   }
-  WriteWholeFile(mtlPath, mtl.data(), mtl.size());
+  companions.WriteFile(mtlPath, mtl.data(), mtl.size());
   obj.Commit();  // last: complete once it appears
+  companions.Keep();
 }

@@ -15,6 +15,16 @@ constexpr int kMaxImageSide = 65535;  // a TGA stores its sides in 16 bits
 constexpr int kRgbaChannels = 4;
 }  // namespace
 
+bool FitsTextureFolder(int64_t width, int64_t height, std::string& why) {
+  if (width >= 1 && height >= 1 && width <= kMaxImageSide && height <= kMaxImageSide &&
+      uint64_t(width) * uint64_t(height) * kRgbaChannels <= kTgaMaxImageBytes) {
+    return true;
+  }
+  why = std::to_string(width) + " x " + std::to_string(height) +
+        " is larger than a texture-folder image can be";
+  return false;
+}
+
 bool DecodeImage(const std::vector<uint8_t>& bytes, DecodedImage& image, std::string& why) {
   if (bytes.empty() || bytes.size() > static_cast<size_t>(INT32_MAX)) {
     why = "not an image stb_image reads";
@@ -26,12 +36,7 @@ bool DecodeImage(const std::vector<uint8_t>& bytes, DecodedImage& image, std::st
     why = stbi_failure_reason() != nullptr ? stbi_failure_reason() : "unknown format";
     return false;
   }
-  if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide ||
-      uint64_t(width) * uint64_t(height) * kRgbaChannels > kTgaMaxImageBytes) {
-    why = std::to_string(width) + " x " + std::to_string(height) +
-          " is larger than a texture-folder image can be";
-    return false;
-  }
+  if (!FitsTextureFolder(width, height, why)) return false;
   std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
       stbi_load_from_memory(bytes.data(), length, &width, &height, &channels, kRgbaChannels),
       stbi_image_free);

@@ -13,6 +13,10 @@ struct DecodedImage {
   std::vector<uint8_t> rgba;  // width * height * 4, bottom row first
 };
 
+// True when a width x height image can be a texture-folder image (65,535 on a side, 2 GiB
+// of RGBA in all); otherwise false with `why` set.
+bool FitsTextureFolder(int64_t width, int64_t height, std::string& why);
+
 // Decodes `bytes`; false with `why` set when stb_image cannot, or when the image is larger
 // than a texture-folder image can be (65,535 on a side, 2 GiB in all).
 bool DecodeImage(const std::vector<uint8_t>& bytes, DecodedImage& image, std::string& why);

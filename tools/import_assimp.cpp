@@ -83,6 +83,7 @@ bool TextureBytes(const aiScene* scene, const std::string& source, const aiStrin
       return true;
     }
     // Uncompressed ARGB8888 texels, the top row first.
+    if (!FitsTextureFolder(embedded->mWidth, embedded->mHeight, why)) return false;
     raw.width = static_cast<int>(embedded->mWidth);
     raw.height = static_cast<int>(embedded->mHeight);
     raw.rgba.resize(size_t{embedded->mWidth} * embedded->mHeight * 4);

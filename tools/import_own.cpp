@@ -2,6 +2,7 @@
 // its quadview data, or from an OBJ's faces (floats read with correct rounding) and its
 // quadview comments; the images of the set from the PNGs they name.
 #include <charconv>
+#include <climits>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -33,18 +34,39 @@ uint32_t Little32(const std::vector<uint8_t>& bytes, size_t at) {
          uint32_t{bytes[at + 3]} << 24;
 }
 
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 // "%41%42" -> "AB" for the relative URIs the exporter writes.
-std::string DecodeUri(const std::string& uri) {
+std::string DecodeUri(const std::string& path, const std::string& uri) {
   std::string text;
   for (size_t i = 0; i < uri.size(); ++i) {
-    if (uri[i] == '%' && i + 2 < uri.size()) {
-      text += static_cast<char>(std::stoi(uri.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
+    if (uri[i] != '%') {
       text += uri[i];
+      continue;
     }
+    const int high = i + 2 < uri.size() ? HexDigit(uri[i + 1]) : -1;
+    const int low = high >= 0 ? HexDigit(uri[i + 2]) : -1;
+    if (low < 0) Malformed(path, "a URI has a bad %-escape: " + QuoteContent(uri));
+    text += static_cast<char>(high * 16 + low);
+    i += 2;
   }
   return text;
+}
+
+// A file the export refers to (its .bin, an image), read from beside it. A failure names the
+// export as well, since that is the file the user gave.
+std::vector<uint8_t> ReadReferencedFile(const std::string& path, const std::string& file,
+                                        int line = 0) {
+  try {
+    return ReadWholeFile(FolderOf(path) + file);
+  } catch (const SceneError& error) {
+    throw SceneError(error.what(), path, line, error.reason());
+  }
 }
 
 ImportedImage ImageFromPng(const std::string& path, const std::vector<uint8_t>& png) {
@@ -93,12 +115,18 @@ bool LoadGltf(const std::string& path, GltfFile& gltf) {
   return gltf.doc.is_object();
 }
 
+// A count or an index of the quadview data: a whole number, never negative.
+size_t WholeNumber(const std::string& path, const json& value) {
+  if (!value.is_number_unsigned()) Malformed(path, "a count or index is not a whole number");
+  return value.get<size_t>();
+}
+
 // The bytes of buffer view `index`, checked against the buffer.
 std::vector<uint8_t> ViewBytes(const std::string& path, const GltfFile& gltf, size_t index) {
   const json& views = gltf.doc.at("bufferViews");
   const json& view = views.at(index);
   const size_t offset = view.value("byteOffset", size_t{0});
-  const size_t length = view.at("byteLength").get<size_t>();
+  const size_t length = WholeNumber(path, view.at("byteLength"));
   if (view.value("buffer", 0) != 0 || offset > gltf.bin.size() ||
       length > gltf.bin.size() - offset) {
     Malformed(path, "a buffer view lies outside the buffer");
@@ -110,44 +138,57 @@ std::vector<uint8_t> ViewBytes(const std::string& path, const GltfFile& gltf, si
 bool ReadOwnGltf(const std::string& path, ImportedScene& scene) {
   GltfFile gltf;
   if (!LoadGltf(path, gltf)) return false;
-  const json& extras = gltf.doc.value("extras", json::object());
-  if (!extras.is_object() || !extras.contains(kGltfExtrasKey)) return false;
+  // Looked up in place, never copied: a hostile file may nest values deeply, and copying
+  // one recurses once per level.
+  const auto extras = gltf.doc.find("extras");
+  if (extras == gltf.doc.end() || !extras->is_object() || !extras->contains(kGltfExtrasKey)) {
+    return false;
+  }
   try {
-    const json& buffers = gltf.doc.value("buffers", json::array());
-    if (gltf.bin.empty() && buffers.is_array() && !buffers.empty() && buffers[0].contains("uri")) {
-      gltf.bin = ReadWholeFile(FolderOf(path) + DecodeUri(buffers[0]["uri"].get<std::string>()));
+    const auto buffers = gltf.doc.find("buffers");
+    if (gltf.bin.empty() && buffers != gltf.doc.end() && buffers->is_array() &&
+        !buffers->empty() && (*buffers)[0].contains("uri")) {
+      gltf.bin =
+          ReadReferencedFile(path, DecodeUri(path, (*buffers)[0]["uri"].get<std::string>()));
     }
-    const json& quadview = extras.at(kGltfExtrasKey);
-    if (quadview.at("version").get<int>() != kInterchangeVersion) {
+    const json& quadview = extras->at(kGltfExtrasKey);
+    const json& version = quadview.at("version");
+    const json& recordCount = quadview.at("recordCount");
+    if (!version.is_number_integer() || version.get<int64_t>() != kInterchangeVersion) {
       Malformed(path, "made by another version of quadscene");
     }
-    const int64_t count = quadview.at("recordCount").get<int64_t>();
+    const size_t count = WholeNumber(path, recordCount);
     std::vector<uint8_t> records;
-    if (count > 0) records = ViewBytes(path, gltf, quadview.at("records").get<size_t>());
-    if (count < 0 || records.size() != static_cast<size_t>(count) * kRecordBytes) {
+    if (count > 0) records = ViewBytes(path, gltf, WholeNumber(path, quadview.at("records")));
+    if (count > static_cast<size_t>(INT32_MAX) || records.size() % kRecordBytes != 0 ||
+        records.size() / kRecordBytes != count) {
       Malformed(path, "its records do not add up");
     }
-    scene.records.records.reserve(static_cast<size_t>(count));
-    for (size_t i = 0; i < static_cast<size_t>(count); ++i) {
+    scene.records.records.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
       scene.records.records.push_back(RecordFromBytes(records.data() + i * kRecordBytes));
     }
     scene.records.count = static_cast<int32_t>(count);
     for (const json& entry : quadview.at("images")) {
-      const size_t slot = entry.at("slot").get<size_t>();
+      const size_t slot = WholeNumber(path, entry.at("slot"));
       if (slot != scene.images.size()) Malformed(path, "its images are not in slot order");
       if (entry.value("untextured", false)) {
         scene.images.emplace_back();
         continue;
       }
-      const json& image = gltf.doc.at("images").at(entry.at("image").get<size_t>());
+      const json& image = gltf.doc.at("images").at(WholeNumber(path, entry.at("image")));
       const std::vector<uint8_t> png =
           image.contains("bufferView")
-              ? ViewBytes(path, gltf, image["bufferView"].get<size_t>())
-              : ReadWholeFile(FolderOf(path) + DecodeUri(image.at("uri").get<std::string>()));
+              ? ViewBytes(path, gltf, WholeNumber(path, image["bufferView"]))
+              : ReadReferencedFile(path, DecodeUri(path, image.at("uri").get<std::string>()));
       scene.images.push_back(ImageFromPng(path, png));
     }
   } catch (const json::exception& error) {
-    Malformed(path, error.what());
+    // The library's text without its "[json.exception.type_error.302] " tag.
+    const std::string what = error.what();
+    const size_t tag = what.find("] ");
+    Malformed(path, "its quadview data does not read: " +
+                        (tag == std::string::npos ? what : what.substr(tag + 2)));
   }
   scene.quads = scene.records.count;
   return true;
@@ -191,12 +232,16 @@ bool ReadOwnObj(const std::string& path, ImportedScene& scene) {
   bool complete = true;
   const std::string_view first = reader.NextLine(complete);
   if (!StartsWith(first, std::string(kObjMarker) + " ")) return false;
+  if (first.substr(std::strlen(kObjMarker) + 1) != std::to_string(kInterchangeVersion)) {
+    Malformed(path, "made by another version of quadscene");
+  }
   std::vector<float> positions, texcoords;
   auto& records = scene.records.records;
   int32_t slot = 0;
   uint8_t blend = 0;
   uint8_t ccw = 0;
   int lineNumber = 1;
+  bool ended = false;  // the end line, with the record count, was read
   auto fail = [&](const std::string& what) {
     Malformed(path, "line " + std::to_string(lineNumber) + ": " + what);
   };
@@ -206,6 +251,19 @@ bool ReadOwnObj(const std::string& path, ImportedScene& scene) {
     if (!complete) fail("a line longer than quadview writes");
     const std::vector<std::string_view> words = Words(line);
     if (words.empty()) continue;
+    if (ended) fail("something follows the end line");
+    if (StartsWith(line, std::string(kObjEnd) + " ")) {
+      size_t count = 0;
+      const std::string_view text = line.substr(std::strlen(kObjEnd) + 1);
+      const std::from_chars_result result =
+          std::from_chars(text.data(), text.data() + text.size(), count);
+      if (result.ec != std::errc() || result.ptr != text.data() + text.size() ||
+          count != records.size()) {
+        Malformed(path, "its records do not add up");
+      }
+      ended = true;
+      continue;
+    }
     if (words[0] == "v" || words[0] == "vt") {
       const bool position = words[0] == "v";
       if (words.size() != (position ? 4u : 3u)) fail("a vertex does not read");
@@ -241,7 +299,10 @@ bool ReadOwnObj(const std::string& path, ImportedScene& scene) {
       std::istringstream fields{std::string(line.substr(std::strlen(kObjRecord)))};
       long long recordSlot = 0;
       unsigned recordBlend = 0, recordCcw = 0;
-      fields >> recordSlot >> recordBlend >> recordCcw;
+      if (!(fields >> recordSlot >> recordBlend >> recordCcw) || recordSlot < INT32_MIN ||
+          recordSlot > INT32_MAX || recordBlend > UINT8_MAX || recordCcw > UINT8_MAX) {
+        fail("a record does not read");
+      }
       QuadRecord record{};
       record.textureIndex = static_cast<int32_t>(recordSlot);
       record.blend = static_cast<uint8_t>(recordBlend);
@@ -263,10 +324,13 @@ bool ReadOwnObj(const std::string& path, ImportedScene& scene) {
       }
       // The file name is the rest of the line, spaces and all.
       const std::string file(line.substr(static_cast<size_t>(words[4].data() - line.data())));
-      scene.images.push_back(
-          file == "-" ? ImportedImage() : ImageFromPng(path, ReadWholeFile(FolderOf(path) + file)));
+      scene.images.push_back(file == "-" ? ImportedImage()
+                                         : ImageFromPng(path, ReadReferencedFile(path, file,
+                                                                                 lineNumber)));
     }
   }
+  // A file cut short (or ended early by a Ctrl+Z) lacks the end line.
+  if (!ended) Malformed(path, "it ends before its last record");
   scene.records.count = static_cast<int32_t>(records.size());
   scene.quads = scene.records.count;
   return true;

@@ -20,6 +20,7 @@ constexpr const char* kObjWinding = "# quadview winding";  // CW or CCW, for the
 constexpr const char* kObjRecord = "# quadview record";    // a record left out of the geometry
 constexpr const char* kObjImage = "# quadview image";      // SLOT FILE (or "-" when untextured)
 constexpr const char* kObjSource = "# quadview source";    // the quad-list file's name
+constexpr const char* kObjEnd = "# quadview end";  // RECORDS: the count, the file's last line
 
 // The material of a (slot, blend) pair: "quadview_slot_7_blend_1".
 std::string MaterialName(int32_t slot, uint8_t blend);

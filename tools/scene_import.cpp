@@ -3,9 +3,12 @@
 #include "tools/scene_import.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <numeric>
 #include <system_error>
@@ -57,9 +60,14 @@ void OrderFarFirst(ImportedScene& scene) {
 
 void WriteImportedScene(const std::string& quadListPath, const ImportedScene& scene, bool force) {
   const std::string folder = TextureFolderPrefix(quadListPath);
+  // Image 000 always: without it the viewer cannot open the scene at all.
+  const int imageCount = std::max(static_cast<int>(scene.images.size()), 1);
   std::vector<std::string> targets = {quadListPath};
-  for (size_t slot = 0; slot < scene.images.size(); ++slot) {
-    targets.push_back(TextureImagePath(folder, static_cast<int>(slot)));
+  for (int slot = 0; slot < imageCount; ++slot) targets.push_back(TextureImagePath(folder, slot));
+  // Images numbered after the new set would join it: they are an older scene's.
+  std::vector<std::string> stale;
+  for (int number = imageCount; TextureSetContinues(folder, number); ++number) {
+    stale.push_back(TextureImagePath(folder, number));
   }
   if (!force) {
     for (const std::string& target : targets) {
@@ -68,17 +76,27 @@ void WriteImportedScene(const std::string& quadListPath, const ImportedScene& sc
         throw SceneError("exists; --force overwrites it", target);
       }
     }
+    if (!stale.empty()) {
+      throw SceneError("exists and would join the imported texture set; --force removes it",
+                       stale.front());
+    }
+  }
+  // Everything this run creates goes again if it fails, so a failed import leaves no
+  // half-written scene behind.
+  UnfinishedFiles created;
+  std::vector<std::string> newFolders;
+  for (std::filesystem::path at = folder; !at.empty() && !std::filesystem::exists(at);
+       at = at.parent_path()) {
+    if (at.filename().empty()) continue;  // the trailing '/' of "out/nyc/"
+    newFolders.insert(newFolders.begin(), at.string());
   }
   std::error_code error;
   std::filesystem::create_directories(folder, error);
   if (error) throw SceneError("Cannot create folder " + folder + ": " + error.message());
-  for (size_t slot = 0; slot < scene.images.size(); ++slot) {
-    const ImportedImage& image = scene.images[slot];
-    // A slot that draws untextured gets an image of no texels, which GL leaves incomplete.
-    WriteTga32(targets[slot + 1], image.textured ? image.width : 0,
-               image.textured ? image.height : 0, image.rgba.data());
-  }
-  // The quad list last: a complete scene once it appears.
+  for (const std::string& made : newFolders) created.Add(made);
+
+  // The records first, into the quad list's temporary file: what no quad-list file can hold
+  // fails the import before any image is written.
   QuadListWriter writer(quadListPath);
   TerminalProgress progress("writing " + quadListPath, TerminalProgress::Unit::kRecords);
   progress.SetTotal(scene.records.count);
@@ -86,5 +104,21 @@ void WriteImportedScene(const std::string& quadListPath, const ImportedScene& sc
     writer.Write(scene.records.records[static_cast<size_t>(i)]);
     progress.SetDone(i + 1);
   }
+  for (int slot = 0; slot < imageCount; ++slot) {
+    const size_t index = static_cast<size_t>(slot);
+    const bool textured = index < scene.images.size() && scene.images[index].textured;
+    static const ImportedImage kNoImage;
+    const ImportedImage& image = textured ? scene.images[index] : kNoImage;
+    // A slot that draws untextured gets an image of no texels, which GL leaves incomplete.
+    const std::vector<uint8_t> bytes = EncodeTga32(image.width, image.height, image.rgba.data());
+    created.WriteFile(targets[index + 1], bytes.data(), bytes.size());
+  }
+  for (const std::string& old : stale) {
+    if (::unlink(old.c_str()) != 0) {
+      throw SceneError("Cannot remove file " + old + ": " + std::strerror(errno));
+    }
+  }
+  // The quad list last: a complete scene once it appears.
   writer.Commit();
+  created.Keep();
 }

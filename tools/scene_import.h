@@ -41,7 +41,8 @@ void ReadWithAssimp(const std::string& path, ImportedScene& scene);
 // the start camera first, then translucent ones the same way.
 void OrderFarFirst(ImportedScene& scene);
 
-// Writes the texture folder of `quadListPath` (images 000.tga ...) and then the quad list.
-// Refuses to overwrite existing files unless `force`. The scene holds at most kTextureSlots
-// images.
+// Writes the texture folder of `quadListPath` (images 000.tga ..., at least 000.tga) and then
+// the quad list. Refuses to overwrite existing files, or to leave older images that would
+// join the set, unless `force` (which removes those). A failure leaves nothing this call
+// created. The scene holds at most kTextureSlots images.
 void WriteImportedScene(const std::string& quadListPath, const ImportedScene& scene, bool force);
