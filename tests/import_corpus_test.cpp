@@ -76,6 +76,11 @@ TEST(ImportCorpus, EveryModelImportsOrFailsNamingItsFile) {
   int imported = 0;
   std::vector<std::string> failures;
   for (const fs::path& model : models) {
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer's allocator ends the program on an allocation it cannot serve instead
+    // of throwing std::bad_alloc: the model made to exhaust memory is for the plain build.
+    if (model.filename() == "OutOfMemory.off") continue;
+#endif
     SCOPED_TRACE(model.string());
     TempDir dir;
     const std::string out = dir.File("scene/nyc.map");

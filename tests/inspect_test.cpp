@@ -14,16 +14,6 @@
 
 namespace {
 
-QuadRecord Quad(int32_t slot, float x0, float y0, float x1, float y1, float z = 0) {
-  QuadRecord record{};
-  record.textureIndex = slot;
-  record.corners[0] = QuadCorner{0, 0, x0, y0, -z};
-  record.corners[1] = QuadCorner{1, 0, x1, y0, -z};
-  record.corners[2] = QuadCorner{1, 1, x1, y1, -z};
-  record.corners[3] = QuadCorner{0, 1, x0, y1, -z};
-  return record;
-}
-
 // Quads of distinct solid colours overlapping every which way, each in its own slot.
 std::string WriteColourScene(const TempDir& dir) {
   const std::string path = dir.File("colours/nyc.map");
@@ -40,7 +30,7 @@ std::string WriteColourScene(const TempDir& dir) {
     std::snprintf(name, sizeof name, "%03X.tga", i);
     WriteTga32(dir.File("colours/nyc/") + name, 1, 1, colour);
     table.records.push_back(
-        Quad(i, boxes[i][0], boxes[i][1], boxes[i][2], boxes[i][3], boxes[i][4]));
+        Quad(i, 0, 0, boxes[i][0], boxes[i][1], boxes[i][2], boxes[i][3], boxes[i][4]));
   }
   table.count = static_cast<int32_t>(table.records.size());
   WriteQuadList(path, table);

@@ -30,19 +30,6 @@ using nlohmann::json;
 const std::string kValidator = QUADVIEW_BINARY_DIR "/gltf-validator/validate.js";
 constexpr double kPi = 3.14159265358979323846;
 
-QuadRecord Quad(int32_t slot, uint8_t blend, uint8_t ccw, float x0, float y0, float x1, float y1,
-                float z = 0) {
-  QuadRecord record{};
-  record.textureIndex = slot;
-  record.blend = blend;
-  record.counterClockwise = ccw;
-  record.corners[0] = QuadCorner{0, 0, x0, y0, -z};
-  record.corners[1] = QuadCorner{1, 0, x1, y0, -z};
-  record.corners[2] = QuadCorner{1, 1, x1, y1, -z};
-  record.corners[3] = QuadCorner{0, 1, x0, y1, -z};
-  return record;
-}
-
 void WriteImage(const std::string& path, int width, int height, uint8_t seed) {
   std::vector<uint8_t> rgba(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
   for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = static_cast<uint8_t>(seed * 37 + i * 11);

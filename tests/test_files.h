@@ -10,6 +10,8 @@
 #include <iterator>
 #include <string>
 
+#include "scene/scene_types.h"
+
 class TempDir {
  public:
   TempDir() {
@@ -39,4 +41,19 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// An axis-aligned quad at file depth z, texture coordinates (0,0) to (1,1), as the table holds
+// it (z negated).
+inline QuadRecord Quad(int32_t slot, uint8_t blend, uint8_t ccw, float x0, float y0, float x1,
+                       float y1, float z = 0) {
+  QuadRecord record{};
+  record.textureIndex = slot;
+  record.blend = blend;
+  record.counterClockwise = ccw;
+  record.corners[0] = QuadCorner{0, 0, x0, y0, -z};
+  record.corners[1] = QuadCorner{1, 0, x1, y0, -z};
+  record.corners[2] = QuadCorner{1, 1, x1, y1, -z};
+  record.corners[3] = QuadCorner{0, 1, x0, y1, -z};
+  return record;
 }
