@@ -79,7 +79,7 @@ inline const char* AccumulateDigits(const char* p, const char* end, uint64_t& va
 inline bool TryDecimalToFloat(uint64_t mantissa, int fractionDigits, bool negative, float& value) {
   constexpr uint64_t kExactDoubleMantissa = uint64_t(1) << 53;
   constexpr int kExactDoublePowerMax = 22;
-  constexpr double kPowersOfTen[kExactDoublePowerMax + 1] = {
+  static constexpr double kPowersOfTen[kExactDoublePowerMax + 1] = {
       1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
   // A double exactly halfway between two normal floats: its 25th significant bit set and the

@@ -24,6 +24,9 @@ constexpr int32_t kHeaderTokens = 2;  // texture number, blend mode; further tok
 constexpr int32_t kCornerTokens = 5;  // u v x y z
 // The smallest reservation worth trying when the up-front one cannot be had.
 constexpr size_t kMinimumReservedRecords = 1024;
+// After this many records the bytes a record takes are known well enough to size the table
+// for the whole file, while so little of it is filled that growing it copies next to nothing.
+constexpr int32_t kEstimateRecords = 4096;
 
 // Texture numbers in these files are shifted onto the numbering of the texture folder.
 struct TextureShift {
@@ -123,13 +126,31 @@ void ReserveWhatCanBeHad(QuadTable& table, size_t records) {
   }
 }
 
+// The records the rest of the file implies at `bytesPerRecord`, with an eighth to spare.
+size_t RecordsExpected(int64_t bytesLeft, int64_t bytesPerRecord) {
+  const int64_t expected = bytesLeft / std::max<int64_t>(bytesPerRecord, 1);
+  return static_cast<size_t>(std::max<int64_t>(expected + expected / 8, 1024));
+}
+
+// Once kEstimateRecords records are in, grows the table to what the file implies if the
+// up-front reservation (a record per kProgressBlockBytes) falls short. Growing later would
+// copy a nearly full table into a larger block, holding both at once. Best effort: when
+// memory will not have that much, the table keeps growing as records arrive.
+void ReserveForTheRest(QuadTable& table, int64_t bytesLeft, int64_t bytesPerRecord) {
+  const size_t wanted = table.records.size() + RecordsExpected(bytesLeft, bytesPerRecord);
+  if (wanted <= table.records.capacity()) return;
+  try {
+    table.records.reserve(wanted);
+  } catch (const std::bad_alloc&) {
+  }
+}
+
 // Makes room for `count + 1` records, growing towards the count the rest of the file implies
 // rather than doubling, so the table's storage stays close to its contents; when that much
 // cannot be had, by less, down to a small step.
 void EnsureRoom(QuadTable& table, int64_t bytesLeft, int64_t bytesPerRecord) {
   if (table.records.size() < table.records.capacity()) return;
-  const int64_t expected = bytesLeft / std::max<int64_t>(bytesPerRecord, 1);
-  size_t extra = static_cast<size_t>(std::max<int64_t>(expected + expected / 8, 1024));
+  size_t extra = RecordsExpected(bytesLeft, bytesPerRecord);
   for (;;) {
     try {
       table.records.reserve(table.records.size() + extra);
@@ -303,6 +324,9 @@ void ReadQuadList(const std::string& path, QuadTable& table, QuadListProgress& p
         }
       }
       const int64_t consumed = lines.Reader().BytesConsumed();
+      if (table.count == kEstimateRecords) {
+        ReserveForTheRest(table, fileSize - consumed, consumed / (table.count + 1));
+      }
       EnsureRoom(table, fileSize - consumed, consumed / (table.count + 1));
       table.records.push_back(record);
       table.count = static_cast<int32_t>(table.records.size());
