@@ -13,7 +13,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kPollStep = std::chrono::microseconds(500);
+constexpr auto kPollStep = std::chrono::milliseconds(5);  // light enough not to slow the viewer
 constexpr auto kTimeout = std::chrono::seconds(60);
 // The view panel and the bar in the window, from its layout.
 constexpr int kPanelLeft = 2, kPanelTop = 3, kPanelWidth = 535, kPanelHeight = 326;
