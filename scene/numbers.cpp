@@ -10,6 +10,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "scene/scene_error.h"
 
@@ -303,16 +304,37 @@ bool TryParseFloat(std::string_view text, char decimalSeparator, float& value) {
   return true;
 }
 
+namespace {
+
+// Scenes repeat their coordinates (corners shared by neighbouring quads, whole rows of
+// equal heights), so the texts of recent floats are kept in a small direct-mapped table.
+struct ShortestText {
+  uint32_t bits = 0;
+  uint8_t length = 0;  // 0: empty
+  char text[27] = {};  // the longest is 14 ("-1.1754944e-38"); 32 bytes a slot
+};
+constexpr size_t kShortestTextSlots = 4096;
+ShortestText shortestTexts[kShortestTextSlots];
+
+}  // namespace
+
 void AppendShortestFloat(std::string& out, float value) {
-  char text[32];
-  const std::to_chars_result result = std::to_chars(text, text + sizeof text, value);
-  out.append(text, result.ptr);
+  uint32_t bits = 0;
+  std::memcpy(&bits, &value, sizeof bits);
+  ShortestText& cached = shortestTexts[(bits * 2654435761u) >> 20];  // 12 bits of the hash
+  if (cached.length == 0 || cached.bits != bits) {
+    const std::to_chars_result result =
+        std::to_chars(cached.text, cached.text + sizeof cached.text, value);
+    cached.bits = bits;
+    cached.length = static_cast<uint8_t>(result.ptr - cached.text);
+  }
+  out.append(cached.text, cached.length);
 }
 
 void AppendInteger(std::string& out, int64_t value) {
   char text[24];
   const std::to_chars_result result = std::to_chars(text, text + sizeof text, value);
-  out.append(text, result.ptr);
+  out.append(text, static_cast<size_t>(result.ptr - text));
 }
 
 std::string NotAnIntegerMessage(std::string_view text) {

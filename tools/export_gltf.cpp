@@ -4,8 +4,12 @@
 // material is unlit and double-sided; texture coordinates have v turned to glTF's downward
 // v, so that with the upright PNG every (u, v) samples the texel the viewer samples. Every
 // record, as its exact bytes, rides along in a buffer view named in the root's extras.
+// The binary buffer is laid out first and then streamed to the file view by view, so the
+// export holds the table and the PNGs, never a second copy of the scene.
+#include <algorithm>
 #include <cfloat>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -38,27 +42,49 @@ constexpr double kFieldOfViewRadians = 45.0 * 3.14159265358979323846 / 180.0;
 // flush denormals to zero.
 constexpr double kNearPlane = FLT_MIN;
 
-// The binary buffer as it is built: views are appended 4-byte aligned.
+// The binary buffer: views laid out 4-byte aligned, each with what writes its bytes, so the
+// document can name every offset before a byte is written.
 class Buffer {
  public:
-  // Appends `bytes` as a new buffer view and returns its index. Vertex views that several
-  // accessors share need their stride spelled out.
-  int AddView(const void* bytes, size_t size, int target, size_t stride = 0) {
-    while (data_.size() % 4 != 0) data_.push_back(0);
-    json view = {{"buffer", 0}, {"byteOffset", data_.size()}, {"byteLength", size}};
+  using Producer = std::function<void(OutputFile&)>;
+
+  // Lays out a view of `size` bytes that `produce` writes, and returns its index. Vertex views
+  // that several accessors share need their stride spelled out.
+  int AddView(size_t size, Producer produce, int target = 0, size_t stride = 0) {
+    size_ = (size_ + 3) / 4 * 4;
+    json view = {{"buffer", 0}, {"byteOffset", size_}, {"byteLength", size}};
     if (target != 0) view["target"] = target;
     if (stride != 0) view["byteStride"] = stride;
-    const uint8_t* begin = static_cast<const uint8_t*>(bytes);
-    data_.insert(data_.end(), begin, begin + size);
     views_.push_back(std::move(view));
+    producers_.push_back(Section{size_, size, std::move(produce)});
+    size_ += size;
     return static_cast<int>(views_.size() - 1);
   }
-  std::vector<uint8_t>& Data() { return data_; }
+  // The buffer's length, padded to a multiple of 4 as a .glb chunk needs.
+  size_t Size() const { return (size_ + 3) / 4 * 4; }
   json& Views() { return views_; }
 
+  // Writes the whole buffer: each view at its offset, zeros between.
+  void WriteTo(OutputFile& out) const {
+    static const char kZeros[4] = {};
+    size_t at = 0;
+    for (const Section& section : producers_) {
+      out.Write(kZeros, section.offset - at);
+      section.produce(out);
+      at = section.offset + section.size;
+    }
+    out.Write(kZeros, Size() - at);
+  }
+
  private:
-  std::vector<uint8_t> data_;
+  struct Section {
+    size_t offset;
+    size_t size;
+    Producer produce;
+  };
+  size_t size_ = 0;
   json views_ = json::array();
+  std::vector<Section> producers_;
 };
 
 // A run of consecutive finite records sharing slot and blend.
@@ -67,7 +93,16 @@ struct Run {
   uint8_t blend;
   size_t firstVertex;
   size_t quads;
+  float low[3];  // bounds of its positions
+  float high[3];
 };
+
+// A corner's position in the file's frame.
+void PositionOf(const QuadCorner& corner, float out[3]) {
+  out[0] = corner.x;
+  out[1] = corner.y;
+  out[2] = -corner.z;
+}
 
 // Percent-encodes what a relative URI may not hold as it is.
 std::string UriOf(const std::string& fileName) {
@@ -87,6 +122,25 @@ std::string UriOf(const std::string& fileName) {
   return uri;
 }
 
+// Writes kPerRecord values for each finite record, in table order, through a small block.
+template <typename Value, size_t kPerRecord, typename Fill>
+void WriteFiniteRecords(OutputFile& out, const QuadTable& quads, Fill fill) {
+  constexpr size_t kBlockRecords = 4096;
+  std::vector<Value> block;
+  block.reserve(kBlockRecords * kPerRecord);
+  for (int32_t i = 0; i < quads.count; ++i) {
+    const QuadRecord& record = quads.records[static_cast<size_t>(i)];
+    if (!IsFiniteRecord(record)) continue;
+    block.resize(block.size() + kPerRecord);
+    fill(record, &block[block.size() - kPerRecord]);
+    if (block.size() == block.capacity()) {
+      out.Write(block.data(), block.size() * sizeof(Value));
+      block.clear();
+    }
+  }
+  out.Write(block.data(), block.size() * sizeof(Value));
+}
+
 void AppendLittleEndian32(std::vector<uint8_t>& out, uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<uint8_t>(value >> shift));
 }
@@ -100,27 +154,31 @@ void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::str
   json materials = json::array();
   std::map<std::pair<int32_t, uint8_t>, int> materialOf;
 
-  // Vertices of the finite records, run by run in table order.
-  std::vector<float> positions, texcoords;
-  std::vector<uint32_t> indices;
+  // The runs of finite records in table order, with the bounds of their positions.
   std::vector<Run> runs;
+  size_t vertexCount = 0;
   const QuadTable& quads = scene.quads;
   for (int32_t i = 0; i < quads.count; ++i) {
     const QuadRecord& record = quads.records[static_cast<size_t>(i)];
     if (!IsFiniteRecord(record)) continue;
+    float position[3];
     if (runs.empty() || runs.back().slot != record.textureIndex ||
         runs.back().blend != record.blend) {
-      runs.push_back(Run{record.textureIndex, record.blend, positions.size() / 3, 0});
+      PositionOf(record.corners[0], position);
+      runs.push_back(Run{record.textureIndex, record.blend, vertexCount, 0,
+                         {position[0], position[1], position[2]},
+                         {position[0], position[1], position[2]}});
     }
-    const uint32_t local = static_cast<uint32_t>(runs.back().quads * 4);
-    for (const int(&triangle)[3] : kQuadTriangles) {
-      for (int corner : triangle) indices.push_back(local + static_cast<uint32_t>(corner));
-    }
+    Run& run = runs.back();
     for (const QuadCorner& corner : record.corners) {
-      positions.insert(positions.end(), {corner.x, corner.y, -corner.z});
-      texcoords.insert(texcoords.end(), {corner.u, 1.0f - corner.v});
+      PositionOf(corner, position);
+      for (int k = 0; k < 3; ++k) {
+        run.low[k] = std::min(run.low[k], position[k]);
+        run.high[k] = std::max(run.high[k], position[k]);
+      }
     }
-    ++runs.back().quads;
+    ++run.quads;
+    vertexCount += 4;
   }
 
   // Images: every image of the set, so that an import gets the whole set back; textures only
@@ -138,7 +196,8 @@ void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::str
     }
     json entry = {{"name", "slot " + std::to_string(slot)}};
     if (binary) {
-      entry["bufferView"] = buffer.AddView(image.png.data(), image.png.size(), 0);
+      entry["bufferView"] = buffer.AddView(
+          image.png.size(), [&image](OutputFile& out) { out.Write(image.png.data(), image.png.size()); });
       entry["mimeType"] = "image/png";
     } else {
       const std::string file = ImagePath(path, static_cast<int>(slot));
@@ -176,30 +235,57 @@ void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::str
 
   json primitives = json::array();
   if (!runs.empty()) {
-    const int positionView = buffer.AddView(positions.data(), positions.size() * sizeof(float),
-                                            kArrayBuffer, 3 * sizeof(float));
-    const int texcoordView = buffer.AddView(texcoords.data(), texcoords.size() * sizeof(float),
-                                            kArrayBuffer, 2 * sizeof(float));
-    const int indexView =
-        buffer.AddView(indices.data(), indices.size() * sizeof(uint32_t), kElementArrayBuffer);
+    const int positionView = buffer.AddView(
+        vertexCount * 3 * sizeof(float),
+        [&quads](OutputFile& out) {
+          WriteFiniteRecords<float, 12>(out, quads, [](const QuadRecord& record, float* values) {
+            for (const QuadCorner& corner : record.corners) {
+              PositionOf(corner, values);
+              values += 3;
+            }
+          });
+        },
+        kArrayBuffer, 3 * sizeof(float));
+    const int texcoordView = buffer.AddView(
+        vertexCount * 2 * sizeof(float),
+        [&quads](OutputFile& out) {
+          WriteFiniteRecords<float, 8>(out, quads, [](const QuadRecord& record, float* values) {
+            for (const QuadCorner& corner : record.corners) {
+              *values++ = corner.u;
+              *values++ = 1.0f - corner.v;
+            }
+          });
+        },
+        kArrayBuffer, 2 * sizeof(float));
+    const int indexView = buffer.AddView(
+        vertexCount / 4 * 6 * sizeof(uint32_t),
+        [&runs](OutputFile& out) {
+          std::vector<uint32_t> block;
+          for (const Run& run : runs) {
+            for (size_t quad = 0; quad < run.quads; ++quad) {
+              const uint32_t local = static_cast<uint32_t>(quad * 4);
+              for (const int(&triangle)[3] : kQuadTriangles) {
+                for (int corner : triangle) block.push_back(local + static_cast<uint32_t>(corner));
+              }
+              if (block.size() >= 6 * 4096) {
+                out.Write(block.data(), block.size() * sizeof(uint32_t));
+                block.clear();
+              }
+            }
+          }
+          out.Write(block.data(), block.size() * sizeof(uint32_t));
+        },
+        kElementArrayBuffer);
     for (const Run& run : runs) {
       const size_t vertices = run.quads * 4;
-      float low[3], high[3];
-      for (int k = 0; k < 3; ++k) low[k] = high[k] = positions[run.firstVertex * 3 + k];
-      for (size_t v = run.firstVertex; v < run.firstVertex + vertices; ++v) {
-        for (int k = 0; k < 3; ++k) {
-          low[k] = std::min(low[k], positions[v * 3 + k]);
-          high[k] = std::max(high[k], positions[v * 3 + k]);
-        }
-      }
       const int position = static_cast<int>(accessors.size());
       accessors.push_back({{"bufferView", positionView},
                            {"byteOffset", run.firstVertex * 3 * sizeof(float)},
                            {"componentType", kFloat},
                            {"count", vertices},
                            {"type", "VEC3"},
-                           {"min", {low[0], low[1], low[2]}},
-                           {"max", {high[0], high[1], high[2]}}});
+                           {"min", {run.low[0], run.low[1], run.low[2]}},
+                           {"max", {run.high[0], run.high[1], run.high[2]}}});
       accessors.push_back({{"bufferView", texcoordView},
                            {"byteOffset", run.firstVertex * 2 * sizeof(float)},
                            {"componentType", kFloat},
@@ -217,18 +303,17 @@ void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::str
     }
   }
 
-  // Every record, exactly: what the geometry leaves out or cannot say.
-  std::vector<uint8_t> recordBytes;
-  recordBytes.reserve(static_cast<size_t>(quads.count) * kRecordBytes);
-  for (int32_t i = 0; i < quads.count; ++i) {
-    AppendRecordBytes(recordBytes, quads.records[static_cast<size_t>(i)]);
-  }
+  // Every record, exactly: what the geometry leaves out or cannot say. The table's storage
+  // is the records' bytes as they are.
+  static_assert(sizeof(QuadRecord) == kRecordBytes, "records are stored as their bytes");
   json quadview = {{"version", kInterchangeVersion},
                    {"source", scene.sourceName},
                    {"recordCount", quads.count},
                    {"images", imageList}};
-  if (!recordBytes.empty()) {
-    quadview["records"] = buffer.AddView(recordBytes.data(), recordBytes.size(), 0);
+  if (quads.count > 0) {
+    const size_t size = static_cast<size_t>(quads.count) * kRecordBytes;
+    quadview["records"] = buffer.AddView(
+        size, [&quads, size](OutputFile& out) { out.Write(quads.records.data(), size); });
   }
 
   const CameraPose pose = CameraPoseOf(view.camera);
@@ -269,11 +354,10 @@ void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::str
   }
   if (!images.empty()) doc["images"] = images;
   if (!accessors.empty()) doc["accessors"] = accessors;
-  std::vector<uint8_t>& bin = buffer.Data();
-  while (bin.size() % 4 != 0) bin.push_back(0);
-  if (!bin.empty()) {
+  const size_t binSize = buffer.Size();
+  if (binSize > 0) {
     doc["bufferViews"] = buffer.Views();
-    json gltfBuffer = {{"byteLength", bin.size()}};
+    json gltfBuffer = {{"byteLength", binSize}};
     if (!binary) gltfBuffer["uri"] = UriOf(FileNameOf(SiblingPath(path, ".bin")));
     doc["buffers"] = {gltfBuffer};
   }
@@ -281,7 +365,13 @@ void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::str
   std::string text = doc.dump();
   if (!binary) {
     UnfinishedFiles companions;
-    if (!bin.empty()) companions.WriteFile(SiblingPath(path, ".bin"), bin.data(), bin.size());
+    if (binSize > 0) {
+      const std::string binPath = SiblingPath(path, ".bin");
+      OutputFile bin(binPath);
+      buffer.WriteTo(bin);
+      bin.Commit();
+      companions.Add(binPath);
+    }
     for (const auto& [file, image] : imageFiles) {
       companions.WriteFile(file, image->png.data(), image->png.size());
     }
@@ -291,7 +381,7 @@ void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::str
   }
   while (text.size() % 4 != 0) text += ' ';
   std::vector<uint8_t> header;
-  const size_t total = 12 + 8 + text.size() + (bin.empty() ? 0 : 8 + bin.size());
+  const size_t total = 12 + 8 + text.size() + (binSize == 0 ? 0 : 8 + binSize);
   if (total > UINT32_MAX) {
     throw SceneError("Cannot write file " + path + ": a .glb holds at most 4 GiB; write .gltf");
   }
@@ -303,12 +393,12 @@ void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::str
   OutputFile file(path);
   file.Write(header.data(), header.size());
   file.Write(text);
-  if (!bin.empty()) {
+  if (binSize > 0) {
     header.clear();
-    AppendLittleEndian32(header, static_cast<uint32_t>(bin.size()));
+    AppendLittleEndian32(header, static_cast<uint32_t>(binSize));
     AppendLittleEndian32(header, kChunkBin);
     file.Write(header.data(), header.size());
-    file.Write(bin.data(), bin.size());
+    buffer.WriteTo(file);
   }
   file.Commit();
 }
