@@ -5,25 +5,7 @@
 # quadview marker (read by Assimp), both against `assimp info` on it (target within 1.5x);
 # peak memory of export against the table plus the output's size plus 64 MiB. Medians of 3.
 # Usage: bench/interchange.sh [BUILD_DIR] [QUADS]
-set -euo pipefail
-build=${1:-build}
-quads=${2:-1000000}
-quadscene="$build/tools/quadscene"
-work=$(mktemp -d "${TMPDIR:-/tmp}/quadview-interchange-XXXXXX")
-trap 'rm -rf "$work"' EXIT
-"$quadscene" demo "$work/demo" --quads "$quads" --quiet >/dev/null
-scene="$work/demo/nyc.map"
-cat "$scene" >/dev/null
-
-seconds() {  # wall seconds of "$@"
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1 || true
-  end=$(date +%s.%N)
-  echo "$end - $start" | bc -l
-}
-median3() { printf '%s\n' "$@" | sort -g | sed -n 2p; }
-run3() { median3 "$(seconds "$@")" "$(seconds "$@")" "$(seconds "$@")"; }
+source "$(dirname "$0")/demo_bench.sh" interchange "$@"
 
 info=$(run3 "$quadscene" info "$scene" --quiet)
 glb=$(run3 "$quadscene" export "$scene" -o "$work/demo.glb" --quiet)
