@@ -99,8 +99,7 @@ void ShowBox(const std::string& caption, const std::string& text, const char* ic
   const int maxTextHeight =
       std::max(lineHeight, screenH - kButtonHeight - 6 * kMargin);  // the rest is cut off
   const int textHeight = std::min(maxTextHeight, lineHeight * static_cast<int>(lines.size()));
-  const int width = std::max(kMargin + iconSpace + textWidth + kMargin,
-                             kButtonWidth + 2 * kMargin);
+  const int width = std::max(kMargin + iconSpace + textWidth + kMargin, kButtonWidth + 2 * kMargin);
   const int contentHeight = std::max(icon != nullptr ? kIconSize : 0, textHeight);
   const int height = kMargin + contentHeight + kMargin + kButtonHeight + kMargin;
 

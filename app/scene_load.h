@@ -27,8 +27,7 @@ class SceneLoadWindow {
 // file there (the bar then stays, over a black view). Pending events are handled between
 // images and between records; a close of the window ends the load quietly. Other errors
 // propagate, the tables keeping what was loaded before them.
-void LoadScene(const char* path, QuadTable& quads, TextureTable& textures,
-               SceneLoadWindow& window);
+void LoadScene(const char* path, QuadTable& quads, TextureTable& textures, SceneLoadWindow& window);
 
 // True while LoadScene runs: the view then shows black instead of a partial scene.
 bool SceneLoadRunning();

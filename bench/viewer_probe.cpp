@@ -56,8 +56,8 @@ int main(int argc, char** argv) {
   double loaded = -1, firstFrame = -1;
   while (Clock::now() < deadline && (loaded < 0 || firstFrame < 0)) {
     if (window == 0) {
-      const auto found =
-          client.FindWindows([](const std::string& title) { return title.rfind("OpenGL", 0) == 0; });
+      const auto found = client.FindWindows(
+          [](const std::string& title) { return title.rfind("OpenGL", 0) == 0; });
       if (!found.empty()) window = found.front();
     }
     if (window != 0) {

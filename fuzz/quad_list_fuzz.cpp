@@ -1,8 +1,8 @@
 // Fuzz target for the quad-list reader. The input becomes a file under /dev/shm. Its first
 // byte picks the file name (whether texture numbers are read) and, with its top two bits, turns
 // the first two 0xFF bytes of the rest into runs of more than the reader holds of the byte
-// after each, so that lines and tokens too long to hold are reached from small inputs. Any SceneError is
-// an accepted outcome, but it must name a line and the table must cover exactly the
+// after each, so that lines and tokens too long to hold are reached from small inputs. Any
+// SceneError is an accepted outcome, but it must name a line and the table must cover exactly the
 // completed records.
 #include <sys/stat.h>
 #include <unistd.h>

@@ -39,8 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ReadTgaHeader(FuzzFile());
     const TgaImage& image = LastTgaImage();
     const std::string refusal = TextureRefusal(
-        image.uploadWidth, image.uploadHeight, [] { return kFuzzMaxTextureSize; },
-        kFuzzBudgetBytes, 0);
+        image.uploadWidth, image.uploadHeight, [] { return kFuzzMaxTextureSize; }, kFuzzBudgetBytes,
+        0);
     if (!refusal.empty()) {
       CloseTga();
       return 0;

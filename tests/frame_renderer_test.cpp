@@ -1,8 +1,8 @@
 // Frame renderer on a headless llvmpipe surface: what each frame shows (clearing, white and
 // textured quads, blending, drawing order, the camera transform) and the binding cache.
-#include <cstdlib>
-
 #include <dlfcn.h>
+
+#include <cstdlib>
 
 #include "tests/gl_test_support.h"
 

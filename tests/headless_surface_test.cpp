@@ -18,7 +18,7 @@ std::vector<uint8_t> DrawUpperHalfQuad(
   ResizeView(kWideWidth, kWideHeight);
   TextureTable textures = EmptyTextures();
   textures[0] = SolidTexture(kRed);
-    RenderFrame(CameraState{}, MakeTable({MakeQuad(0, 0, -0.3f, 0.2f, 0.3f, 0.6f)}), textures);
+  RenderFrame(CameraState{}, MakeTable({MakeQuad(0, 0, -0.3f, 0.2f, 0.3f, 0.6f)}), textures);
   FinishHeadlessFrame();
   std::vector<uint8_t> pixels = ReadHeadlessPixels();
   DestroyHeadlessSurface();

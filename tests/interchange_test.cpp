@@ -340,13 +340,11 @@ TEST(Interchange, ImportRefusesWhatItCannotWrite) {
   EXPECT_EQ(RunQuadscene("import " + dir.File("box.obj") + " -o " + out + " --force", dir).status,
             0);
   // An export with no images still gets the 000.tga the viewer needs to open the scene.
-  const std::string oneRecord = std::string("# quadview record 0 0 0") +
-                                [] {
-                                  std::string hex;
-                                  for (int i = 0; i < 20; ++i) hex += " 3f800000";
-                                  return hex;
-                                }() +
-                                "\n";
+  const std::string oneRecord = std::string("# quadview record 0 0 0") + [] {
+    std::string hex;
+    for (int i = 0; i < 20; ++i) hex += " 3f800000";
+    return hex;
+  }() + "\n";
   WriteFile(dir.File("bare.obj"), "# quadview export 1\n" + oneRecord + "# quadview end 1\n");
   const std::string bare = dir.File("bare/nyc.map");
   ASSERT_EQ(RunQuadscene("import " + dir.File("bare.obj") + " -o " + bare, dir).status, 0);
@@ -411,8 +409,8 @@ TEST(Interchange, DamagedOwnExportsFailNamingTheFileAndLeaveNothing) {
     std::string expected = input + ": Cannot read quadview export " + input + ": " + c.error;
     if (c.file == "nope.obj") expected = input + ":2: Cannot open file " + dir.File("nope.png");
     if (c.file == "nan.obj") {
-      expected = "Cannot write record 0 to " + out +
-                 ": a NaN coordinate has no text in a quad-list file";
+      expected =
+          "Cannot write record 0 to " + out + ": a NaN coordinate has no text in a quad-list file";
     }
     EXPECT_EQ(run.err, expected + "\n");
     EXPECT_FALSE(std::filesystem::exists(dir.File("out")));

@@ -215,7 +215,8 @@ TEST(NumberMessages, ExactTextsWithTheOffendingToken) {
     StrToFloat(std::string(100, '7') + "x");
     FAIL() << "no error";
   } catch (const SceneError& error) {
-    EXPECT_EQ(error.what(), "'" + std::string(100, '7') + "...' is not a valid floating point value");
+    EXPECT_EQ(error.what(),
+              "'" + std::string(100, '7') + "...' is not a valid floating point value");
   }
   try {
     StrToInt(std::string(100, '7'));

@@ -26,9 +26,10 @@ QuadRecord RecordOf(int32_t slot, uint8_t blend, uint8_t ccw, const float (&valu
 
 TEST(QuadListWriter, EveryRecordReadsBackBitForBit) {
   const float inf = std::numeric_limits<float>::infinity();
-  const float hard[20] = {0.0f,    -0.0f,  1e-45f, -1.17549435e-38f, 3.40282347e38f, inf,  -inf,
-                          0.1f,    1.0f / 3, 16777216.0f, 16777217.0f, 1e-7f, 123456.789f,
-                          -2.5e-30f, 7.0f, 0.5f, -1e20f, 1e-10f, 2.0f, -0.0f};
+  const float hard[20] = {
+      0.0f, -0.0f,    1e-45f,      -1.17549435e-38f, 3.40282347e38f, inf,         -inf,
+      0.1f, 1.0f / 3, 16777216.0f, 16777217.0f,      1e-7f,          123456.789f, -2.5e-30f,
+      7.0f, 0.5f,     -1e20f,      1e-10f,           2.0f,           -0.0f};
   QuadTable table;
   table.records.push_back(RecordOf(0, 0, 0, hard));
   table.records.push_back(RecordOf(-3, 255, 1, hard));  // number 0 in nyc.map

@@ -3,16 +3,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-
 #include <unistd.h>
 
 #include <array>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <vector>
-#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "scene/quad_list.h"
 #include "scene/tga_writer.h"
@@ -126,7 +125,8 @@ TEST(QuadsceneInfo, ChecksEachImageAsTheViewerWillTakeIt) {
   const std::vector<uint8_t> pixel = {1, 2, 3, 4};
   const std::vector<uint8_t> tga = EncodeTga32(1, 1, pixel.data());
   WriteFile(dir.File("nyc/000.tga"), std::string(tga.begin(), tga.end()));
-  std::vector<uint8_t> wideTga = EncodeTga32(65535, 1, reinterpret_cast<const uint8_t*>(wide.data()));
+  std::vector<uint8_t> wideTga =
+      EncodeTga32(65535, 1, reinterpret_cast<const uint8_t*>(wide.data()));
   WriteFile(dir.File("nyc/001.tga"), std::string(wideTga.begin(), wideTga.end()));
   const std::vector<uint8_t> pair = EncodeTga32(2, 1, wideTga.data());
   std::string grey24(pair.begin(), pair.end());
@@ -151,7 +151,8 @@ TEST(QuadsceneInfo, ChecksEachImageAsTheViewerWillTakeIt) {
   ::mkfifo(dir.File("nyc/000.tga").c_str(), 0600);
   run = Quadscene("info " + path, dir, "timeout 20 ");
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, dir.File("nyc/000.tga") + ": Cannot open file " + dir.File("nyc/000.tga") + "\n");
+  EXPECT_EQ(run.err,
+            dir.File("nyc/000.tga") + ": Cannot open file " + dir.File("nyc/000.tga") + "\n");
   // A scene named ".map" has its images in its own folder, never in the root.
   WriteFile(dir.File(".map"), "");
   WriteFile(dir.File("000.tga"), std::string(tga.begin(), tga.end()));
@@ -171,7 +172,8 @@ TEST(QuadsceneWrites, FailuresAreReportedAndNeverLeaveAPartialFile) {
   };
   const std::string fileTooLarge = "Cannot write file " + picture + ": File too large\n";
   const Case cases[] = {
-      {"render " + scene + " -o /dev/full", "", "Cannot write file /dev/full: No space left on device\n"},
+      {"render " + scene + " -o /dev/full", "",
+       "Cannot write file /dev/full: No space left on device\n"},
       {"texture " + dir.File("nyc/000.tga") + " -o /dev/full", "",
        "Cannot write file /dev/full: No space left on device\n"},
       {"dump " + scene + " >/dev/full", "",
@@ -182,7 +184,8 @@ TEST(QuadsceneWrites, FailuresAreReportedAndNeverLeaveAPartialFile) {
       {"demo " + dir.File("d"), "prlimit --fsize=10000 ",
        "Cannot write file " + dir.File("d/nyc/000.tga") + ": File too large\n"},
       // A companion that cannot be written takes the ones written before it away again.
-      {"export " + scene + " -o " + dir.File("g/x.gltf"), "mkdir -p " + dir.File("g/x_003.png") + "; ",
+      {"export " + scene + " -o " + dir.File("g/x.gltf"),
+       "mkdir -p " + dir.File("g/x_003.png") + "; ",
        "Cannot write file " + dir.File("g/x_003.png") + ": Is a directory\n"},
       {"export " + scene + " -o " + dir.File("o/x.obj"), "mkdir -p " + dir.File("o/x.mtl") + "; ",
        "Cannot write file " + dir.File("o/x.mtl") + ": Is a directory\n"},
@@ -198,7 +201,8 @@ TEST(QuadsceneWrites, FailuresAreReportedAndNeverLeaveAPartialFile) {
   }
   EXPECT_FALSE(std::filesystem::exists(dir.File("d/nyc/001.tga")));  // demo stopped at once
   for (const char* folder : {"g", "o"}) {
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File(folder)), {}), 1) << folder;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File(folder)), {}), 1)
+        << folder;
   }
 }
 
@@ -243,9 +247,7 @@ TEST(QuadsceneMemory, HostileFilesStayWithinAnAddressSpaceLimit) {
             std::string::npos)
       << run.err;
   // 1 GB of NUL bytes in a sparse file: one line, whose text ends at once.
-  {
-    std::ofstream(dir.File("sparse.map"));
-  }
+  { std::ofstream(dir.File("sparse.map")); }
   std::filesystem::resize_file(dir.File("sparse.map"), uint64_t(1) << 30);
   run = Quadscene("dump " + dir.File("sparse.map"), dir, limit);
   EXPECT_EQ(run.err, "indexed failed at 1, text is: \n" + dir.File("sparse.map") +
@@ -262,7 +264,8 @@ TEST(QuadsceneMemory, HostileFilesStayWithinAnAddressSpaceLimit) {
   // Out of memory: the records read before it are kept and the message names the file.
   {
     std::ofstream out(dir.File("many.map"), std::ios::binary);
-    for (int i = 0; i < 1500000; ++i) out << "0 1\nCW\n0 0 0 0 0\n0 0 0 0 0\n0 0 0 0 0\n0 0 0 0 0\n";
+    for (int i = 0; i < 1500000; ++i)
+      out << "0 1\nCW\n0 0 0 0 0\n0 0 0 0 0\n0 0 0 0 0\n0 0 0 0 0\n";
   }
   run = Quadscene("info " + dir.File("many.map"), dir,
                   "prlimit --as=" + std::to_string(100 << 20) + " ");
@@ -285,7 +288,8 @@ TEST(QuadsceneUsage, BadUsageExitsWithTwoAndHelpWithZero) {
   EXPECT_EQ(Quadscene("demo " + dir.File("d") + " --quads -5", dir).status, 2);
   const CommandResult unknown = Quadscene("frob", dir);
   EXPECT_EQ(unknown.status, 2);
-  EXPECT_EQ(unknown.err, "quadscene: unknown command 'frob'\nRun with --help for more information.\n");
+  EXPECT_EQ(unknown.err,
+            "quadscene: unknown command 'frob'\nRun with --help for more information.\n");
   // Numbers are checked against their range; the message names the option and the range.
   const std::pair<std::string, std::string> numbers[] = {
       {"--size 4294967306x10", "--size: expected WxH, each side a whole number from 1 to 16384"},

@@ -75,7 +75,8 @@ TEST_F(RenderCommand, CameraOptionsMoveTheView) {
   // Spun a half turn after the pan: columns 1.7 to 37.9 instead of 62 to 98.
   const CommandResult result =
       RunQuadscene("render " + mapPath_ + " -o " + pngPath_ +
-                              " --size 100x100 --spin 180 --pan -0.5 0 --distance -2 --tilt 0", temp_);
+                       " --size 100x100 --spin 180 --pan -0.5 0 --distance -2 --tilt 0",
+                   temp_);
   ASSERT_EQ(result.status, 0) << result.err;
   const Png png = ReadPng(pngPath_);
   ASSERT_NE(png.pixels, nullptr);

@@ -149,18 +149,30 @@ TEST_F(TextParserTest, MaxTokensKeepsTheFirstTokensOnly) {
 
 // Feeding a line in pieces, cut anywhere, gives exactly the tokens of the whole line.
 TEST_F(TextParserTest, PiecesCutAnywhereGiveTheTokensOfTheWholeLine) {
-  const std::vector<std::string> lines = {
-      "12, 3",           "a\tb,,c ",   "\"a b\" x",          "x \"say \"\"hi\"\"\" y",
-      "\"a\"b",          "\"abc",       "1 \"x y z",         "\"a\"\"\"",
-      "\"\"\"",           "\"\"\"\"",     std::string("1 2\0 3", 6), std::string("\"a\0b\"", 6),
-      "ab\"c\" \"\" 1", ", ,\"\",\"x\"\"", "\"a,\"\"",           " "};
+  const std::vector<std::string> lines = {"12, 3",
+                                          "a\tb,,c ",
+                                          "\"a b\" x",
+                                          "x \"say \"\"hi\"\"\" y",
+                                          "\"a\"b",
+                                          "\"abc",
+                                          "1 \"x y z",
+                                          "\"a\"\"\"",
+                                          "\"\"\"",
+                                          "\"\"\"\"",
+                                          std::string("1 2\0 3", 6),
+                                          std::string("\"a\0b\"", 6),
+                                          "ab\"c\" \"\" 1",
+                                          ", ,\"\",\"x\"\"",
+                                          "\"a,\"\"",
+                                          " "};
   for (const std::string& line : lines) {
     const Strings whole = Tokens(line);
     const std::string wholeText = TokenCommaText();
     for (size_t cut = 0; cut <= line.size(); ++cut) {
       BeginLinePieces(kAllTokens);
       ParseLinePiece(std::string_view(line).substr(0, cut));
-      for (size_t i = cut; i < line.size(); ++i) ParseLinePiece(std::string_view(line).substr(i, 1));
+      for (size_t i = cut; i < line.size(); ++i)
+        ParseLinePiece(std::string_view(line).substr(i, 1));
       EndLinePieces();
       Strings pieces;
       for (int32_t i = 0; i < TokenCount(); ++i) {
@@ -192,7 +204,8 @@ TEST_F(TextParserTest, LongTokenIsHeldCutButConvertsWhole) {
     GetFloatToken(2);
     FAIL() << "no error";
   } catch (const SceneError& error) {
-    EXPECT_EQ(error.what(), "'" + zeros.substr(0, 100) + "...' is not a valid floating point value");
+    EXPECT_EQ(error.what(),
+              "'" + zeros.substr(0, 100) + "...' is not a valid floating point value");
   }
 }
 

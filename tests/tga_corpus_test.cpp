@@ -135,8 +135,8 @@ TEST(TgaCorpus, EveryFileLoadsAndMatchesItsReference) {
       continue;
     }
     const TgaImage& image = LastTgaImage();
-    const bool fullSize = image.uploadWidth == image.header.width &&
-                          image.uploadHeight == image.header.height;
+    const bool fullSize =
+        image.uploadWidth == image.header.width && image.uploadHeight == image.header.height;
     if (!fullSize && image.UploadBytes() != 4) {
       failures.push_back(stem + ": uploads " + std::to_string(image.uploadWidth) + " x " +
                          std::to_string(image.uploadHeight));

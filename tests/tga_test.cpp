@@ -261,9 +261,9 @@ TEST_F(TgaReader, UnsupportedKindsUploadOneZeroTexel) {
   eightBitMap.colorMapType = 1;
   eightBitMap.colorMapLength = 2;
   eightBitMap.colorMapEntryBits = 8;
-  for (const TgaHeader& header : {Header(2, 2, 1, 8), Header(3, 2, 1, 24), Header(163, 2, 1, 32),
-                                  Header(0, 2, 1, 32), Header(11, 1, 1, 32), cmapWithoutMap,
-                                  eightBitMap}) {
+  for (const TgaHeader& header :
+       {Header(2, 2, 1, 8), Header(3, 2, 1, 24), Header(163, 2, 1, 32), Header(0, 2, 1, 32),
+        Header(11, 1, 1, 32), cmapWithoutMap, eightBitMap}) {
     Load(Tga(header, {1, 2, 3, 4, 5, 6, 7, 8}));
     const TgaImage& image = LastTgaImage();
     EXPECT_EQ(Upload(), Bytes(4, 0)) << "type " << int{header.imageType};

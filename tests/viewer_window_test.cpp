@@ -145,8 +145,8 @@ class ViewerWindow : public ::testing::TestWithParam<bool> {
     server_ = std::make_unique<XvfbServer>(kScreenWidth, kScreenHeight);
     ASSERT_FALSE(server_->DisplayName().empty()) << "Xvfb did not start";
     if (GetParam()) {
-      windowManager_ =
-          std::make_unique<WindowManager>(server_->DisplayName(), dir_.path(), WindowManagerRules());
+      windowManager_ = std::make_unique<WindowManager>(server_->DisplayName(), dir_.path(),
+                                                       WindowManagerRules());
       ASSERT_TRUE(windowManager_->Running()) << "openbox did not start";
     }
     client_ = std::make_unique<XClient>(server_->DisplayName(), GetParam());
@@ -562,8 +562,8 @@ TEST_P(ViewerWindow, MinimisedViewDrawsNothingUntilShownAgain) {
   EXPECT_TRUE(WaitForIdleTitle(window, "0.01 0.00 -2.48")) << client_->Title(window);
   client_->Restore(window);
   EXPECT_TRUE(WaitForTitle(window, "0.01 0.00 -2.48")) << client_->Title(window);
-  EXPECT_TRUE(PollUntil([&] { return IsRed(ScenePixel(window, Camera(), -0.5, 0.0)); },
-                        kTitleTimeout));
+  EXPECT_TRUE(
+      PollUntil([&] { return IsRed(ScenePixel(window, Camera(), -0.5, 0.0)); }, kTitleTimeout));
   CloseAndExpectCleanExit(window);
   EXPECT_EQ(viewer_->StderrText(), "");
 }

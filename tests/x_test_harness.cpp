@@ -421,8 +421,9 @@ Window XClient::TransientFor(Window window) {
 }
 
 Window XClient::CreateOtherWindow() {
-  const Window other = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 700, 500, 200,
-                                           150, 0, 0, WhitePixel(display_, DefaultScreen(display_)));
+  const Window other =
+      XCreateSimpleWindow(display_, DefaultRootWindow(display_), 700, 500, 200, 150, 0, 0,
+                          WhitePixel(display_, DefaultScreen(display_)));
   XStoreName(display_, other, "other");
   XMapRaised(display_, other);
   XSync(display_, False);

@@ -82,40 +82,40 @@ bool IsPowerOfTwo(unsigned value) {
 int CheckImages(const std::string& path, std::vector<bool>& textured, Warnings& warnings) {
   HeadlessTextureLimit maxTextureSize;
   int images = 0;
-  WalkTextureSet(
-      path, std::ref(maxTextureSize), TextureBudgetBytes(),
-      [&](int number, const std::string& image, const std::string& refusal) {
-        images = number + 1;
-        textured.push_back(false);
-        if (!refusal.empty()) {
-          warnings.Add(image, refusal + "; its slot draws untextured");
-          return;
-        }
-        DecodeTga();  // raises what the viewer's load would
-        const TgaImage& tga = LastTgaImage();
-        textured.back() = tga.UploadBytes() > 0;
-        const TgaHeader& header = tga.header;
-        if (header.imageType != 2 || header.depth != 32) {
-          warnings.Add(image, "type " + std::to_string(header.imageType) + " with depth " +
-                                  std::to_string(header.depth) +
-                                  ": older readers of this format take only "
-                                  "uncompressed 32-bit true colour (type 2)");
-        }
-        // The size uploaded: one texel when there is nothing to decode.
-        if (!IsPowerOfTwo(tga.uploadWidth) || !IsPowerOfTwo(tga.uploadHeight)) {
-          warnings.Add(image, std::to_string(tga.uploadWidth) + " x " +
-                                  std::to_string(tga.uploadHeight) +
-                                  " is not a power of two on each side: OpenGL 1.1 "
-                                  "draws it untextured");
-        }
-        if (!tga.nothingToDecode.empty()) {
-          warnings.Add(image, tga.nothingToDecode + "; it draws as one transparent black texel");
-        } else if (tga.pixelDataCutShort) {
-          warnings.Add(image,
-                       "its pixel data is cut short; the missing texels "
-                       "are transparent black");
-        }
-      });
+  WalkTextureSet(path, std::ref(maxTextureSize), TextureBudgetBytes(),
+                 [&](int number, const std::string& image, const std::string& refusal) {
+                   images = number + 1;
+                   textured.push_back(false);
+                   if (!refusal.empty()) {
+                     warnings.Add(image, refusal + "; its slot draws untextured");
+                     return;
+                   }
+                   DecodeTga();  // raises what the viewer's load would
+                   const TgaImage& tga = LastTgaImage();
+                   textured.back() = tga.UploadBytes() > 0;
+                   const TgaHeader& header = tga.header;
+                   if (header.imageType != 2 || header.depth != 32) {
+                     warnings.Add(image, "type " + std::to_string(header.imageType) +
+                                             " with depth " + std::to_string(header.depth) +
+                                             ": older readers of this format take only "
+                                             "uncompressed 32-bit true colour (type 2)");
+                   }
+                   // The size uploaded: one texel when there is nothing to decode.
+                   if (!IsPowerOfTwo(tga.uploadWidth) || !IsPowerOfTwo(tga.uploadHeight)) {
+                     warnings.Add(image, std::to_string(tga.uploadWidth) + " x " +
+                                             std::to_string(tga.uploadHeight) +
+                                             " is not a power of two on each side: OpenGL 1.1 "
+                                             "draws it untextured");
+                   }
+                   if (!tga.nothingToDecode.empty()) {
+                     warnings.Add(
+                         image, tga.nothingToDecode + "; it draws as one transparent black texel");
+                   } else if (tga.pixelDataCutShort) {
+                     warnings.Add(image,
+                                  "its pixel data is cut short; the missing texels "
+                                  "are transparent black");
+                   }
+                 });
   // A gap ends the set: images after it are never loaded.
   const std::string folder = TextureFolderPrefix(path);
   for (int number = images + 1; number < kTextureSlots; ++number) {

@@ -165,7 +165,10 @@ void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::str
     if (runs.empty() || runs.back().slot != record.textureIndex ||
         runs.back().blend != record.blend) {
       PositionOf(record.corners[0], position);
-      runs.push_back(Run{record.textureIndex, record.blend, vertexCount, 0,
+      runs.push_back(Run{record.textureIndex,
+                         record.blend,
+                         vertexCount,
+                         0,
                          {position[0], position[1], position[2]},
                          {position[0], position[1], position[2]}});
     }
@@ -196,8 +199,9 @@ void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::str
     }
     json entry = {{"name", "slot " + std::to_string(slot)}};
     if (binary) {
-      entry["bufferView"] = buffer.AddView(
-          image.png.size(), [&image](OutputFile& out) { out.Write(image.png.data(), image.png.size()); });
+      entry["bufferView"] = buffer.AddView(image.png.size(), [&image](OutputFile& out) {
+        out.Write(image.png.data(), image.png.size());
+      });
       entry["mimeType"] = "image/png";
     } else {
       const std::string file = ImagePath(path, static_cast<int>(slot));

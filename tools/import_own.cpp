@@ -146,10 +146,9 @@ bool ReadOwnGltf(const std::string& path, ImportedScene& scene) {
   }
   try {
     const auto buffers = gltf.doc.find("buffers");
-    if (gltf.bin.empty() && buffers != gltf.doc.end() && buffers->is_array() &&
-        !buffers->empty() && (*buffers)[0].contains("uri")) {
-      gltf.bin =
-          ReadReferencedFile(path, DecodeUri(path, (*buffers)[0]["uri"].get<std::string>()));
+    if (gltf.bin.empty() && buffers != gltf.doc.end() && buffers->is_array() && !buffers->empty() &&
+        (*buffers)[0].contains("uri")) {
+      gltf.bin = ReadReferencedFile(path, DecodeUri(path, (*buffers)[0]["uri"].get<std::string>()));
     }
     const json& quadview = extras->at(kGltfExtrasKey);
     const json& version = quadview.at("version");
@@ -324,9 +323,9 @@ bool ReadOwnObj(const std::string& path, ImportedScene& scene) {
       }
       // The file name is the rest of the line, spaces and all.
       const std::string file(line.substr(static_cast<size_t>(words[4].data() - line.data())));
-      scene.images.push_back(file == "-" ? ImportedImage()
-                                         : ImageFromPng(path, ReadReferencedFile(path, file,
-                                                                                 lineNumber)));
+      scene.images.push_back(file == "-"
+                                 ? ImportedImage()
+                                 : ImageFromPng(path, ReadReferencedFile(path, file, lineNumber)));
     }
   }
   // A file cut short (or ended early by a Ctrl+Z) lacks the end line.

@@ -52,4 +52,3 @@ std::string ImagePath(const std::string& path, int slot) {
   std::snprintf(suffix, sizeof suffix, "_%03X.png", static_cast<unsigned>(slot));
   return SiblingPath(path, suffix);
 }
-
