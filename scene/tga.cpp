@@ -362,10 +362,11 @@ bool DecodeTga() {
     PixelFormat format = SelectFormat(header);
     // Stored pixels of a depth nothing decodes would be held for no use (up to 31 bytes a
     // pixel), so `pixels` is kept only for the true-colour depths the reader takes.
+    size_t storedBytes = 0;  // of `pixels`, as read from the file
     if (header.imageType == kTypeTrueColor && hasPixelData && format.kind != PixelKind::kNone) {
       image.pixels.assign(static_cast<size_t>(image.byteSize), 0);
-      image.pixelDataCutShort =
-          file->ReadAt(pixelOffset, image.pixels.data(), image.pixels.size()) < image.pixels.size();
+      storedBytes = file->ReadAt(pixelOffset, image.pixels.data(), image.pixels.size());
+      image.pixelDataCutShort = storedBytes < image.pixels.size();
       if (!rejected && header.depth == kSwappedDepthBits) {
         SwapRedBlue(image.pixels.data(), static_cast<int64_t>(pixelCount));
       }
@@ -382,6 +383,13 @@ bool DecodeTga() {
     std::vector<uint8_t> palette;
     if (format.kind == PixelKind::kIndex8 || format.kind == PixelKind::kIndex16) {
       ReadPalette(*file, header, format, palette);
+    }
+    if (!image.pixels.empty() && image.pixels.size() == pixelCount * format.bytesPerPixel) {
+      // True colour already read into `pixels` (not at 15 bits, whose byteSize counts one
+      // byte a pixel): converted from there, not read again.
+      ConvertPresent(format, image.pixels.data(), storedBytes, static_cast<size_t>(pixelCount),
+                     image.rgba.data());
+      return !rejected;
     }
     const bool complete = IsRunLength(header)
                               ? DecodeRle(*file, pixelOffset, format,
