@@ -53,9 +53,7 @@ seed() {
 mkdir -p fuzz/out
 for target in ${1:-$TARGETS}; do
   echo "building fuzz/out/${target}_fuzz"
-  extra=""
-  [ "$target" = tga ] && extra="render/texture_set.cpp render/frame_renderer.cpp -lGL"
   # shellcheck disable=SC2086
-  $CXX $FLAGS "fuzz/${target}_fuzz.cpp" scene/*.cpp $extra -o "fuzz/out/${target}_fuzz"
+  $CXX $FLAGS "fuzz/${target}_fuzz.cpp" scene/*.cpp -o "fuzz/out/${target}_fuzz"
   seed "$target"
 done

@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "render/texture_set.h"
 #include "scene/scene_error.h"
+#include "scene/texture_limits.h"
 #include "scene/tga.h"
 
 namespace {

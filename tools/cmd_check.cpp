@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "render/texture_set.h"
 #include "scene/file_access.h"
 #include "scene/quad_list.h"
 #include "scene/scene_error.h"
+#include "scene/texture_limits.h"
 #include "scene/texture_paths.h"
 #include "scene/tga.h"
 #include "tools/commands.h"
@@ -87,7 +87,7 @@ int CheckImages(const std::string& path, std::vector<bool>& textured, Warnings& 
                    images = number + 1;
                    textured.push_back(false);
                    if (!refusal.empty()) {
-                     warnings.Add(image, refusal + "; its slot draws untextured");
+                     warnings.Add(image, UntexturedBecause(refusal));
                      return;
                    }
                    DecodeTga();  // raises what the viewer's load would

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "render/texture_set.h"
 #include "scene/file_access.h"
 #include "scene/quad_list.h"
 #include "scene/scene_error.h"
+#include "scene/texture_limits.h"
 #include "scene/texture_paths.h"
 #include "scene/tga.h"
 #include "tools/commands.h"
@@ -105,7 +105,7 @@ std::exception_ptr PrintTextureSummary(const std::string& path,
                      images = imageNumber + 1;
                      const TgaImage& header = LastTgaImage();
                      if (!refusal.empty()) {
-                       notes.push_back(image + ": " + refusal + "; its slot draws untextured");
+                       notes.push_back(image + ": " + UntexturedBecause(refusal));
                        return;
                      }
                      if (TgaTooLarge(header)) DecodeTga();  // raises what the viewer would
