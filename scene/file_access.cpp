@@ -202,6 +202,13 @@ void OutputFile::Commit() {
   tempSlot_ = -1;
 }
 
+std::vector<uint8_t> ReadWholeFile(const std::string& path) {
+  InputFile file(path);
+  std::vector<uint8_t> bytes(static_cast<size_t>(file.Size()));
+  bytes.resize(file.ReadAt(0, bytes.data(), bytes.size()));
+  return bytes;
+}
+
 void WriteWholeFile(const std::string& path, const void* bytes, size_t size) {
   OutputFile file(path);
   file.Write(bytes, size);

@@ -73,6 +73,9 @@ class OutputFile {
   std::vector<char> buffer_;
 };
 
+// The bytes of the regular file at `path`, through an InputFile.
+std::vector<uint8_t> ReadWholeFile(const std::string& path);
+
 // Writes `bytes` to `path` through an OutputFile.
 void WriteWholeFile(const std::string& path, const void* bytes, size_t size);
 

@@ -1,16 +1,13 @@
 // quadscene pick: which record the viewer draws at a pixel of its view, found by drawing the
 // scene with the same view and transform in colours that encode the records' indices.
 #include <cstdio>
-#include <stdexcept>
 #include <vector>
 
-#include "render/headless_surface.h"
 #include "render/record_picker.h"
-#include "render/view_setup.h"
 #include "scene/quad_list.h"
-#include "scene/scene_error.h"
 #include "tools/commands.h"
 #include "tools/record_text.h"
+#include "tools/scene_source.h"
 #include "tools/terminal_progress.h"
 
 namespace {
@@ -23,22 +20,11 @@ struct PickOptions {
   bool all = false;
 };
 
-struct SurfaceGuard {
-  ~SurfaceGuard() { DestroyHeadlessSurface(); }
-};
-
 void RunPick(const PickOptions& options) {
   QuadTable quads;
   TerminalProgress progress("reading " + options.scenePath, TerminalProgress::Unit::kBytes);
   ReadQuadList(options.scenePath, quads, progress);
-  SurfaceGuard guard;
-  try {
-    CreateHeadlessSurface(options.view.width, options.view.height);
-  } catch (const std::runtime_error& error) {
-    throw SceneError(error.what());
-  }
-  InitGLState();
-  ResizeView(options.view.width, options.view.height);
+  const HeadlessView view(options.view.width, options.view.height);
   const std::vector<int32_t> records =
       RecordsAtPixel(options.view.camera, quads, options.view.height, static_cast<int>(options.x),
                      static_cast<int>(options.y), options.all);

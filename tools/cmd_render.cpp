@@ -4,17 +4,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "render/frame_renderer.h"
 #include "render/headless_surface.h"
 #include "render/texture_set.h"
-#include "render/view_setup.h"
 #include "scene/quad_list.h"
-#include "scene/scene_error.h"
 #include "tools/commands.h"
+#include "tools/scene_source.h"
 #include "tools/terminal_progress.h"
 
 namespace {
@@ -28,11 +26,6 @@ struct RenderOptions {
   std::string pngPath;
   ViewOptions view;
   int64_t frames = 0;
-};
-
-// Releases the headless surface on every way out of the command.
-struct SurfaceGuard {
-  ~SurfaceGuard() { DestroyHeadlessSurface(); }
 };
 
 double MedianMilliseconds(std::vector<double> frameTimes) {
@@ -56,14 +49,7 @@ void WriteRgbPng(const std::string& path, int width, int height, const std::vect
 
 void RunRender(const RenderOptions& options) {
   const int width = options.view.width, height = options.view.height;
-  SurfaceGuard guard;
-  try {
-    CreateHeadlessSurface(width, height);
-  } catch (const std::runtime_error& error) {
-    throw SceneError(error.what());
-  }
-  InitGLState();
-  ResizeView(width, height);
+  const HeadlessView view(width, height);
   TextureTable textures{};
   QuadTable quads;
   // The viewer's scene load order: the texture set first, then the quads.

@@ -25,10 +25,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr uint32_t kGlbMagic = 0x46546C67;  // "glTF"
-constexpr uint32_t kGlbVersion = 2;
-constexpr uint32_t kChunkJson = 0x4E4F534A;
-constexpr uint32_t kChunkBin = 0x004E4942;
 constexpr int kArrayBuffer = 34962;
 constexpr int kElementArrayBuffer = 34963;
 constexpr int kFloat = 5126;
@@ -309,7 +305,6 @@ void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::str
 
   // Every record, exactly: what the geometry leaves out or cannot say. The table's storage
   // is the records' bytes as they are.
-  static_assert(sizeof(QuadRecord) == kRecordBytes, "records are stored as their bytes");
   json quadview = {{"version", kInterchangeVersion},
                    {"source", scene.sourceName},
                    {"recordCount", quads.count},

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <memory>
 
-#include "scene/file_access.h"
 #include "scene/tga.h"
 
 namespace {
@@ -25,20 +24,20 @@ bool FitsTextureFolder(int64_t width, int64_t height, std::string& why) {
   return false;
 }
 
-bool DecodeImage(const std::vector<uint8_t>& bytes, DecodedImage& image, std::string& why) {
-  if (bytes.empty() || bytes.size() > static_cast<size_t>(INT32_MAX)) {
+bool DecodeImage(const uint8_t* bytes, size_t size, DecodedImage& image, std::string& why) {
+  if (size == 0 || size > static_cast<size_t>(INT32_MAX)) {
     why = "not an image stb_image reads";
     return false;
   }
   int width = 0, height = 0, channels = 0;
-  const int length = static_cast<int>(bytes.size());
-  if (stbi_info_from_memory(bytes.data(), length, &width, &height, &channels) == 0) {
+  const int length = static_cast<int>(size);
+  if (stbi_info_from_memory(bytes, length, &width, &height, &channels) == 0) {
     why = stbi_failure_reason() != nullptr ? stbi_failure_reason() : "unknown format";
     return false;
   }
   if (!FitsTextureFolder(width, height, why)) return false;
   std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
-      stbi_load_from_memory(bytes.data(), length, &width, &height, &channels, kRgbaChannels),
+      stbi_load_from_memory(bytes, length, &width, &height, &channels, kRgbaChannels),
       stbi_image_free);
   if (pixels == nullptr) {
     why = stbi_failure_reason() != nullptr ? stbi_failure_reason() : "cannot decode";
@@ -53,11 +52,4 @@ bool DecodeImage(const std::vector<uint8_t>& bytes, DecodedImage& image, std::st
                 pixels.get() + static_cast<size_t>(row) * rowBytes, rowBytes);
   }
   return true;
-}
-
-std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-  InputFile file(path);
-  std::vector<uint8_t> bytes(static_cast<size_t>(file.Size()));
-  bytes.resize(file.ReadAt(0, bytes.data(), bytes.size()));
-  return bytes;
 }

@@ -19,7 +19,4 @@ bool FitsTextureFolder(int64_t width, int64_t height, std::string& why);
 
 // Decodes `bytes`; false with `why` set when stb_image cannot, or when the image is larger
 // than a texture-folder image can be (65,535 on a side, 2 GiB in all).
-bool DecodeImage(const std::vector<uint8_t>& bytes, DecodedImage& image, std::string& why);
-
-// The bytes of a regular file (SceneError when it cannot be read).
-std::vector<uint8_t> ReadWholeFile(const std::string& path);
+bool DecodeImage(const uint8_t* bytes, size_t size, DecodedImage& image, std::string& why);

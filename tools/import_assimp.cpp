@@ -19,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -54,7 +55,9 @@ class ImageSlots {
  public:
   explicit ImageSlots(std::vector<ImportedImage>& images) : images_(images) {}
   int32_t SlotOf(ImportedImage image) {
-    const size_t key = std::hash<std::string>()(std::string(image.rgba.begin(), image.rgba.end())) ^
+    const std::string_view texels(reinterpret_cast<const char*>(image.rgba.data()),
+                                  image.rgba.size());
+    const size_t key = std::hash<std::string_view>()(texels) ^
                        (static_cast<size_t>(image.width) << 32) ^ static_cast<size_t>(image.height);
     for (const int32_t slot : slotsByHash_[key]) {
       const ImportedImage& known = images_[static_cast<size_t>(slot)];
@@ -149,7 +152,7 @@ MaterialUse UseOfMaterial(const aiScene* scene, const std::string& source, unsig
     DecodedImage decoded;
     std::string why;
     if (TextureBytes(scene, source, texture, bytes, decoded, why) &&
-        (decoded.width > 0 || DecodeImage(bytes, decoded, why))) {
+        (decoded.width > 0 || DecodeImage(bytes.data(), bytes.size(), decoded, why))) {
       image.width = decoded.width;
       image.height = decoded.height;
       image.rgba = std::move(decoded.rgba);
@@ -332,15 +335,16 @@ void ReadWithAssimp(const std::string& path, ImportedScene& scene) {
         Broken(path, "a mesh without its vertices, faces or material");
       }
       if (mesh->mNumFaces == 0) looseVertices += mesh->mNumVertices;  // a cloud of points
-      if (materials.count(mesh->mMaterialIndex) == 0) {
-        materials[mesh->mMaterialIndex] =
+      auto [material, added] = materials.try_emplace(mesh->mMaterialIndex);
+      if (added) {
+        material->second =
             UseOfMaterial(source, path, mesh->mMaterialIndex, slots, scene.warnings);
       }
+      const MaterialUse& use = material->second;
       vertexColours = vertexColours || mesh->HasVertexColors(0);
       secondSets = secondSets || mesh->HasTextureCoords(1);
       for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
-        AddFace(path, mesh, mesh->mFaces[f], transform, mirrored, materials[mesh->mMaterialIndex],
-                scene);
+        AddFace(path, mesh, mesh->mFaces[f], transform, mirrored, use, scene);
       }
     }
     for (unsigned c = 0; c < node->mNumChildren; ++c) {

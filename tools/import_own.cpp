@@ -21,9 +21,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr uint32_t kGlbMagic = 0x46546C67;
-constexpr uint32_t kChunkJson = 0x4E4F534A;
-constexpr uint32_t kChunkBin = 0x004E4942;
 
 [[noreturn]] void Malformed(const std::string& path, const std::string& what) {
   throw SceneError("Cannot read quadview export " + path + ": " + what, path);
@@ -69,11 +66,11 @@ std::vector<uint8_t> ReadReferencedFile(const std::string& path, const std::stri
   }
 }
 
-ImportedImage ImageFromPng(const std::string& path, const std::vector<uint8_t>& png) {
+ImportedImage ImageFromPng(const std::string& path, const uint8_t* png, size_t size) {
   ImportedImage image;
   DecodedImage decoded;
   std::string why;
-  if (!DecodeImage(png, decoded, why)) Malformed(path, "an image does not decode: " + why);
+  if (!DecodeImage(png, size, decoded, why)) Malformed(path, "an image does not decode: " + why);
   image.textured = true;
   image.width = decoded.width;
   image.height = decoded.height;
@@ -81,18 +78,30 @@ ImportedImage ImageFromPng(const std::string& path, const std::vector<uint8_t>& 
   return image;
 }
 
+ImportedImage ImageFromPng(const std::string& path, const std::vector<uint8_t>& png) {
+  return ImageFromPng(path, png.data(), png.size());
+}
+
 // --- glTF ---------------------------------------------------------------------------------
+
+// Bytes inside GltfFile::bytes.
+struct ByteRange {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+};
 
 struct GltfFile {
   json doc;
-  std::vector<uint8_t> bin;  // buffer 0
+  // The .glb, whose BIN chunk is buffer 0, or once its buffer is read, the .gltf's .bin.
+  std::vector<uint8_t> bytes;
+  ByteRange bin;
 };
 
 // The JSON of a .glb or .gltf, and the BIN chunk of a .glb; false when it is no glTF 2.0 file
 // this reader can take (Assimp then reads it, or says why not).
 bool LoadGltf(const std::string& path, GltfFile& gltf) {
-  const std::vector<uint8_t> bytes = ReadWholeFile(path);
-  constexpr uint32_t kGlbVersion = 2;
+  std::vector<uint8_t>& bytes = gltf.bytes;
+  bytes = ReadWholeFile(path);
   if (bytes.size() >= 12 && Little32(bytes, 0) == kGlbMagic) {
     if (Little32(bytes, 4) != kGlbVersion) return false;
     size_t at = 12;
@@ -104,14 +113,14 @@ bool LoadGltf(const std::string& path, GltfFile& gltf) {
         gltf.doc = json::parse(bytes.begin() + static_cast<long>(at + 8),
                                bytes.begin() + static_cast<long>(at + 8 + length), nullptr, false);
       } else if (type == kChunkBin) {
-        gltf.bin.assign(bytes.begin() + static_cast<long>(at + 8),
-                        bytes.begin() + static_cast<long>(at + 8 + length));
+        gltf.bin = ByteRange{bytes.data() + at + 8, length};
       }
       at += 8 + length;
     }
     return gltf.doc.is_object();
   }
   gltf.doc = json::parse(bytes.begin(), bytes.end(), nullptr, false);
+  bytes = std::vector<uint8_t>();  // the text is parsed
   return gltf.doc.is_object();
 }
 
@@ -122,17 +131,16 @@ size_t WholeNumber(const std::string& path, const json& value) {
 }
 
 // The bytes of buffer view `index`, checked against the buffer.
-std::vector<uint8_t> ViewBytes(const std::string& path, const GltfFile& gltf, size_t index) {
+ByteRange ViewBytes(const std::string& path, const GltfFile& gltf, size_t index) {
   const json& views = gltf.doc.at("bufferViews");
   const json& view = views.at(index);
   const size_t offset = view.value("byteOffset", size_t{0});
   const size_t length = WholeNumber(path, view.at("byteLength"));
-  if (view.value("buffer", 0) != 0 || offset > gltf.bin.size() ||
-      length > gltf.bin.size() - offset) {
+  if (view.value("buffer", 0) != 0 || offset > gltf.bin.size ||
+      length > gltf.bin.size - offset) {
     Malformed(path, "a buffer view lies outside the buffer");
   }
-  return std::vector<uint8_t>(gltf.bin.begin() + static_cast<long>(offset),
-                              gltf.bin.begin() + static_cast<long>(offset + length));
+  return ByteRange{gltf.bin.data + offset, length};
 }
 
 bool ReadOwnGltf(const std::string& path, ImportedScene& scene) {
@@ -146,9 +154,11 @@ bool ReadOwnGltf(const std::string& path, ImportedScene& scene) {
   }
   try {
     const auto buffers = gltf.doc.find("buffers");
-    if (gltf.bin.empty() && buffers != gltf.doc.end() && buffers->is_array() && !buffers->empty() &&
-        (*buffers)[0].contains("uri")) {
-      gltf.bin = ReadReferencedFile(path, DecodeUri(path, (*buffers)[0]["uri"].get<std::string>()));
+    if (gltf.bin.size == 0 && buffers != gltf.doc.end() && buffers->is_array() &&
+        !buffers->empty() && (*buffers)[0].contains("uri")) {
+      gltf.bytes =
+          ReadReferencedFile(path, DecodeUri(path, (*buffers)[0]["uri"].get<std::string>()));
+      gltf.bin = ByteRange{gltf.bytes.data(), gltf.bytes.size()};
     }
     const json& quadview = extras->at(kGltfExtrasKey);
     const json& version = quadview.at("version");
@@ -157,16 +167,15 @@ bool ReadOwnGltf(const std::string& path, ImportedScene& scene) {
       Malformed(path, "made by another version of quadscene");
     }
     const size_t count = WholeNumber(path, recordCount);
-    std::vector<uint8_t> records;
+    ByteRange records;
     if (count > 0) records = ViewBytes(path, gltf, WholeNumber(path, quadview.at("records")));
-    if (count > static_cast<size_t>(INT32_MAX) || records.size() % kRecordBytes != 0 ||
-        records.size() / kRecordBytes != count) {
+    if (count > static_cast<size_t>(INT32_MAX) || records.size % kRecordBytes != 0 ||
+        records.size / kRecordBytes != count) {
       Malformed(path, "its records do not add up");
     }
-    scene.records.records.reserve(count);
-    for (size_t i = 0; i < count; ++i) {
-      scene.records.records.push_back(RecordFromBytes(records.data() + i * kRecordBytes));
-    }
+    // The view holds the records' bytes as the table stores them.
+    scene.records.records.resize(count);
+    if (count > 0) std::memcpy(scene.records.records.data(), records.data, records.size);
     scene.records.count = static_cast<int32_t>(count);
     for (const json& entry : quadview.at("images")) {
       const size_t slot = WholeNumber(path, entry.at("slot"));
@@ -176,11 +185,14 @@ bool ReadOwnGltf(const std::string& path, ImportedScene& scene) {
         continue;
       }
       const json& image = gltf.doc.at("images").at(WholeNumber(path, entry.at("image")));
-      const std::vector<uint8_t> png =
-          image.contains("bufferView")
-              ? ViewBytes(path, gltf, WholeNumber(path, image["bufferView"]))
-              : ReadReferencedFile(path, DecodeUri(path, image.at("uri").get<std::string>()));
-      scene.images.push_back(ImageFromPng(path, png));
+      if (image.contains("bufferView")) {
+        const ByteRange png = ViewBytes(path, gltf, WholeNumber(path, image["bufferView"]));
+        scene.images.push_back(ImageFromPng(path, png.data, png.size));
+      } else {
+        scene.images.push_back(ImageFromPng(
+            path,
+            ReadReferencedFile(path, DecodeUri(path, image.at("uri").get<std::string>()))));
+      }
     }
   } catch (const json::exception& error) {
     // The library's text without its "[json.exception.type_error.302] " tag.
@@ -195,9 +207,9 @@ bool ReadOwnGltf(const std::string& path, ImportedScene& scene) {
 
 // --- OBJ ----------------------------------------------------------------------------------
 
-// The space-separated words of a line.
-std::vector<std::string_view> Words(std::string_view line) {
-  std::vector<std::string_view> words;
+// The space-separated words of a line, into `words` (reused from line to line).
+void SplitWords(std::string_view line, std::vector<std::string_view>& words) {
+  words.clear();
   size_t at = 0;
   while (at < line.size()) {
     while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) ++at;
@@ -205,7 +217,6 @@ std::vector<std::string_view> Words(std::string_view line) {
     while (at < line.size() && line[at] != ' ' && line[at] != '\t') ++at;
     if (at > begin) words.push_back(line.substr(begin, at - begin));
   }
-  return words;
 }
 
 bool ParseFloat(std::string_view text, float& value) {
@@ -240,6 +251,8 @@ bool ReadOwnObj(const std::string& path, ImportedScene& scene) {
   uint8_t blend = 0;
   uint8_t ccw = 0;
   int lineNumber = 1;
+  std::vector<std::string_view> words;
+  const std::string endPrefix = std::string(kObjEnd) + " ";
   bool ended = false;  // the end line, with the record count, was read
   auto fail = [&](const std::string& what) {
     Malformed(path, "line " + std::to_string(lineNumber) + ": " + what);
@@ -248,12 +261,12 @@ bool ReadOwnObj(const std::string& path, ImportedScene& scene) {
     const std::string_view line = reader.NextLine(complete);
     ++lineNumber;
     if (!complete) fail("a line longer than quadview writes");
-    const std::vector<std::string_view> words = Words(line);
+    SplitWords(line, words);
     if (words.empty()) continue;
     if (ended) fail("something follows the end line");
-    if (StartsWith(line, std::string(kObjEnd) + " ")) {
+    if (StartsWith(line, endPrefix)) {
       size_t count = 0;
-      const std::string_view text = line.substr(std::strlen(kObjEnd) + 1);
+      const std::string_view text = line.substr(endPrefix.size());
       const std::from_chars_result result =
           std::from_chars(text.data(), text.data() + text.size(), count);
       if (result.ec != std::errc() || result.ptr != text.data() + text.size() ||

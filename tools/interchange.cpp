@@ -30,17 +30,6 @@ bool ParseMaterialName(const std::string& name, int32_t& slot, uint8_t& blend) {
   return true;
 }
 
-void AppendRecordBytes(std::vector<uint8_t>& out, const QuadRecord& record) {
-  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&record);
-  out.insert(out.end(), bytes, bytes + kRecordBytes);
-}
-
-QuadRecord RecordFromBytes(const uint8_t* bytes) {
-  QuadRecord record{};
-  std::memcpy(&record, bytes, kRecordBytes);
-  return record;
-}
-
 std::string FloatBitsHex(float value) {
   uint32_t bits = 0;
   std::memcpy(&bits, &value, sizeof bits);

@@ -26,10 +26,14 @@ constexpr const char* kObjEnd = "# quadview end";  // RECORDS: the count, the fi
 std::string MaterialName(int32_t slot, uint8_t blend);
 bool ParseMaterialName(const std::string& name, int32_t& slot, uint8_t& blend);
 
-// A record as its 86 bytes in the file layout, little-endian, and back.
+// glTF's binary container: the header magic and version, and the two chunk types.
+constexpr uint32_t kGlbMagic = 0x46546C67;  // "glTF"
+constexpr uint32_t kGlbVersion = 2;
+constexpr uint32_t kChunkJson = 0x4E4F534A;
+constexpr uint32_t kChunkBin = 0x004E4942;
+
+// A record travels as its 86 bytes, the table's own little-endian layout.
 constexpr size_t kRecordBytes = sizeof(QuadRecord);
-void AppendRecordBytes(std::vector<uint8_t>& out, const QuadRecord& record);
-QuadRecord RecordFromBytes(const uint8_t* bytes);
 
 // A float as the eight hexadecimal digits of its bits, and back (for OBJ comments, which
 // must hold infinities exactly).

@@ -41,10 +41,7 @@ ExportScene ReadExportScene(const std::string& path) {
 }
 
 std::string SiblingPath(const std::string& path, const std::string& suffix) {
-  const size_t slash = path.rfind('/');
-  const size_t dot = path.rfind('.');
-  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
-  return (hasExtension ? path.substr(0, dot) : path) + suffix;
+  return path.substr(0, path.size() - LowerExtension(path).size()) + suffix;
 }
 
 std::string ImagePath(const std::string& path, int slot) {

@@ -6,8 +6,25 @@
 
 #include "render/headless_surface.h"
 #include "render/texture_set.h"
+#include "render/view_setup.h"
 #include "scene/quad_list.h"
+#include "scene/scene_error.h"
 #include "tools/terminal_progress.h"
+
+HeadlessView::HeadlessView(int width, int height) {
+  try {
+    CreateHeadlessSurface(width, height);
+  } catch (const std::runtime_error& error) {
+    DestroyHeadlessSurface();
+    throw SceneError(error.what());
+  }
+  InitGLState();
+  ResizeView(width, height);
+}
+
+HeadlessView::~HeadlessView() {
+  DestroyHeadlessSurface();
+}
 
 int32_t HeadlessTextureLimit::operator()() {
   if (asked_) return size_;

@@ -10,6 +10,17 @@
 #include "scene/scene_types.h"
 #include "scene/tga.h"
 
+// The viewer's view without a window, for the commands that draw: a headless surface of
+// width x height with the viewer's GL state and projection, released on destruction.
+// Raises SceneError when there is no GL here.
+class HeadlessView {
+ public:
+  HeadlessView(int width, int height);
+  ~HeadlessView();
+  HeadlessView(const HeadlessView&) = delete;
+  HeadlessView& operator=(const HeadlessView&) = delete;
+};
+
 // GL_MAX_TEXTURE_SIZE of a headless context, asked once and only when called; -1 when there
 // is no GL here (then no image is refused for its size).
 class HeadlessTextureLimit {
