@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -49,8 +50,45 @@ class Warnings {
   int count_ = 0;
 };
 
-void Note(std::map<std::string, Finding>& findings, const std::string& key, int32_t index) {
-  Finding& finding = findings[key];
+// What a record can be found to have, with the value that tells records apart (a slot, a
+// blend) where the message names one.
+enum class RecordFinding {
+  kSlotOutside,
+  kSlotWithoutImage,
+  kOtherBlend,
+  kNotFinite,
+  kNoArea,
+  kNotPlanar,
+  kUnreadTextureNumber
+};
+using FindingKey = std::pair<RecordFinding, int64_t>;
+
+std::string FindingText(const FindingKey& key) {
+  const std::string value = std::to_string(key.second);
+  switch (key.first) {
+    case RecordFinding::kSlotOutside:
+      return "slot " + value + " is outside the texture table (0 to 1023): they draw untextured";
+    case RecordFinding::kSlotWithoutImage:
+      return "slot " + value + " has no image: they draw untextured";
+    case RecordFinding::kOtherBlend:
+      return "blend " + value + " draws opaque, as blend 0 does";
+    case RecordFinding::kNotFinite:
+      return "a coordinate is infinite or not a number";
+    case RecordFinding::kNoArea:
+      return "the quad has no area";
+    case RecordFinding::kNotPlanar:
+      return "the quad is far from planar: its two triangles meet at more than 20 degrees";
+    case RecordFinding::kUnreadTextureNumber:
+      return "the texture number is not 0, but only files named nyc.map, sanb.map or "
+             "miami.map read them: every quad uses slot 0";
+  }
+  return std::string();
+}
+
+// Counted by kind and value; the text is made once per finding, at the end.
+void Note(std::map<FindingKey, Finding>& findings, RecordFinding kind, int64_t value,
+          int32_t index) {
+  Finding& finding = findings[{kind, value}];
   if (finding.count++ == 0) finding.first = index;
 }
 
@@ -80,42 +118,34 @@ bool IsPowerOfTwo(unsigned value) {
 
 // Image findings, from the same walk and limits the viewer's texture set uses.
 int CheckImages(const std::string& path, std::vector<bool>& textured, Warnings& warnings) {
-  HeadlessTextureLimit maxTextureSize;
-  int images = 0;
-  WalkTextureSet(path, std::ref(maxTextureSize), TextureBudgetBytes(),
-                 [&](int number, const std::string& image, const std::string& refusal) {
-                   images = number + 1;
-                   textured.push_back(false);
-                   if (!refusal.empty()) {
-                     warnings.Add(image, UntexturedBecause(refusal));
-                     return;
-                   }
-                   DecodeTga();  // raises what the viewer's load would
-                   const TgaImage& tga = LastTgaImage();
-                   textured.back() = tga.UploadBytes() > 0;
-                   const TgaHeader& header = tga.header;
-                   if (header.imageType != 2 || header.depth != 32) {
-                     warnings.Add(image, "type " + std::to_string(header.imageType) +
-                                             " with depth " + std::to_string(header.depth) +
-                                             ": older readers of this format take only "
-                                             "uncompressed 32-bit true colour (type 2)");
-                   }
-                   // The size uploaded: one texel when there is nothing to decode.
-                   if (!IsPowerOfTwo(tga.uploadWidth) || !IsPowerOfTwo(tga.uploadHeight)) {
-                     warnings.Add(image, std::to_string(tga.uploadWidth) + " x " +
-                                             std::to_string(tga.uploadHeight) +
-                                             " is not a power of two on each side: OpenGL 1.1 "
-                                             "draws it untextured");
-                   }
-                   if (!tga.nothingToDecode.empty()) {
-                     warnings.Add(
-                         image, tga.nothingToDecode + "; it draws as one transparent black texel");
-                   } else if (tga.pixelDataCutShort) {
-                     warnings.Add(image,
-                                  "its pixel data is cut short; the missing texels "
-                                  "are transparent black");
-                   }
-                 });
+  const int images = WalkTexturesLikeTheViewer(
+      path, [&](int, const std::string& image, const TgaImage* tga, const std::string& refusal) {
+        textured.push_back(tga != nullptr && tga->UploadBytes() > 0);
+        if (tga == nullptr) {
+          warnings.Add(image, UntexturedBecause(refusal));
+          return;
+        }
+        const TgaHeader& header = tga->header;
+        if (header.imageType != 2 || header.depth != 32) {
+          warnings.Add(image, "type " + std::to_string(header.imageType) + " with depth " +
+                                  std::to_string(header.depth) +
+                                  ": older readers of this format take only "
+                                  "uncompressed 32-bit true colour (type 2)");
+        }
+        // The size uploaded: one texel when there is nothing to decode.
+        if (!IsPowerOfTwo(tga->uploadWidth) || !IsPowerOfTwo(tga->uploadHeight)) {
+          warnings.Add(image, std::to_string(tga->uploadWidth) + " x " +
+                                  std::to_string(tga->uploadHeight) +
+                                  " is not a power of two on each side: OpenGL 1.1 "
+                                  "draws it untextured");
+        }
+        if (!tga->nothingToDecode.empty()) {
+          warnings.Add(image, tga->nothingToDecode + "; it draws as one transparent black texel");
+        } else if (tga->pixelDataCutShort) {
+          warnings.Add(image,
+                       "its pixel data is cut short; the missing texels are transparent black");
+        }
+      });
   // A gap ends the set: images after it are never loaded.
   const std::string folder = TextureFolderPrefix(path);
   for (int number = images + 1; number < kTextureSlots; ++number) {
@@ -131,31 +161,28 @@ int CheckImages(const std::string& path, std::vector<bool>& textured, Warnings& 
 
 void CheckRecords(const std::string& path, const QuadTable& table,
                   const std::vector<bool>& textured, Warnings& warnings) {
-  std::map<std::string, Finding> findings;
+  std::map<FindingKey, Finding> findings;
   for (int32_t i = 0; i < table.count; ++i) {
     const QuadRecord& record = table.records[static_cast<size_t>(i)];
     const int32_t slot = record.textureIndex;
     if (slot < 0 || slot >= kTextureSlots) {
-      Note(findings,
-           "slot " + std::to_string(slot) +
-               " is outside the texture table (0 to 1023): they draw untextured",
-           i);
+      Note(findings, RecordFinding::kSlotOutside, slot, i);
     } else if (static_cast<size_t>(slot) >= textured.size() ||
                !textured[static_cast<size_t>(slot)]) {
-      Note(findings, "slot " + std::to_string(slot) + " has no image: they draw untextured", i);
+      Note(findings, RecordFinding::kSlotWithoutImage, slot, i);
     }
     if (record.blend != 0 && record.blend != 1) {
-      Note(findings, "blend " + std::to_string(record.blend) + " draws opaque, as blend 0 does", i);
+      Note(findings, RecordFinding::kOtherBlend, record.blend, i);
     }
     if (!IsFiniteRecord(record)) {
-      Note(findings, "a coordinate is infinite or not a number", i);
+      Note(findings, RecordFinding::kNotFinite, 0, i);
       continue;
     }
     const Vec a = Minus(Corner(record, 2), Corner(record, 0));
     const Vec b = Minus(Corner(record, 3), Corner(record, 1));
     const double scale = std::max(Length(a), Length(b));
     if (Length(Cross(a, b)) <= 1e-9 * scale * scale) {
-      Note(findings, "the quad has no area", i);
+      Note(findings, RecordFinding::kNoArea, 0, i);
       continue;
     }
     // The two triangles the viewer draws, (0, 1, 2) and (0, 2, 3).
@@ -165,10 +192,7 @@ void CheckRecords(const std::string& path, const QuadTable& table,
     if (l1 > 0 && l2 > 0) {
       const double cosine = (n1.x * n2.x + n1.y * n2.y + n1.z * n2.z) / (l1 * l2);
       if (std::acos(std::clamp(cosine, -1.0, 1.0)) * 180 / kPi > kNonPlanarDegrees) {
-        Note(findings,
-             "the quad is far from planar: its two triangles meet at more than 20 "
-             "degrees",
-             i);
+        Note(findings, RecordFinding::kNotPlanar, 0, i);
       }
     }
   }
@@ -181,17 +205,17 @@ void CheckRecords(const std::string& path, const QuadTable& table,
       ReadQuadList(path, numbers, progress, &offset);
       for (int32_t i = 0; i < numbers.count; ++i) {
         if (numbers.records[static_cast<size_t>(i)].textureIndex != 0) {
-          Note(findings,
-               "the texture number is not 0, but only files named nyc.map, sanb.map or "
-               "miami.map read them: every quad uses slot 0",
-               i);
+          Note(findings, RecordFinding::kUnreadTextureNumber, 0, i);
         }
       }
     } catch (const SceneError&) {
       // Token 0 is not a number throughout: these are no texture numbers.
     }
   }
-  for (const auto& [what, finding] : findings) {
+  // In the order of their texts, as a reader scans them.
+  std::map<std::string, Finding> byText;
+  for (const auto& [key, finding] : findings) byText[FindingText(key)] = finding;
+  for (const auto& [what, finding] : byText) {
     warnings.Add(path + ":" + std::to_string(HeaderLine(finding.first)),
                  Records(finding.count) + ", the first here: " + what);
   }

@@ -45,21 +45,29 @@ std::string HeadlessTextureLimit::Describe() const {
   return "maximum texture size: unknown (" + unavailable_ + ")";
 }
 
-int ReadSceneLikeTheViewer(const std::string& path, QuadTable& quads,
-                           const std::function<void(int slot, const TgaImage* image)>& visitImage) {
+int WalkTexturesLikeTheViewer(const std::string& path, const ViewerImageVisit& visitImage) {
   HeadlessTextureLimit maxTextureSize;
   int images = 0;
   WalkTextureSet(path, std::ref(maxTextureSize), TextureBudgetBytes(),
                  [&](int imageNumber, const std::string& image, const std::string& refusal) {
                    images = imageNumber + 1;
                    if (!refusal.empty()) {
-                     WarnRefusedImage(image, refusal);
-                     visitImage(imageNumber, nullptr);
+                     visitImage(imageNumber, image, nullptr, refusal);
                      return;
                    }
                    DecodeTga();
-                   visitImage(imageNumber, &LastTgaImage());
+                   visitImage(imageNumber, image, &LastTgaImage(), refusal);
                  });
+  return images;
+}
+
+int ReadSceneLikeTheViewer(const std::string& path, QuadTable& quads,
+                           const std::function<void(int slot, const TgaImage* image)>& visitImage) {
+  const int images = WalkTexturesLikeTheViewer(
+      path, [&](int slot, const std::string& image, const TgaImage* tga, const std::string& refusal) {
+        if (tga == nullptr) WarnRefusedImage(image, refusal);
+        visitImage(slot, tga);
+      });
   TerminalProgress progress("reading " + path, TerminalProgress::Unit::kBytes);
   ReadQuadList(path, quads, progress);
   return images;

@@ -35,10 +35,16 @@ class HeadlessTextureLimit {
   std::string unavailable_;
 };
 
-// Walks the texture set with the viewer's limits, then reads the quad list into `quads`;
-// errors propagate as the viewer's load would raise them. `visitImage` gets each image of
-// the set in slot order: its decoded upload image (LastTgaImage) when the viewer would upload
-// it, nullptr when it would refuse it (the viewer's warning is written to stderr). Returns
-// the number of images in the set.
+// Walks the texture set with the viewer's limits, GL's maximum texture size from a headless
+// context. `visitImage` gets each image of the set in slot order with its path: its decoded
+// upload image (LastTgaImage) when the viewer would upload it, or nullptr and why the viewer
+// would refuse it. Decoding raises what the viewer's load would. Returns the number of images.
+using ViewerImageVisit = std::function<void(int slot, const std::string& path,
+                                            const TgaImage* image, const std::string& refusal)>;
+int WalkTexturesLikeTheViewer(const std::string& path, const ViewerImageVisit& visitImage);
+
+// WalkTexturesLikeTheViewer, with the viewer's warning on stderr for each refused image, then
+// the quad list read into `quads`; errors propagate as the viewer's load would raise them.
+// Returns the number of images in the set.
 int ReadSceneLikeTheViewer(const std::string& path, QuadTable& quads,
                            const std::function<void(int slot, const TgaImage* image)>& visitImage);
