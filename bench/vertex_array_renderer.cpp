@@ -18,8 +18,7 @@ constexpr uint8_t kBlendAlpha = 1;
 
 VertexArrayScene BuildVertexArrayScene(const QuadTable& quads, const TextureTable& textures) {
   VertexArrayScene scene;
-  const size_t quadCount =
-      std::min(static_cast<size_t>(std::max<int32_t>(quads.count, 0)), quads.records.size());
+  const size_t quadCount = DrawnQuadCount(quads);
   scene.vertices.resize(quadCount * kCornersPerQuad * kFloatsPerCorner);
   float* out = scene.vertices.data();
   for (size_t i = 0; i < quadCount; ++i) {
@@ -27,8 +26,7 @@ VertexArrayScene BuildVertexArrayScene(const QuadTable& quads, const TextureTabl
     // A packed record's corners are contiguous: copy all four (20 bytes each) at once.
     std::memcpy(out, CornerTexCoord(record, 0), sizeof(QuadCorner) * kCornersPerQuad);
     out += kCornersPerQuad * kFloatsPerCorner;
-    const uint32_t slot = static_cast<uint32_t>(record.textureIndex);
-    const uint32_t name = slot < static_cast<uint32_t>(kTextureSlots) ? textures[slot] : 0;
+    const uint32_t name = TextureNameOf(record, textures);
     const bool alphaBlend = record.blend == kBlendAlpha;
     if (scene.runs.empty() || scene.runs.back().texture != name ||
         scene.runs.back().alphaBlend != alphaBlend) {

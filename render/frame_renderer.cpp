@@ -5,7 +5,6 @@
 
 #include <GL/gl.h>
 
-#include <algorithm>
 
 namespace {
 // Matches no texture name the program creates, so the first bind in a context happens.
@@ -48,16 +47,10 @@ void RenderFrame(const CameraState& camera, const QuadTable& quads, const Textur
   glEnable(GL_BLEND);
   glEnable(GL_TEXTURE_2D);
 
-  // `count` never exceeds the storage a reader filled; the clamp only guards a table built
-  // by hand.
-  const size_t quadCount =
-      std::min(static_cast<size_t>(std::max<int32_t>(quads.count, 0)), quads.records.size());
   const QuadRecord* record = quads.records.data();
-  const QuadRecord* const end = record + quadCount;
+  const QuadRecord* const end = record + DrawnQuadCount(quads);
   for (; record != end; ++record) {
-    // A slot outside the table draws untextured, like a slot holding 0.
-    const uint32_t slot = static_cast<uint32_t>(record->textureIndex);
-    BindTexture2D(slot < static_cast<uint32_t>(kTextureSlots) ? textures[slot] : 0);
+    BindTexture2D(TextureNameOf(*record, textures));
     if (record->blend == kBlendAlpha) {
       glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
     } else {

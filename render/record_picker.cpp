@@ -16,7 +16,6 @@ constexpr int kCornersPerQuad = 4;
 
 uint32_t PixelCode(int x, int glY) {
   uint8_t rgba[4] = {0, 0, 0, 0};
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
   glReadPixels(x, glY, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
   return uint32_t{rgba[0]} | uint32_t{rgba[1]} << 8 | uint32_t{rgba[2]} << 16 |
          uint32_t{rgba[3]} << 24;
@@ -27,8 +26,7 @@ uint32_t PixelCode(int x, int glY) {
 std::vector<int32_t> RecordsAtPixel(const CameraState& camera, const QuadTable& quads, int height,
                                     int x, int y, bool all) {
   const int glY = height - 1 - y;  // GL counts rows from the bottom
-  const size_t count =
-      std::min(static_cast<size_t>(std::max<int32_t>(quads.count, 0)), quads.records.size());
+  const size_t count = DrawnQuadCount(quads);
   std::vector<bool> found(count, false);
   std::vector<int32_t> records;
   glDisable(GL_TEXTURE_2D);
@@ -36,10 +34,11 @@ std::vector<int32_t> RecordsAtPixel(const CameraState& camera, const QuadTable& 
   glEnable(GL_SCISSOR_TEST);
   glScissor(x, glY, 1, 1);
   glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+  glLoadIdentity();
+  ApplyCameraTransform(camera);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
   for (;;) {
     glClear(GL_COLOR_BUFFER_BIT);
-    glLoadIdentity();
-    ApplyCameraTransform(camera);
     glBegin(GL_QUADS);  // one batch: each quad still rasterises on its own, in table order
     for (size_t i = 0; i < count; ++i) {
       if (found[i]) continue;

@@ -3,6 +3,7 @@
 // the main window's module. QuadRecord is packed: its byte layout is fixed at 86 bytes.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -93,3 +94,15 @@ struct CameraState {
   float tilt = 0.0f;
   float spin = 0.0f;
 };
+
+// The records a table draws: `count` of them, never more than its storage holds (a reader
+// never lets `count` pass it; the clamp guards a table built by hand).
+inline size_t DrawnQuadCount(const QuadTable& quads) {
+  return std::min(static_cast<size_t>(std::max<int32_t>(quads.count, 0)), quads.records.size());
+}
+
+// The texture a record draws with: its slot's, or 0 (untextured) for a slot outside the table.
+inline uint32_t TextureNameOf(const QuadRecord& record, const TextureTable& textures) {
+  const uint32_t slot = static_cast<uint32_t>(record.textureIndex);
+  return slot < static_cast<uint32_t>(kTextureSlots) ? textures[slot] : 0;
+}
