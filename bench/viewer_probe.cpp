@@ -15,15 +15,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kPollStep = std::chrono::milliseconds(5);  // light enough not to slow the viewer
 constexpr auto kTimeout = std::chrono::seconds(60);
-// The view panel and the bar in the window, from its layout.
-constexpr int kPanelLeft = 2, kPanelTop = 3, kPanelWidth = 535, kPanelHeight = 326;
-constexpr int kBarLeft = 4, kBarTop = 158, kBarHeight = 16;
-
 // The bar's white trough or its blue fill.
 bool IsBar(const Rgb& p) {
-  const bool trough = p.r > 230 && p.g > 230 && p.b > 230;
-  const bool fill = p.b > 80 && p.r < 60 && p.g < 60;
-  return trough || fill;
+  return IsWhite(p) || IsBarFill(p);
 }
 
 bool IsBlack(const Rgb& p) {

@@ -27,15 +27,6 @@ using std::chrono::milliseconds;
 
 constexpr int kScreenWidth = 1024;
 constexpr int kScreenHeight = 768;
-// Offsets of Panel1 and ProgressBar1 inside the window, from the window's layout.
-constexpr int kPanelLeft = 2;
-constexpr int kPanelTop = 3;
-constexpr int kPanelWidth = 535;
-constexpr int kPanelHeight = 326;
-constexpr int kBarLeft = 4;
-constexpr int kBarTop = 158;
-constexpr int kBarWidth = 531;
-constexpr int kBarHeight = 16;
 // Layout width/height minus the panel's: the margins that do not grow on resize.
 constexpr int kPanelWidthMargin = 548 - kPanelWidth;
 constexpr int kPanelHeightMargin = 358 - kPanelHeight;
@@ -106,13 +97,6 @@ bool IsGreen(const Rgb& p) {
 }
 bool IsBlack(const Rgb& p) {
   return p.r < 30 && p.g < 30 && p.b < 30;
-}
-bool IsWhite(const Rgb& p) {
-  return p.r > 230 && p.g > 230 && p.b > 230;
-}
-// The bar's filled part: a saturated blue.
-bool IsBarFill(const Rgb& p) {
-  return p.b > 80 && p.r < 60 && p.g < 60;
 }
 
 // "OpenGL - N FPS | <values>" with exactly these values and, with `needFrames`, N > 0 (with

@@ -78,6 +78,24 @@ struct Rgb {
   int b = 0;
 };
 
+// Where the viewer's view panel (Panel1) and progress bar (ProgressBar1) sit inside its
+// window, from the window's layout, and the colours of the bar: its white trough and its
+// saturated blue fill.
+constexpr int kPanelLeft = 2;
+constexpr int kPanelTop = 3;
+constexpr int kPanelWidth = 535;
+constexpr int kPanelHeight = 326;
+constexpr int kBarLeft = 4;
+constexpr int kBarTop = 158;
+constexpr int kBarWidth = 531;
+constexpr int kBarHeight = 16;
+inline bool IsWhite(const Rgb& p) {
+  return p.r > 230 && p.g > 230 && p.b > 230;
+}
+inline bool IsBarFill(const Rgb& p) {
+  return p.b > 80 && p.r < 60 && p.g < 60;
+}
+
 struct WindowRect {
   int x = 0;  // root coordinates of the top-left corner of the window's inside
   int y = 0;
