@@ -3,9 +3,6 @@
 // same line fed in pieces; and a corner line read by the quad-list reader (its one-pass route
 // where it takes the line) against the tokenizer's own conversions. Wherever two routes give
 // a result they must agree bit for bit, with the same message and the same trace lines.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/fuzz_files.h"
 #include "scene/numbers.h"
 #include "scene/quad_list.h"
 #include "scene/scene_error.h"
@@ -49,11 +47,7 @@ std::string TokensText() {
 }
 
 std::string FuzzFile() {
-  static const std::string path = [] {
-    std::string folder = "/dev/shm/quadview-numbers-" + std::to_string(::getpid());
-    ::mkdir(folder.c_str(), 0700);
-    return folder + "/a.map";
-  }();
+  static const std::string path = MakeFuzzFolder("numbers") + "/a.map";
   return path;
 }
 
@@ -96,10 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<std::string> expectedTraces = traces;
   std::string content = "0 1\r\nCW\r\n";
   for (int i = 0; i < 4; ++i) content.append(text).append("\r\n");
-  std::FILE* file = std::fopen(FuzzFile().c_str(), "wb");
-  if (file == nullptr) std::abort();
-  std::fwrite(content.data(), 1, content.size(), file);
-  std::fclose(file);
+  WriteFuzzFile(FuzzFile(), content.data(), content.size());
   traces.clear();
   QuadTable table;
   NoProgress progress;

@@ -4,14 +4,12 @@
 // after each, so that lines and tokens too long to hold are reached from small inputs. Any
 // SceneError is an accepted outcome, but it must name a line and the table must cover exactly the
 // completed records.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/fuzz_files.h"
 #include "scene/line_reader.h"
 #include "scene/quad_list.h"
 #include "scene/scene_error.h"
@@ -26,11 +24,7 @@ constexpr size_t kRunBytes = kLineHoldBytes + 1000;
 constexpr int kMaxRuns = 2;  // more only slow the target down
 
 std::string FuzzFolder() {
-  static const std::string folder = [] {
-    std::string path = "/dev/shm/quadview-fuzz-" + std::to_string(::getpid());
-    ::mkdir(path.c_str(), 0700);
-    return path;
-  }();
+  static const std::string folder = MakeFuzzFolder("fuzz");
   return folder;
 }
 

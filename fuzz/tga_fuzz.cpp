@@ -2,14 +2,12 @@
 // its header is read, the texture set's own limits decide (here with a fuzzing budget of
 // 256 MiB), and an admitted image is decoded. No header is skipped for its size: huge
 // declared sizes must be refused or cost nothing. The only acceptable failure is a SceneError.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/fuzz_files.h"
 #include "scene/scene_error.h"
 #include "scene/texture_limits.h"
 #include "scene/tga.h"
@@ -20,21 +18,14 @@ constexpr int32_t kFuzzMaxTextureSize = 16384;
 constexpr uint64_t kFuzzBudgetBytes = uint64_t(256) << 20;
 
 std::string FuzzFile() {
-  static const std::string path = [] {
-    std::string folder = "/dev/shm/quadview-tga-" + std::to_string(::getpid());
-    ::mkdir(folder.c_str(), 0700);
-    return folder + "/000.tga";
-  }();
+  static const std::string path = MakeFuzzFolder("tga") + "/000.tga";
   return path;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::FILE* file = std::fopen(FuzzFile().c_str(), "wb");
-  if (file == nullptr) std::abort();
-  std::fwrite(data, 1, size, file);
-  std::fclose(file);
+  WriteFuzzFile(FuzzFile(), data, size);
   try {
     ReadTgaHeader(FuzzFile());
     const TgaImage& image = LastTgaImage();
