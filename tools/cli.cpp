@@ -46,7 +46,17 @@ bool ParseFloat32(const std::string& text, float& value) {
   return true;
 }
 
-const char* const kFloatRange = "expected a number between -3.4e38 and 3.4e38";
+// Accepts what ParseFloat32 reads, else names the range.
+CLI::Validator FloatValidator() {
+  return CLI::Validator(
+      [](std::string& text) {
+        float value = 0;
+        return ParseFloat32(text, value) ? std::string()
+                                         : std::string("expected a number between -3.4e38 "
+                                                       "and 3.4e38");
+      },
+      "");
+}
 
 // "WxH", each side a whole number from 1 to kMaxViewSidePixels.
 bool ParseSize(const std::string& text, int& width, int& height) {
@@ -96,12 +106,7 @@ void AddFloatOption(CLI::App* command, const std::string& name, float& target,
   command
       ->add_option_function<std::string>(
           name, [&target](const std::string& text) { ParseFloat32(text, target); }, description)
-      ->check(CLI::Validator(
-          [](std::string& text) {
-            float value = 0;
-            return ParseFloat32(text, value) ? std::string() : std::string(kFloatRange);
-          },
-          ""))
+      ->check(FloatValidator())
       ->type_name("FLOAT");
 }
 
@@ -132,12 +137,7 @@ void AddViewOptions(CLI::App* command, ViewOptions& options) {
           },
           "Camera panX panY, as the viewer's title shows them (default 0.01 0)")
       ->expected(2)
-      ->check(CLI::Validator(
-          [](std::string& text) {
-            float value = 0;
-            return ParseFloat32(text, value) ? std::string() : std::string(kFloatRange);
-          },
-          ""))
+      ->check(FloatValidator())
       ->type_name("X Y");
   AddFloatOption(command, "--distance", options.camera.distance,
                  "Camera distance, as the viewer's title shows it (default -2.48)");
@@ -163,21 +163,24 @@ int RunCommand(const std::string& inputFile, const std::function<void()>& work) 
   return kExitBadFile;
 }
 
-void CheckStandardOutput() {
-  if (std::ferror(stdout) == 0) return;
+namespace {
+
+// "Cannot write file standard output: REASON", with errno's reason (EIO when it has none).
+[[noreturn]] void StandardOutputFailed() {
   const int errorNumber = errno != 0 ? errno : EIO;
   std::clearerr(stdout);
   throw SceneError(std::string("Cannot write file standard output: ") + std::strerror(errorNumber));
 }
 
+}  // namespace
+
+void CheckStandardOutput() {
+  if (std::ferror(stdout) != 0) StandardOutputFailed();
+}
+
 void FlushStandardOutput() {
   errno = 0;
-  if (std::fflush(stdout) != 0) {
-    const int errorNumber = errno != 0 ? errno : EIO;
-    std::clearerr(stdout);
-    throw SceneError(std::string("Cannot write file standard output: ") +
-                     std::strerror(errorNumber));
-  }
+  if (std::fflush(stdout) != 0) StandardOutputFailed();
   CheckStandardOutput();
 }
 
