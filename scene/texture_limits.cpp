@@ -66,8 +66,8 @@ void WalkTextureSet(const std::string& quadListPath, const std::function<int32_t
     const std::string path = TextureImagePath(folderPrefix, imageNumber);
     ReadTgaHeader(path);
     const TgaImage& image = LastTgaImage();
-    const std::string refusal = TextureRefusal(image.uploadWidth, image.uploadHeight,
-                                               askOnce, budgetBytes, budgetUsed);
+    const std::string refusal =
+        TextureRefusal(image.uploadWidth, image.uploadHeight, askOnce, budgetBytes, budgetUsed);
     if (refusal.empty()) budgetUsed += image.UploadBytes();
     visit(imageNumber, path, refusal);
     CloseTga();
@@ -77,6 +77,10 @@ void WalkTextureSet(const std::string& quadListPath, const std::function<int32_t
 
 std::string UntexturedBecause(const std::string& refusal) {
   return refusal + "; its slot draws untextured";
+}
+
+std::string OneBlackTexelBecause(const std::string& why) {
+  return why + "; it draws as one transparent black texel";
 }
 
 void WarnRefusedImage(const std::string& path, const std::string& refusal) {

@@ -39,5 +39,8 @@ void WalkTextureSet(const std::string& quadListPath, const std::function<int32_t
 
 // "REFUSAL; its slot draws untextured": what every report of a refused image says.
 std::string UntexturedBecause(const std::string& refusal);
+// "WHY; it draws as one transparent black texel", for an image with nothing to decode
+// (TgaImage::nothingToDecode).
+std::string OneBlackTexelBecause(const std::string& why);
 // Writes "IMAGE: warning: REFUSAL; its slot draws untextured" to stderr.
 void WarnRefusedImage(const std::string& path, const std::string& refusal);

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "scene/file_access.h"
@@ -140,7 +140,7 @@ int CheckImages(const std::string& path, std::vector<bool>& textured, Warnings& 
                                   "draws it untextured");
         }
         if (!tga->nothingToDecode.empty()) {
-          warnings.Add(image, tga->nothingToDecode + "; it draws as one transparent black texel");
+          warnings.Add(image, OneBlackTexelBecause(tga->nothingToDecode));
         } else if (tga->pixelDataCutShort) {
           warnings.Add(image,
                        "its pixel data is cut short; the missing texels are transparent black");

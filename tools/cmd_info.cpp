@@ -111,8 +111,7 @@ std::exception_ptr PrintTextureSummary(const std::string& path,
                      if (TgaTooLarge(header)) DecodeTga();  // raises what the viewer would
                      uploadBytes += header.UploadBytes();
                      if (!header.nothingToDecode.empty()) {
-                       notes.push_back(image + ": " + header.nothingToDecode +
-                                       "; it draws as one transparent black texel");
+                       notes.push_back(image + ": " + OneBlackTexelBecause(header.nothingToDecode));
                      }
                    });
   } catch (const SceneError&) {
