@@ -41,37 +41,37 @@ size_t CharBytes(const std::string& text, size_t i) {
 // line has one, inside a word where it has none.
 std::vector<std::string> WrapLines(const std::string& text, int maxWidth) {
   std::vector<std::string> lines;
-  std::string line;
-  size_t lastSpace = std::string::npos;  // in `line`
+  size_t lineStart = 0;                  // the current line is text[lineStart, i)
+  size_t lastSpace = std::string::npos;  // in it
   for (size_t i = 0; i < text.size();) {
     const size_t bytes = CharBytes(text, i);
     if (text[i] == '\n') {
-      lines.push_back(line);
-      line.clear();
-      lastSpace = std::string::npos;
+      lines.push_back(text.substr(lineStart, i - lineStart));
       i += bytes;
+      lineStart = i;
+      lastSpace = std::string::npos;
       continue;
     }
-    const std::string next = line + text.substr(i, bytes);
-    if (!line.empty() && fl_width(next.c_str(), static_cast<int>(next.size())) > maxWidth) {
+    if (i > lineStart &&
+        fl_width(text.data() + lineStart, static_cast<int>(i + bytes - lineStart)) > maxWidth) {
       if (lastSpace != std::string::npos && text[i] != ' ') {
-        lines.push_back(line.substr(0, lastSpace));
-        line = line.substr(lastSpace + 1);
+        lines.push_back(text.substr(lineStart, lastSpace - lineStart));
+        lineStart = lastSpace + 1;
       } else {
-        lines.push_back(line);
-        line.clear();
+        lines.push_back(text.substr(lineStart, i - lineStart));
+        lineStart = i;
       }
       lastSpace = std::string::npos;
       if (text[i] == ' ') {  // a break at a space eats the space
         i += bytes;
+        lineStart = i;
         continue;
       }
     }
-    if (text[i] == ' ') lastSpace = line.size();
-    line += text.substr(i, bytes);
+    if (text[i] == ' ') lastSpace = i;
     i += bytes;
   }
-  lines.push_back(line);
+  lines.push_back(text.substr(lineStart));
   return lines;
 }
 
@@ -93,7 +93,10 @@ void ShowBox(const std::string& caption, const std::string& text, const char* ic
   for (const std::string& line : lines) {
     textWidth = std::max(textWidth, static_cast<int>(fl_width(line.c_str())));
     if (!label.empty()) label += '\n';
-    for (char c : line) label += c == '@' ? std::string("@@") : std::string(1, c);  // no symbols
+    for (char c : line) {
+      if (c == '@') label += '@';  // "@@" shows one '@', not a symbol
+      label += c;
+    }
   }
   const int lineHeight = fl_height();
   const int maxTextHeight =
