@@ -27,8 +27,6 @@ constexpr int kExponentDigitLimit = 500;
 constexpr size_t kHeldSignificantDigits = 12000;
 // Powers of ten up to 10^27 are exact in a 64-bit mantissa (5^27 < 2^64).
 constexpr int kExactPowerOfTenMax = 27;
-// A decimal mantissa of at most this many digits fits in a uint64 exactly.
-constexpr size_t kExactMantissaDigits = 19;
 // Decimal digits that always fit an int32 magnitude check in a uint64.
 constexpr int kShortIntegerDigits = 18;
 constexpr uint64_t kIntMagnitudeCap = uint64_t(1) << 33;
@@ -245,7 +243,7 @@ bool NumberText::ToExtended(long double& value) const {
   }
   const int64_t exponent10 = pointShift_ + (exponentNegative_ ? -exponent_ : exponent_);
   const int64_t scale = exponent10 - static_cast<int64_t>(significant_.size());
-  if (significant_.size() <= kExactMantissaDigits && !droppedNonZero_ &&
+  if (significant_.size() <= kUint64DecimalDigits && !droppedNonZero_ &&
       scale >= -kExactPowerOfTenMax && scale <= kExactPowerOfTenMax) {
     // One correctly rounded multiplication or division of two exact values.
     uint64_t mantissa = 0;

@@ -61,8 +61,11 @@ class NumberText {
   int exponent_ = 0;
 };
 
+// Decimal digits that always fit a uint64 exactly.
+constexpr int kUint64DecimalDigits = 19;
+
 // Appends the decimal digits at `p` to `value` (value * 10 + digit) and returns where they
-// end. The caller bounds the count: more than 19 digits no longer fit a uint64.
+// end. The caller bounds the count: more than kUint64DecimalDigits may no longer fit.
 inline const char* AccumulateDigits(const char* p, const char* end, uint64_t& value) {
   while (p < end && static_cast<unsigned char>(*p - '0') < 10u) {
     value = value * 10 + static_cast<uint64_t>(*p++ - '0');
@@ -105,7 +108,6 @@ inline bool TryDecimalToFloat(uint64_t mantissa, int fractionDigits, bool negati
 // what follows and otherwise converts the whole token with NumberText.
 inline const char* ScanPlainDecimal(const char* p, const char* end, char separator, float& value,
                                     bool& decided) {
-  constexpr int kMaxMantissaDigits = 19;  // a uint64 holds 19 decimal digits
   bool negative = false;
   if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
   uint64_t mantissa = 0;
@@ -121,7 +123,7 @@ inline const char* ScanPlainDecimal(const char* p, const char* end, char separat
     fractionDigits = static_cast<int>(p - fractionBegin);
   }
   decided = (integerDigits + fractionDigits > 0 || point) &&
-            integerDigits + fractionDigits <= kMaxMantissaDigits &&
+            integerDigits + fractionDigits <= kUint64DecimalDigits &&
             TryDecimalToFloat(mantissa, fractionDigits, negative, value);
   return p;
 }
