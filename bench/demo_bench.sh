@@ -4,7 +4,7 @@
 # 1,000,000 by default, read once into the page cache), and defines seconds CMD... (wall
 # seconds of one run, output discarded) and run3 CMD... (the median of three).
 set -euo pipefail
-build=${2:-build}
+build=${2:-build-test}
 quads=${3:-1000000}
 quadscene="$build/tools/quadscene"
 work=$(mktemp -d "${TMPDIR:-/tmp}/quadview-$1-XXXXXX")

@@ -6,7 +6,7 @@
 # measured is that none of them needs memory in proportion to what the file claims.
 # Usage: bench/hostile_memory.sh [BUILD_DIR]
 set -euo pipefail
-build=${1:-build}
+build=${1:-build-test}
 quadscene="$build/tools/quadscene"
 [ -x "$quadscene" ] || { echo "no $quadscene: build first" >&2; exit 1; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/quadview-hostile-XXXXXX")

@@ -6,7 +6,7 @@
 # Usage: bench/render_frames.sh [BUILD_DIR] [QUAD_COUNTS...]
 set -euo pipefail
 
-build_dir=$(cd "${1:-build}" && pwd)
+build_dir=$(cd "${1:-build-test}" && pwd)
 shift || true
 quad_counts=("$@")
 ((${#quad_counts[@]} > 0)) || quad_counts=(10000 100000 1000000)

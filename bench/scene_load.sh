@@ -3,7 +3,7 @@
 # against `wc -l` on the same file. Both read from the page cache; medians of five runs.
 # Usage: bench/scene_load.sh [BUILD_DIR] [QUADS]
 set -euo pipefail
-build=${1:-build}
+build=${1:-build-test}
 quads=${2:-1000000}
 quadscene="$build/tools/quadscene"
 scene="${TMPDIR:-/tmp}/quadview-bench-$quads"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Viewer start-up benchmark, run by hand: under a private Xvfb, the time from starting quadview
 # on the 1,000,000-quad demo scene until its first frame shows (the progress bar goes with it),
-# watched from outside through its pixels and title only (build/bench/viewer_probe). That span
+# watched from outside through its pixels and title only (build-test/bench/viewer_probe). That span
 # also holds the start of the process, window and GL context, and the drawing of the first
 # frame, which `quadscene info` does not have; so the viewer's load is that span less the same
 # span on the 85-quad demo and less one frame of the big scene (from the frame rate its title
@@ -10,7 +10,7 @@
 # Usage: bench/viewer_startup.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
 
-build_dir=$(cd "${1:-build}" && pwd)
+build_dir=$(cd "${1:-build-test}" && pwd)
 runs=${2:-5}
 viewer="$build_dir/app/quadview"
 quadscene="$build_dir/tools/quadscene"

@@ -1,6 +1,6 @@
 // What `cmake --install` and the Debian package hold: the package built from this build with
-// cpack, its contents and metadata read back with dpkg-deb, and quadscene's man page holding
-// every command and every option its --help names.
+// cpack, its contents and metadata read back with dpkg-deb and judged by lintian, and
+// quadscene's man page holding every command and every option its --help names.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -27,7 +27,8 @@ TEST(Package, DebianPackageHoldsTheProgramsPagesAndDesktopEntryWithComputedDepen
        {"./usr/bin/quadview", "./usr/bin/quadscene", "./usr/share/man/man1/quadview.1.gz",
         "./usr/share/man/man1/quadscene.1.gz", "./usr/share/applications/quadview.desktop",
         "./usr/share/icons/hicolor/scalable/apps/quadview.svg",
-        "./usr/share/doc/quadview/README.md"}) {
+        "./usr/share/doc/quadview/README.md", "./usr/share/doc/quadview/copyright",
+        "./usr/share/doc/quadview/changelog.gz"}) {
     EXPECT_NE(contents.find(std::string(" ") + file + "\n"), std::string::npos) << file;
   }
   const std::string info = Shell("dpkg-deb -I " + deb);
@@ -41,6 +42,10 @@ TEST(Package, DebianPackageHoldsTheProgramsPagesAndDesktopEntryWithComputedDepen
   for (const char* library : {"libfltk1.3", "libfltk-gl1.3", "libassimp5", "libegl1", "libc6"}) {
     EXPECT_NE(info.find(library), std::string::npos) << library << "\n" << info;
   }
+  // Debian's own judge of packages finds no error and no warning (a copyright file, a
+  // changelog, hardened programs among what it checks).
+  EXPECT_EQ(Shell("lintian --tag-display-limit 0 " + deb + " 2>/dev/null | grep -E '^[EW]: '"),
+            "");
   const std::string desktop = Shell("dpkg-deb --fsys-tarfile " + deb +
                                     " | tar -xO ./usr/share/applications/quadview.desktop");
   EXPECT_NE(desktop.find("\nExec=quadview %f\n"), std::string::npos) << desktop;

@@ -110,7 +110,12 @@ std::string Compare(const Bytes& actual, const Bytes& expected, int tolerance) {
 }
 
 TEST(TgaCorpus, EveryFileLoadsAndMatchesItsReference) {
-  ASSERT_TRUE(fs::is_directory(kCorpus / "files")) << kCorpus;
+  // The corpus is data kept beside the repository (shared/tga-corpus), not in it: a clone
+  // alone skips this test and says where it looked.
+  if (!fs::is_directory(kCorpus / "files")) {
+    GTEST_SKIP() << "no TGA corpus at " << fs::weakly_canonical(kCorpus).string()
+                 << " (the shared/ folder beside the repository)";
+  }
   std::vector<fs::path> files;
   for (const fs::directory_entry& entry : fs::directory_iterator(kCorpus / "files")) {
     if (entry.path().extension() == ".tga") files.push_back(entry.path());

@@ -596,3 +596,36 @@ TEST_P(StartedMinimised, LoadsOnTheFirstRestoreAndOnlyThen) {
 }
 
 }  // namespace
+
+// Without a window: the two options alone, and a machine without a display, each say so in
+// plain words and exit at once.
+TEST(ViewerCommandLine, OptionsAndAMissingDisplayAnswerWithoutAWindow) {
+  TempDir dir;
+  struct Case {
+    const char* environment;  // before the program on the shell's command line
+    const char* arguments;
+    int status;
+    const char* out;  // the first line of stdout
+    const char* err;
+  };
+  const Case cases[] = {
+      {"env -u DISPLAY", "--help", 0, "Usage: quadview [FILE.map]", ""},
+      {"env -u DISPLAY", "--version", 0, "quadview " QUADVIEW_VERSION, ""},
+      {"env -u DISPLAY", "scene.map", 1, "",
+       "quadview: DISPLAY is not set; quadview needs a graphical session\n"},
+      {"env DISPLAY=", "--help scene.map", 1, "",
+       "quadview: DISPLAY is not set; quadview needs a graphical session\n"},
+      {"env DISPLAY=:4093", "./--help", 1, "", "quadview: cannot open the display \":4093\"\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.environment) + " " + c.arguments);
+    const std::string command = std::string("cd ") + dir.path() + " && " + c.environment + " " +
+                                ViewerBinary() + " " + c.arguments + " >out.txt 2>err.txt";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), c.status);
+    const std::string out = ReadFile(dir.File("out.txt"));
+    EXPECT_EQ(out.substr(0, out.find('\n')), c.out);
+    EXPECT_EQ(ReadFile(dir.File("err.txt")), c.err);
+  }
+}

@@ -1,0 +1,167 @@
+#!/usr/bin/env bash
+# Proves the README's two commands on a brand-new machine: makes a minimal root of Debian 12
+# or 13 with debootstrap from this machine's own Debian mirror, clones the current commit
+# into it, and there, as an ordinary user with sudo, runs scripts/run-demo.sh under a private
+# Xvfb until the viewer's window shows the demo, then scripts/test.sh to the end (with
+# --release, its Release build alone). The root trusts this machine's certificate
+# authorities (a proxy may stand between it and the npm registry). The bare root is cached
+# in CACHE (/var/cache/quadview-roots) and made again after 30 days. Needs root, or sudo.
+# Prints the time of each phase; exits 1 when either command fails.
+# Usage: scripts/fresh-root.sh 12|13 [--release] [--cache CACHE] [--keep]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$(pwd)
+
+usage() { echo "usage: scripts/fresh-root.sh 12|13 [--release] [--cache DIR] [--keep]" >&2; exit 2; }
+[ $# -ge 1 ] || usage
+case "$1" in
+  12 | bookworm) release=12 codename=bookworm ;;
+  13 | trixie) release=13 codename=trixie ;;
+  *) usage ;;
+esac
+shift
+test_args=()
+cache=/var/cache/quadview-roots
+keep=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --release) test_args=(--release); shift ;;
+    --cache) [ $# -ge 2 ] || usage; cache=$2; shift 2 ;;
+    --keep) keep=1; shift ;;
+    *) usage ;;
+  esac
+done
+if [ "$(id -u)" -ne 0 ]; then
+  exec sudo "$0" "$release" "${test_args[@]}" --cache "$cache" $([ "$keep" -eq 1 ] && echo --keep)
+fi
+
+say() { echo "fresh-root $release: $*"; }
+started=$(date +%s)
+phase_start=$started
+phase() {  # ends the phase before with its time, then names the next one
+  local now
+  now=$(date +%s)
+  [ -z "${phase_name:-}" ] || say "$phase_name took $((now - phase_start)) s"
+  phase_name=$1 phase_start=$now
+  [ -z "$1" ] || say "$1"
+}
+
+# What this machine needs to make and watch the root.
+host_packages=(debootstrap xvfb xauth x11-utils git)
+missing=()
+for package in "${host_packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  say "installing ${missing[*]} on this machine"
+  { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q \
+      --no-install-recommends "${missing[@]}"; } >/dev/null
+fi
+
+# This machine's Debian mirror: the first URI of its Debian sources.
+mirror=$(grep -hoE '^(URIs:|deb) +https?://[^ ]+/debian/?( |$)' /etc/apt/sources.list.d/*.sources \
+  /etc/apt/sources.list 2>/dev/null | head -n 1 | awk '{print $2}' || true)
+mirror=${mirror:-http://deb.debian.org/debian}
+
+# The bare root: what a new user's minimal Debian holds, with sudo, git and the certificate
+# store they cloned with.
+bare="$cache/$codename"
+if [ -f "$bare/.made" ] && [ -z "$(find "$bare/.made" -mtime +30)" ]; then
+  phase "using the cached bare root $bare"
+else
+  phase "making a bare Debian $release root from $mirror (debootstrap)"
+  rm -rf "$bare" "$bare.partial"
+  mkdir -p "$cache"
+  debootstrap --variant=minbase --include=sudo,git,ca-certificates "$codename" "$bare.partial" \
+    "$mirror" >"$cache/$codename.log" 2>&1 || { tail -n 20 "$cache/$codename.log" >&2; exit 1; }
+  touch "$bare.partial/.made"
+  mv "$bare.partial" "$bare"
+fi
+
+phase "copying the root and cloning $(git -C "$repo" rev-parse --short HEAD) into it"
+work=$(mktemp -d /var/tmp/quadview-fresh-root-XXXXXX)
+root="$work/root"
+xvfb_pid=
+cleanup() {
+  set +e
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  # Whatever still runs inside the root (a viewer, a test's server) holds its mounts.
+  for proc in /proc/[0-9]*; do
+    [ "$(readlink "$proc/root" 2>/dev/null)" = "$root" ] && kill -9 "${proc#/proc/}" 2>/dev/null
+  done
+  sleep 1
+  for mount in $(grep -o " $root/[^ ]*" /proc/mounts | sort -r); do umount -l "$mount"; done
+  if [ "$keep" -eq 1 ]; then say "the root is kept in $root"; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+cp -a "$bare" "$root"
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+printf '127.0.0.1 localhost %s\n' "$(hostname)" >"$root/etc/hosts"
+# This machine's own certificate authorities, trusted by the root's store.
+if compgen -G "/usr/local/share/ca-certificates/*.crt" >/dev/null; then
+  cp /usr/local/share/ca-certificates/*.crt "$root/usr/local/share/ca-certificates/"
+fi
+chroot "$root" update-ca-certificates >/dev/null 2>&1
+chroot "$root" useradd -m -s /bin/bash user
+echo "user ALL=(ALL:ALL) NOPASSWD: ALL" >"$root/etc/sudoers.d/user"
+chmod 0440 "$root/etc/sudoers.d/user"
+mount -t proc proc "$root/proc"
+mount -t sysfs sysfs "$root/sys"
+mount --rbind /dev "$root/dev"
+mount --make-rslave "$root/dev"
+git clone -q "$repo" "$root/home/user/quadview"
+git -C "$root/home/user/quadview" checkout -q "$(git -C "$repo" rev-parse HEAD)"
+chroot "$root" chown -R user:user /home/user/quadview
+
+# A command as the user, with a login's plain environment.
+as_user=(chroot "$root" /usr/sbin/runuser -u user -- env -i HOME=/home/user USER=user
+  LOGNAME=user SHELL=/bin/bash PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8)
+
+# The first command, under a private X server of this machine: the root reaches it through
+# the server's abstract socket, which a chroot shares.
+phase "README's first command: scripts/run-demo.sh, until the viewer shows the demo"
+display=
+for number in $(seq 90 140); do
+  [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ] || { display=":$number"; break; }
+done
+Xvfb "$display" -ac -nolisten tcp -screen 0 1024x768x24 >/dev/null 2>&1 &
+xvfb_pid=$!
+demo_log="$work/run-demo.log"
+# In a process group of its own, so that the viewer goes with it at the end.
+setsid "${as_user[@]}" DISPLAY="$display" bash -c 'cd ~/quadview && scripts/run-demo.sh' \
+  >"$demo_log" 2>&1 &
+demo_pid=$!
+shown=0
+while kill -0 "$demo_pid" 2>/dev/null; do
+  # The title reads "OpenGL - N FPS | ..." once the scene is loaded and frames are drawn.
+  if DISPLAY=$display xwininfo -root -tree 2>/dev/null | grep -qE '"OpenGL - [0-9]+ FPS'; then
+    shown=1
+    break
+  fi
+  sleep 2
+done
+kill -- -"$demo_pid" 2>/dev/null || true
+wait "$demo_pid" 2>/dev/null || true
+if [ "$shown" -ne 1 ]; then
+  tail -n 30 "$demo_log" >&2
+  say "FAILED: the viewer's window never showed the demo"
+  exit 1
+fi
+say "the viewer shows the demo ($(grep -c '' "$demo_log") lines of output)"
+kill "$xvfb_pid" 2>/dev/null || true
+xvfb_pid=
+
+phase "README's second command: scripts/test.sh ${test_args[*]}"
+status=0
+"${as_user[@]}" bash -c "cd ~/quadview && scripts/test.sh ${test_args[*]}" >"$work/test.log" 2>&1 ||
+  status=$?
+grep -E 'tests passed|tests failed|The following tests|\(Failed\)|\(Skipped\)|Not Run' \
+  "$work/test.log" | sed "s/^/fresh-root $release:   /"
+phase ""
+if [ "$status" -ne 0 ]; then
+  tail -n 60 "$work/test.log" >&2
+  say "FAILED: scripts/test.sh exited with status $status"
+  exit 1
+fi
+say "both commands work on a fresh Debian $release ($(($(date +%s) - started)) s in all)"
