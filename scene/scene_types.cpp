@@ -1,8 +1,10 @@
-// Table storage: large blocks aligned to 2 MiB and advised as transparent huge pages.
+// Table storage: large blocks aligned to 2 MiB and advised as transparent huge pages; and
+// what a record's values say of it.
 #include "scene/scene_types.h"
 
 #include <sys/mman.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <new>
 
@@ -25,4 +27,14 @@ void ReleaseTableStorage(void* storage, size_t bytes) {
   } else {
     std::free(storage);
   }
+}
+
+bool IsFiniteRecord(const QuadRecord& record) {
+  for (const QuadCorner& corner : record.corners) {
+    const float values[5] = {corner.u, corner.v, corner.x, corner.y, corner.z};
+    for (float value : values) {
+      if (!std::isfinite(value)) return false;
+    }
+  }
+  return true;
 }

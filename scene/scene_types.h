@@ -101,6 +101,9 @@ inline size_t DrawnQuadCount(const QuadTable& quads) {
   return std::min(static_cast<size_t>(std::max<int32_t>(quads.count, 0)), quads.records.size());
 }
 
+// A record whose 20 values are all finite (the only kind glTF accessors may hold).
+bool IsFiniteRecord(const QuadRecord& record);
+
 // The texture a record draws with: its slot's, or 0 (untextured) for a slot outside the table.
 inline uint32_t TextureNameOf(const QuadRecord& record, const TextureTable& textures) {
   const uint32_t slot = static_cast<uint32_t>(record.textureIndex);

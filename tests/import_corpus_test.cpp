@@ -12,6 +12,7 @@
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -104,19 +105,19 @@ TEST(ImportCorpus, EveryModelImportsOrFailsNamingItsFile) {
       continue;
     }
     ++imported;
-    long long records = 0, quads = 0, triangles = 0, polygons = 0, polygonTriangles = 0;
-    const size_t counts = run.out.find(": ");
-    ASSERT_NE(counts, std::string::npos) << run.out;
-    ASSERT_EQ(std::sscanf(run.out.c_str() + counts,
-                          ": %lld records (%lld quads, %lld triangles, %lld polygons as %lld "
-                          "triangles)",
-                          &records, &quads, &triangles, &polygons, &polygonTriangles),
-              5)
-        << run.out;
+    static const std::regex kCounts(
+        R"(: (\d+) records? \((\d+) quads?, (\d+) triangles?, (\d+) polygons? as (\d+) triangles?\))");
+    static const std::regex kSkipped(R"(skipped: (\d+) points?, (\d+) lines?)");
+    std::smatch counts;
+    ASSERT_TRUE(std::regex_search(run.out, counts, kCounts)) << run.out;
+    const long long records = std::stoll(counts[1]), quads = std::stoll(counts[2]),
+                    triangles = std::stoll(counts[3]), polygons = std::stoll(counts[4]),
+                    polygonTriangles = std::stoll(counts[5]);
     long long points = 0, lines = 0;
-    const size_t skipped = run.out.find("skipped: ");
-    if (skipped != std::string::npos) {
-      std::sscanf(run.out.c_str() + skipped, "skipped: %lld points, %lld lines", &points, &lines);
+    std::smatch skipped;
+    if (std::regex_search(run.out, skipped, kSkipped)) {
+      points = std::stoll(skipped[1]);
+      lines = std::stoll(skipped[2]);
     }
     // Records with a NaN coordinate cannot be written; the import says how many it dropped.
     long long dropCount = 0;

@@ -230,10 +230,14 @@ TEST(Check, NamesTexturesAFileNameDoesNotReadAndFailsWhereTheViewerWould) {
                          "but only files named nyc.map, sanb.map or miami.map read them: every "
                          "quad uses slot 0\n" +
                          dir.File("city.map") + ": 2 records, 1 image, 1 warning\n");
-  WriteFile(dir.File("clean/nyc.map"), "");
+  // Without its first image the scene does not load; a fault in its quad list is still named.
+  std::filesystem::create_directories(dir.File("clean"));
+  WriteFile(dir.File("clean/nyc.map"), "3 0\r\n" + corners + "x 0\r\n");
   run = RunQuadscene("check " + dir.File("clean/nyc.map"), dir);
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, dir.File("clean/nyc/000.tga") + ": Cannot open file " +
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, dir.File("clean/nyc.map") + ":7: 'x' is not a valid integer value\n" +
+                         dir.File("clean/nyc/000.tga") + ": Cannot open file " +
                          dir.File("clean/nyc/000.tga") + "\n");
 }
 

@@ -74,11 +74,11 @@ TEST(QuadsceneInfo, SummarisesRecordsTexturesAndBlendModes) {
   EXPECT_NE(run.out.find("bounds (file coordinates): x -1 .. 1, y 0 .. 2, z -4 .. 5\n"),
             std::string::npos)
       << run.out;
-  EXPECT_NE(run.out.find("texture folder: " + dir.File("nyc/") + " (1 images)\n"),
+  EXPECT_NE(run.out.find("texture folder: " + dir.File("nyc/") + " (1 image)\n"),
             std::string::npos);
   EXPECT_NE(run.out.find("texture slots used: 0, 2\n"), std::string::npos);
   EXPECT_NE(run.out.find("texture slots without an image: 2\n"), std::string::npos);
-  EXPECT_NE(run.out.find("blend 0: 1 quads (opaque)\nblend 1: 1 quads (alpha-blended)\n"),
+  EXPECT_NE(run.out.find("blend 0: 1 quad (opaque)\nblend 1: 1 quad (alpha-blended)\n"),
             std::string::npos);
   EXPECT_NE(run.out.find("load: "), std::string::npos);
 }
@@ -157,7 +157,7 @@ TEST(QuadsceneInfo, ChecksEachImageAsTheViewerWillTakeIt) {
   WriteFile(dir.File(".map"), "");
   WriteFile(dir.File("000.tga"), std::string(tga.begin(), tga.end()));
   run = Quadscene("info .map", dir, "cd " + dir.path() + " && ");
-  EXPECT_NE(run.out.find("texture folder: ./ (1 images)"), std::string::npos) << run.err;
+  EXPECT_NE(run.out.find("texture folder: ./ (1 image)"), std::string::npos) << run.err;
 }
 
 // A failed write is reported and leaves no partial file at the path named.
@@ -189,6 +189,11 @@ TEST(QuadsceneWrites, FailuresAreReportedAndNeverLeaveAPartialFile) {
        "Cannot write file " + dir.File("g/x_003.png") + ": Is a directory\n"},
       {"export " + scene + " -o " + dir.File("o/x.obj"), "mkdir -p " + dir.File("o/x.mtl") + "; ",
        "Cannot write file " + dir.File("o/x.mtl") + ": Is a directory\n"},
+      // A folder that is not there is named by the file the user gave, not by a companion.
+      {"export " + scene + " -o " + dir.File("none/x.obj"), "",
+       "Cannot write file " + dir.File("none/x.obj") + ": No such file or directory\n"},
+      {"export " + scene + " -o " + dir.File("none/x.gltf"), "",
+       "Cannot write file " + dir.File("none/x.gltf") + ": No such file or directory\n"},
   };
   for (const Case& c : cases) {
     const CommandResult run = Quadscene(c.args, dir, c.prefix);
@@ -309,6 +314,9 @@ TEST(QuadsceneUsage, BadUsageExitsWithTwoAndHelpWithZero) {
     EXPECT_EQ(run.status, 0) << command;
     EXPECT_NE(run.out.find("Usage"), std::string::npos) << command;
   }
+  const CommandResult version = Quadscene("--version", dir);
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("quadscene ", 0), 0u) << version.out;
 }
 
 }  // namespace

@@ -88,7 +88,7 @@ TEST_F(RenderCommand, FramesPrintsTheMedianFrameTime) {
   const CommandResult result =
       RunQuadscene("render " + mapPath_ + " -o " + pngPath_ + " --frames 3", temp_);
   ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out.rfind("1 quads, 3 frames: median frame time ", 0), 0u) << result.out;
+  EXPECT_EQ(result.out.rfind("1 quad, 3 frames: median frame time ", 0), 0u) << result.out;
   EXPECT_NE(result.out.find(" ms, "), std::string::npos) << result.out;
   EXPECT_NE(result.out.find(" frames per second\n"), std::string::npos) << result.out;
   EXPECT_EQ(ReadPng(pngPath_).width, 535);

@@ -4,7 +4,6 @@
 #include "tools/cli.h"
 
 #include <locale.h>
-#include <stb/stb_image_write.h>
 
 #include <cerrno>
 #include <cfloat>
@@ -15,6 +14,7 @@
 #include <new>
 #include <vector>
 
+#include "interchange/interchange.h"
 #include "render/view_setup.h"
 #include "scene/file_access.h"
 #include "scene/scene_error.h"
@@ -52,8 +52,9 @@ CLI::Validator FloatValidator() {
       [](std::string& text) {
         float value = 0;
         return ParseFloat32(text, value) ? std::string()
-                                         : std::string("expected a number between -3.4e38 "
-                                                       "and 3.4e38");
+                                         : std::string(
+                                               "expected a number between -3.4e38 "
+                                               "and 3.4e38");
       },
       "");
 }
@@ -145,6 +146,10 @@ void AddViewOptions(CLI::App* command, ViewOptions& options) {
   AddFloatOption(command, "--spin", options.camera.spin, "Degrees about z (default 0)");
 }
 
+std::string Counted(int64_t count, const std::string& noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 int RunCommand(const std::string& inputFile, const std::function<void()>& work) {
   try {
     work();
@@ -174,6 +179,19 @@ namespace {
 
 }  // namespace
 
+void RaiseFailures(std::exception_ptr earlier, std::exception_ptr last) {
+  if (earlier && last) {
+    FlushStandardOutput();
+    try {
+      std::rethrow_exception(earlier);
+    } catch (const SceneError& error) {
+      ReportFailure(FormatDiagnostic(error));
+    }
+  }
+  if (last) std::rethrow_exception(last);
+  if (earlier) std::rethrow_exception(earlier);
+}
+
 void CheckStandardOutput() {
   if (std::ferror(stdout) != 0) StandardOutputFailed();
 }
@@ -182,22 +200,6 @@ void FlushStandardOutput() {
   errno = 0;
   if (std::fflush(stdout) != 0) StandardOutputFailed();
   CheckStandardOutput();
-}
-
-std::vector<uint8_t> EncodePng(int width, int height, int channels, const uint8_t* pixels,
-                               bool bottomRowFirst) {
-  std::vector<uint8_t> png;
-  stbi_flip_vertically_on_write(bottomRowFirst ? 1 : 0);  // stb's setting for the next write
-  const int encoded = stbi_write_png_to_func(
-      [](void* context, void* data, int size) {
-        auto* out = static_cast<std::vector<uint8_t>*>(context);
-        const uint8_t* bytes = static_cast<const uint8_t*>(data);
-        out->insert(out->end(), bytes, bytes + size);
-      },
-      &png, width, height, channels, pixels, width * channels);
-  stbi_flip_vertically_on_write(0);
-  if (encoded == 0) throw std::bad_alloc();  // stb fails only when it cannot allocate
-  return png;
 }
 
 void WritePngFile(const std::string& path, int width, int height, int channels,

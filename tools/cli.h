@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -38,10 +39,17 @@ struct ViewOptions {
 // --size WxH, --pan X Y, --distance D, --tilt T, --spin S.
 void AddViewOptions(CLI::App* command, ViewOptions& options);
 
+// "1 texture", "2 textures": a count with its noun, in the plural but for one.
+std::string Counted(int64_t count, const std::string& noun);
+
 // Runs `work` and returns the exit status: 0, or 1 after printing the failure on stderr,
 // whatever was thrown: "FILE:LINE: message" for scene errors, "Not enough memory reading
 // FILE" when memory ran out (FILE: the command's input).
 int RunCommand(const std::string& inputFile, const std::function<void()>& work);
+
+// Ends a command that went on past a failure to report all it could: with two failures,
+// prints `earlier` on stderr and raises `last`; with one, raises it; with none, returns.
+void RaiseFailures(std::exception_ptr earlier, std::exception_ptr last);
 
 // Flushes stdout; SceneError "Cannot write file standard output: REASON" when the output
 // could not be written (a full disk, a closed pipe reader).
@@ -49,10 +57,6 @@ void FlushStandardOutput();
 // The same check without the flush, for commands that print a lot: stops them early.
 void CheckStandardOutput();
 
-// An image as PNG bytes (stb_image_write). `pixels` holds `channels` bytes per pixel, the top
-// row first, or the bottom row first with `bottomRowFirst`.
-std::vector<uint8_t> EncodePng(int width, int height, int channels, const uint8_t* pixels,
-                               bool bottomRowFirst = false);
-// EncodePng written through a checked OutputFile.
+// EncodePng (interchange/interchange.h) written through a checked OutputFile.
 void WritePngFile(const std::string& path, int width, int height, int channels,
                   const uint8_t* pixels, bool bottomRowFirst = false);

@@ -8,16 +8,16 @@
 #include <utility>
 #include <vector>
 
+#include "render/headless_view.h"
 #include "scene/file_access.h"
 #include "scene/quad_list.h"
 #include "scene/scene_error.h"
+#include "scene/scene_source.h"
 #include "scene/texture_limits.h"
 #include "scene/texture_paths.h"
 #include "scene/tga.h"
 #include "tools/commands.h"
 #include "tools/record_text.h"
-#include "tools/scene_export.h"
-#include "tools/scene_source.h"
 #include "tools/terminal_progress.h"
 
 namespace {
@@ -92,10 +92,6 @@ void Note(std::map<FindingKey, Finding>& findings, RecordFinding kind, int64_t v
   if (finding.count++ == 0) finding.first = index;
 }
 
-std::string Records(int64_t count) {
-  return count == 1 ? "1 record" : std::to_string(count) + " records";
-}
-
 struct Vec {
   double x, y, z;
 };
@@ -118,8 +114,10 @@ bool IsPowerOfTwo(unsigned value) {
 
 // Image findings, from the same walk and limits the viewer's texture set uses.
 int CheckImages(const std::string& path, std::vector<bool>& textured, Warnings& warnings) {
+  HeadlessTextureLimit maxTextureSize;
   const int images = WalkTexturesLikeTheViewer(
-      path, [&](int, const std::string& image, const TgaImage* tga, const std::string& refusal) {
+      path, std::ref(maxTextureSize),
+      [&](int, const std::string& image, const TgaImage* tga, const std::string& refusal) {
         textured.push_back(tga != nullptr && tga->UploadBytes() > 0);
         if (tga == nullptr) {
           warnings.Add(image, UntexturedBecause(refusal));
@@ -159,16 +157,18 @@ int CheckImages(const std::string& path, std::vector<bool>& textured, Warnings& 
   return images;
 }
 
+// `textured` is null when the texture set could not be walked: which slots draw textured is
+// then unknown.
 void CheckRecords(const std::string& path, const QuadTable& table,
-                  const std::vector<bool>& textured, Warnings& warnings) {
+                  const std::vector<bool>* textured, Warnings& warnings) {
   std::map<FindingKey, Finding> findings;
   for (int32_t i = 0; i < table.count; ++i) {
     const QuadRecord& record = table.records[static_cast<size_t>(i)];
     const int32_t slot = record.textureIndex;
     if (slot < 0 || slot >= kTextureSlots) {
       Note(findings, RecordFinding::kSlotOutside, slot, i);
-    } else if (static_cast<size_t>(slot) >= textured.size() ||
-               !textured[static_cast<size_t>(slot)]) {
+    } else if (textured != nullptr && (static_cast<size_t>(slot) >= textured->size() ||
+                                       !(*textured)[static_cast<size_t>(slot)])) {
       Note(findings, RecordFinding::kSlotWithoutImage, slot, i);
     }
     if (record.blend != 0 && record.blend != 1) {
@@ -217,7 +217,7 @@ void CheckRecords(const std::string& path, const QuadTable& table,
   for (const auto& [key, finding] : findings) byText[FindingText(key)] = finding;
   for (const auto& [what, finding] : byText) {
     warnings.Add(path + ":" + std::to_string(HeaderLine(finding.first)),
-                 Records(finding.count) + ", the first here: " + what);
+                 Counted(finding.count, "record") + ", the first here: " + what);
   }
 }
 
@@ -226,16 +226,29 @@ int RunCheck(const CheckOptions& options) {
   std::vector<bool> textured;
   QuadTable table;
   const int status = RunCommand(options.scenePath, [&] {
-    CheckImages(options.scenePath, textured, warnings);
+    // Everything that can be checked is, as info does: a texture set that fails to load does
+    // not hide what the quad list holds, nor a failure further on in it.
+    std::exception_ptr textureFailure;
+    try {
+      CheckImages(options.scenePath, textured, warnings);
+    } catch (const SceneError&) {
+      if (!IsRegularFile(options.scenePath)) throw;  // nothing else to check
+      textureFailure = std::current_exception();
+    }
+    std::exception_ptr readFailure;
     TerminalProgress progress("reading " + options.scenePath, TerminalProgress::Unit::kBytes);
-    ReadQuadList(options.scenePath, table, progress);
-    CheckRecords(options.scenePath, table, textured, warnings);
-    std::printf("%s: %d record%s, %zu image%s, %s\n", options.scenePath.c_str(), table.count,
-                table.count == 1 ? "" : "s", textured.size(), textured.size() == 1 ? "" : "s",
-                warnings.Count() == 0 ? "no warnings"
-                                      : (std::to_string(warnings.Count()) +
-                                         (warnings.Count() == 1 ? " warning" : " warnings"))
-                                            .c_str());
+    try {
+      ReadQuadList(options.scenePath, table, progress);
+    } catch (const SceneError&) {
+      readFailure = std::current_exception();
+    }
+    CheckRecords(options.scenePath, table, textureFailure ? nullptr : &textured, warnings);
+    // The viewer's load fails on its textures first: that is the failure the command ends with.
+    RaiseFailures(readFailure, textureFailure);
+    std::printf(
+        "%s: %s, %s, %s\n", options.scenePath.c_str(), Counted(table.count, "record").c_str(),
+        Counted(static_cast<int64_t>(textured.size()), "image").c_str(),
+        warnings.Count() == 0 ? "no warnings" : Counted(warnings.Count(), "warning").c_str());
   });
   if (status != kExitOk) return status;
   return options.strict && warnings.Count() > 0 ? kExitWarnings : kExitOk;

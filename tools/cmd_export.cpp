@@ -1,9 +1,12 @@
 // quadscene export: a scene as the viewer draws it, to glTF 2.0 (.glb, .gltf) or OBJ.
 #include <chrono>
 #include <cstdio>
+#include <functional>
 
+#include "interchange/interchange.h"
+#include "render/headless_view.h"
+#include "scene/file_access.h"
 #include "tools/commands.h"
-#include "tools/scene_export.h"
 #include "tools/terminal_progress.h"
 
 namespace {
@@ -16,27 +19,34 @@ struct ExportOptions {
 
 void RunExport(const ExportOptions& options) {
   const auto start = std::chrono::steady_clock::now();
-  const ExportScene scene = ReadExportScene(options.scenePath);
+  HeadlessTextureLimit maxTextureSize;
+  TerminalProgress progress("reading " + options.scenePath, TerminalProgress::Unit::kBytes);
+  const ExportScene scene = ReadExportScene(options.scenePath, std::ref(maxTextureSize), progress);
   const std::string extension = LowerExtension(options.outPath);
   if (extension == ".obj") {
     WriteObj(scene, options.outPath);
   } else {
-    WriteGltf(scene, options.view, options.outPath, extension == ".glb");
+    WriteGltf(scene, options.view.camera,
+              static_cast<double>(options.view.width) / options.view.height, options.outPath,
+              extension == ".glb");
   }
   int64_t finite = 0;
   for (int32_t i = 0; i < scene.quads.count; ++i) {
     finite += IsFiniteRecord(scene.quads.records[static_cast<size_t>(i)]) ? 1 : 0;
   }
   if (scene.quads.count > finite) {
+    const bool one = scene.quads.count - finite == 1;
     std::fprintf(stderr,
-                 "%s: warning: %lld records with a non-finite value are left out of the "
-                 "geometry; the quadview data keeps them\n",
-                 options.outPath.c_str(), static_cast<long long>(scene.quads.count - finite));
+                 "%s: warning: %s with a non-finite value %s left out of the geometry; the "
+                 "quadview data keeps %s\n",
+                 options.outPath.c_str(), Counted(scene.quads.count - finite, "record").c_str(),
+                 one ? "is" : "are", one ? "it" : "them");
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("%s: %d records, %zu images, %.3f s\n", options.outPath.c_str(), scene.quads.count,
-              scene.images.size(), seconds);
+  std::printf("%s: %s, %s, %.3f s\n", options.outPath.c_str(),
+              Counted(scene.quads.count, "record").c_str(),
+              Counted(static_cast<int64_t>(scene.images.size()), "image").c_str(), seconds);
 }
 
 }  // namespace

@@ -3,10 +3,9 @@
 #include <chrono>
 #include <cstdio>
 
+#include "interchange/interchange.h"
 #include "scene/quad_list.h"
-#include "scene/scene_error.h"
 #include "tools/commands.h"
-#include "tools/scene_import.h"
 #include "tools/terminal_progress.h"
 
 namespace {
@@ -21,28 +20,26 @@ struct ImportOptions {
 void RunImport(const ImportOptions& options) {
   const auto start = std::chrono::steady_clock::now();
   ImportedScene scene;
-  const bool own = ReadOwnExport(options.inPath, scene);
-  if (!own) ReadWithAssimp(options.inPath, scene);
-  if (scene.images.size() > static_cast<size_t>(kTextureSlots)) {
-    throw SceneError("The scene needs " + std::to_string(scene.images.size()) +
-                         " textures; a texture folder holds at most " +
-                         std::to_string(kTextureSlots),
-                     options.inPath);
-  }
+  const bool own = ReadModel(options.inPath, scene);
   if (options.order == "far-first") OrderFarFirst(scene);
-  WriteImportedScene(options.outPath, scene, options.force);
+  TerminalProgress progress("writing " + options.outPath, TerminalProgress::Unit::kRecords);
+  WriteImportedScene(options.outPath, scene, options.force,
+                     [&progress](int64_t done, int64_t total) {
+                       progress.SetTotal(total);
+                       progress.SetDone(done);
+                     });
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf(
-      "%s: %d records (%lld quads, %lld triangles, %lld polygons as %lld triangles), "
-      "%zu textures, %.3f s%s\n",
-      options.outPath.c_str(), scene.records.count, static_cast<long long>(scene.quads),
-      static_cast<long long>(scene.triangles), static_cast<long long>(scene.polygons),
-      static_cast<long long>(scene.polygonTriangles), scene.images.size(), seconds,
-      own ? " (a quadview export, restored exactly)" : "");
+  std::printf("%s: %s (%s, %s, %s as %s), %s, %.3f s%s\n", options.outPath.c_str(),
+              Counted(scene.records.count, "record").c_str(), Counted(scene.quads, "quad").c_str(),
+              Counted(scene.triangles, "triangle").c_str(),
+              Counted(scene.polygons, "polygon").c_str(),
+              Counted(scene.polygonTriangles, "triangle").c_str(),
+              Counted(static_cast<int64_t>(scene.images.size()), "texture").c_str(), seconds,
+              own ? " (a quadview export, restored exactly)" : "");
   if (scene.points > 0 || scene.lines > 0) {
-    std::printf("skipped: %lld points, %lld lines\n", static_cast<long long>(scene.points),
-                static_cast<long long>(scene.lines));
+    std::printf("skipped: %s, %s\n", Counted(scene.points, "point").c_str(),
+                Counted(scene.lines, "line").c_str());
   }
   for (const std::string& warning : scene.warnings) {
     std::fprintf(stderr, "%s: warning: %s\n", options.inPath.c_str(), warning.c_str());

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "render/headless_view.h"
 #include "scene/file_access.h"
 #include "scene/quad_list.h"
 #include "scene/scene_error.h"
@@ -20,7 +21,6 @@
 #include "scene/texture_paths.h"
 #include "scene/tga.h"
 #include "tools/commands.h"
-#include "tools/scene_source.h"
 #include "tools/terminal_progress.h"
 
 namespace {
@@ -83,7 +83,7 @@ void PrintRecordSummary(const std::string& path, const QuadTable& table,
   }
   for (size_t blend = 0; blend < blendUse.size(); ++blend) {
     if (blendUse[blend] == 0) continue;
-    std::printf("blend %zu: %lld quads (%s)\n", blend, static_cast<long long>(blendUse[blend]),
+    std::printf("blend %zu: %s (%s)\n", blend, Counted(blendUse[blend], "quad").c_str(),
                 blend == 1 ? "alpha-blended" : "opaque");
   }
 }
@@ -122,7 +122,7 @@ std::exception_ptr PrintTextureSummary(const std::string& path,
     used.push_back(slot);
     if (slot < 0 || slot >= images) missing.push_back(slot);
   }
-  std::printf("texture folder: %s (%d images)\n", folder.c_str(), images);
+  std::printf("texture folder: %s (%s)\n", folder.c_str(), Counted(images, "image").c_str());
   std::printf("texture slots used: %s\n", Ranges(used).c_str());
   std::printf("texture slots without an image: %s\n", Ranges(missing).c_str());
   if (!maxTextureSize.Describe().empty()) std::printf("%s\n", maxTextureSize.Describe().c_str());
@@ -154,18 +154,7 @@ void RunInfo(const std::string& path) {
   std::printf("load: %.3f s, %.1f MB, %.1f MB/s\n", seconds, megabytes,
               seconds > 0 ? megabytes / seconds : 0.0);
   // The viewer reads the textures first: their failure is the one its load shows.
-  if (textureFailure) {
-    if (readFailure) {
-      FlushStandardOutput();
-      try {
-        std::rethrow_exception(readFailure);
-      } catch (const SceneError& error) {
-        std::fprintf(stderr, "%s\n", FormatDiagnostic(error).c_str());
-      }
-    }
-    std::rethrow_exception(textureFailure);
-  }
-  if (readFailure) std::rethrow_exception(readFailure);
+  RaiseFailures(readFailure, textureFailure);
 }
 
 }  // namespace

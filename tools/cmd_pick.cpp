@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <vector>
 
+#include "render/headless_view.h"
 #include "render/record_picker.h"
 #include "scene/quad_list.h"
 #include "tools/commands.h"
 #include "tools/record_text.h"
-#include "tools/scene_source.h"
 #include "tools/terminal_progress.h"
 
 namespace {

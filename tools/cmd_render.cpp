@@ -9,10 +9,10 @@
 
 #include "render/frame_renderer.h"
 #include "render/headless_surface.h"
+#include "render/headless_view.h"
 #include "render/texture_set.h"
 #include "scene/quad_list.h"
 #include "tools/commands.h"
-#include "tools/scene_source.h"
 #include "tools/terminal_progress.h"
 
 namespace {
@@ -70,9 +70,9 @@ void RunRender(const RenderOptions& options) {
   }
   if (options.frames > 0) {
     const double median = MedianMilliseconds(frameTimes);
-    std::printf("%d quads, %lld frames: median frame time %.3f ms, %.1f frames per second\n",
-                quads.count, static_cast<long long>(options.frames), median,
-                kMillisecondsPerSecond / median);
+    std::printf("%s, %s: median frame time %.3f ms, %.1f frames per second\n",
+                Counted(quads.count, "quad").c_str(), Counted(options.frames, "frame").c_str(),
+                median, kMillisecondsPerSecond / median);
   }
   WriteRgbPng(options.pngPath, width, height, ReadHeadlessPixels());
 }

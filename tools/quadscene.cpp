@@ -55,6 +55,8 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? kExitOk : kExitBadFile;
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e) == 0 ? kExitOk : kExitBadFile;
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e) == 0 ? kExitOk : kExitBadFile;
   } catch (const CLI::ParseError& e) {
     app.exit(e);
     return kExitUsage;

@@ -10,17 +10,14 @@
 #include <string_view>
 #include <vector>
 
+#include "interchange/interchange.h"
 #include "scene/file_access.h"
 #include "scene/line_reader.h"
 #include "scene/scene_error.h"
-#include "tools/image_codec.h"
-#include "tools/interchange.h"
-#include "tools/scene_import.h"
 
 namespace {
 
 using nlohmann::json;
-
 
 [[noreturn]] void Malformed(const std::string& path, const std::string& what) {
   throw SceneError("Cannot read quadview export " + path + ": " + what, path);
@@ -136,8 +133,7 @@ ByteRange ViewBytes(const std::string& path, const GltfFile& gltf, size_t index)
   const json& view = views.at(index);
   const size_t offset = view.value("byteOffset", size_t{0});
   const size_t length = WholeNumber(path, view.at("byteLength"));
-  if (view.value("buffer", 0) != 0 || offset > gltf.bin.size ||
-      length > gltf.bin.size - offset) {
+  if (view.value("buffer", 0) != 0 || offset > gltf.bin.size || length > gltf.bin.size - offset) {
     Malformed(path, "a buffer view lies outside the buffer");
   }
   return ByteRange{gltf.bin.data + offset, length};
@@ -190,8 +186,7 @@ bool ReadOwnGltf(const std::string& path, ImportedScene& scene) {
         scene.images.push_back(ImageFromPng(path, png.data, png.size));
       } else {
         scene.images.push_back(ImageFromPng(
-            path,
-            ReadReferencedFile(path, DecodeUri(path, image.at("uri").get<std::string>()))));
+            path, ReadReferencedFile(path, DecodeUri(path, image.at("uri").get<std::string>()))));
       }
     }
   } catch (const json::exception& error) {

@@ -16,10 +16,9 @@
 #include <utility>
 #include <vector>
 
+#include "interchange/interchange.h"
 #include "scene/file_access.h"
 #include "scene/scene_error.h"
-#include "tools/interchange.h"
-#include "tools/scene_export.h"
 
 namespace {
 
@@ -143,8 +142,8 @@ void AppendLittleEndian32(std::vector<uint8_t>& out, uint32_t value) {
 
 }  // namespace
 
-void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::string& path,
-               bool binary) {
+void WriteGltf(const ExportScene& scene, const CameraState& camera, double aspectRatio,
+               const std::string& path, bool binary) {
   Buffer buffer;
   json accessors = json::array();
   json materials = json::array();
@@ -315,7 +314,7 @@ void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::str
         size, [&quads, size](OutputFile& out) { out.Write(quads.records.data(), size); });
   }
 
-  const CameraPose pose = CameraPoseOf(view.camera);
+  const CameraPose pose = CameraPoseOf(camera);
   json nodes = json::array();
   json sceneNodes = json::array();
   if (!primitives.empty()) {
@@ -338,9 +337,7 @@ void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::str
       {"cameras",
        {{{"type", "perspective"},
          {"perspective",
-          {{"yfov", kFieldOfViewRadians},
-           {"aspectRatio", static_cast<double>(view.width) / view.height},
-           {"znear", kNearPlane}}}}}},
+          {{"yfov", kFieldOfViewRadians}, {"aspectRatio", aspectRatio}, {"znear", kNearPlane}}}}}},
       {"extras", {{kGltfExtrasKey, quadview}}},
   };
   if (!primitives.empty())
@@ -363,6 +360,8 @@ void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::str
 
   std::string text = doc.dump();
   if (!binary) {
+    // Opened first: a folder that cannot take it fails naming the file the user gave.
+    OutputFile gltf(path);
     UnfinishedFiles companions;
     if (binSize > 0) {
       const std::string binPath = SiblingPath(path, ".bin");
@@ -374,7 +373,8 @@ void WriteGltf(const ExportScene& scene, const ViewOptions& view, const std::str
     for (const auto& [file, image] : imageFiles) {
       companions.WriteFile(file, image->png.data(), image->png.size());
     }
-    WriteWholeFile(path, text.data(), text.size());  // last: complete once it appears
+    gltf.Write(text);
+    gltf.Commit();  // last: complete once it appears
     companions.Keep();
     return;
   }

@@ -1,9 +1,9 @@
 // The application data of quadview's exports, and the camera's pose in file coordinates.
-#include "tools/interchange.h"
-
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+
+#include "interchange/interchange.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "records are stored little-endian");
 

@@ -9,13 +9,14 @@
 #include <string>
 #include <utility>
 
+#include "interchange/interchange.h"
 #include "scene/file_access.h"
 #include "scene/numbers.h"
-#include "tools/interchange.h"
-#include "tools/scene_export.h"
 
 void WriteObj(const ExportScene& scene, const std::string& path) {
   const std::string mtlPath = SiblingPath(path, ".mtl");
+  // Opened first: a folder that cannot take it fails naming the file the user gave.
+  OutputFile obj(path);
   UnfinishedFiles companions;
   std::string head = std::string(kObjMarker) + " " + std::to_string(kInterchangeVersion) + "\n" +
                      kObjSource + " " + scene.sourceName + "\n";
@@ -30,8 +31,6 @@ void WriteObj(const ExportScene& scene, const std::string& path) {
     }
   }
   head += "mtllib " + FileNameOf(mtlPath) + "\n";
-
-  OutputFile obj(path);
   obj.Write(head);
   std::set<std::pair<int32_t, uint8_t>> materials;
   std::string text;

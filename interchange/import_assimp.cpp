@@ -23,10 +23,9 @@
 #include <system_error>
 #include <vector>
 
+#include "interchange/interchange.h"
 #include "scene/file_access.h"
 #include "scene/scene_error.h"
-#include "tools/image_codec.h"
-#include "tools/scene_import.h"
 
 namespace {
 
@@ -188,6 +187,13 @@ MaterialUse UseOfMaterial(const aiScene* scene, const std::string& source, unsig
   return use;
 }
 
+// "1 face with a NaN coordinate is dropped", "3 vertices of no face are dropped".
+std::string CountedDropped(uint64_t count, const std::string& noun, const std::string& which) {
+  const std::string plural = noun == "vertex" ? "vertices" : noun + "s";
+  return std::to_string(count) + " " + (count == 1 ? noun : plural) +
+         (which.empty() ? "" : " " + which) + (count == 1 ? " is dropped" : " are dropped");
+}
+
 [[noreturn]] void Broken(const std::string& path, const std::string& what) {
   throw SceneError("Assimp reads a broken scene from it: " + what, path);
 }
@@ -337,8 +343,7 @@ void ReadWithAssimp(const std::string& path, ImportedScene& scene) {
       if (mesh->mNumFaces == 0) looseVertices += mesh->mNumVertices;  // a cloud of points
       auto [material, added] = materials.try_emplace(mesh->mMaterialIndex);
       if (added) {
-        material->second =
-            UseOfMaterial(source, path, mesh->mMaterialIndex, slots, scene.warnings);
+        material->second = UseOfMaterial(source, path, mesh->mMaterialIndex, slots, scene.warnings);
       }
       const MaterialUse& use = material->second;
       vertexColours = vertexColours || mesh->HasVertexColors(0);
@@ -366,19 +371,19 @@ void ReadWithAssimp(const std::string& path, ImportedScene& scene) {
   const size_t before = records.size();
   records.erase(std::remove_if(records.begin(), records.end(), isNan), records.end());
   if (records.size() < before) {
-    scene.warnings.push_back(std::to_string(before - records.size()) +
-                             " faces with a NaN coordinate are dropped");
+    scene.warnings.push_back(
+        CountedDropped(before - records.size(), "face", "with a NaN coordinate"));
   }
   if (records.size() > static_cast<size_t>(INT32_MAX))
     Broken(path, "more faces than a table holds");
   scene.records.count = static_cast<int32_t>(records.size());
   if (looseVertices > 0) {
-    scene.warnings.push_back(std::to_string(looseVertices) + " vertices of no face are dropped");
+    scene.warnings.push_back(CountedDropped(looseVertices, "vertex", "of no face"));
   }
   if (vertexColours) scene.warnings.push_back("vertex colours are dropped");
   if (secondSets) scene.warnings.push_back("texture coordinate sets past the first are dropped");
   if (source->mNumAnimations > 0) {
-    scene.warnings.push_back(std::to_string(source->mNumAnimations) + " animations are dropped");
+    scene.warnings.push_back(CountedDropped(source->mNumAnimations, "animation", ""));
   }
   if (scene.images.empty()) {  // a scene of no faces still has its first image
     ImportedImage white;
