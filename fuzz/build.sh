@@ -24,7 +24,7 @@ seed() {
       mkdir -p fuzz/corpus-quad_list
       quadscene=$(ls build*/tools/quadscene 2>/dev/null | head -n 1)
       if [ -n "$quadscene" ]; then
-        "$quadscene" demo fuzz/out/demo-seed >/dev/null
+        "$quadscene" demo fuzz/out/demo-seed --force >/dev/null
         { printf '\000'; cat fuzz/out/demo-seed/nyc.map; } > fuzz/corpus-quad_list/demo
       fi
       printf '\00110 1\rCCW\r0.25, 0.75, 1.5, -2, 3\r1 0 1 1 1\n1 1 2 2 2\r\n"0" 1 3 3 3\r\n\r\n' \

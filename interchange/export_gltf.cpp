@@ -359,23 +359,23 @@ void WriteGltf(const ExportScene& scene, const CameraState& camera, double aspec
   }
 
   std::string text = doc.dump();
+  // Every file complete before any is put in place: the main file first, so that a folder
+  // that cannot take it fails naming the file the user gave, and in place last.
+  OutputFileSet files;
+  OutputFile& file = files.Add(OutputPath(scene, path));
   if (!binary) {
-    // Opened first: a folder that cannot take it fails naming the file the user gave.
-    OutputFile gltf(path);
-    UnfinishedFiles companions;
+    file.Write(text);
     if (binSize > 0) {
-      const std::string binPath = SiblingPath(path, ".bin");
-      OutputFile bin(binPath);
+      OutputFile& bin = files.Add(OutputPath(scene, SiblingPath(path, ".bin")));
       buffer.WriteTo(bin);
-      bin.Commit();
-      companions.Add(binPath);
+      bin.Finish();
     }
-    for (const auto& [file, image] : imageFiles) {
-      companions.WriteFile(file, image->png.data(), image->png.size());
+    for (const auto& [imagePath, image] : imageFiles) {
+      OutputFile& png = files.Add(OutputPath(scene, imagePath));
+      png.Write(image->png.data(), image->png.size());
+      png.Finish();
     }
-    gltf.Write(text);
-    gltf.Commit();  // last: complete once it appears
-    companions.Keep();
+    files.Commit();
     return;
   }
   while (text.size() % 4 != 0) text += ' ';
@@ -389,7 +389,6 @@ void WriteGltf(const ExportScene& scene, const CameraState& camera, double aspec
   AppendLittleEndian32(header, static_cast<uint32_t>(total));
   AppendLittleEndian32(header, static_cast<uint32_t>(text.size()));
   AppendLittleEndian32(header, kChunkJson);
-  OutputFile file(path);
   file.Write(header.data(), header.size());
   file.Write(text);
   if (binSize > 0) {
@@ -399,5 +398,5 @@ void WriteGltf(const ExportScene& scene, const CameraState& camera, double aspec
     file.Write(header.data(), header.size());
     buffer.WriteTo(file);
   }
-  file.Commit();
+  files.Commit();
 }

@@ -15,9 +15,10 @@
 
 void WriteObj(const ExportScene& scene, const std::string& path) {
   const std::string mtlPath = SiblingPath(path, ".mtl");
-  // Opened first: a folder that cannot take it fails naming the file the user gave.
-  OutputFile obj(path);
-  UnfinishedFiles companions;
+  // Every file complete before any is put in place: the OBJ first, so that a folder that
+  // cannot take it fails naming the file the user gave, and in place last.
+  OutputFileSet files;
+  OutputFile& obj = files.Add(OutputPath(scene, path));
   std::string head = std::string(kObjMarker) + " " + std::to_string(kInterchangeVersion) + "\n" +
                      kObjSource + " " + scene.sourceName + "\n";
   for (size_t slot = 0; slot < scene.images.size(); ++slot) {
@@ -26,8 +27,9 @@ void WriteObj(const ExportScene& scene, const std::string& path) {
             (textured ? FileNameOf(ImagePath(path, static_cast<int>(slot))) : "-") + "\n";
     if (textured) {
       const ExportImage& image = scene.images[slot];
-      companions.WriteFile(ImagePath(path, static_cast<int>(slot)), image.png.data(),
-                           image.png.size());
+      OutputFile& png = files.Add(OutputPath(scene, ImagePath(path, static_cast<int>(slot))));
+      png.Write(image.png.data(), image.png.size());
+      png.Finish();
     }
   }
   head += "mtllib " + FileNameOf(mtlPath) + "\n";
@@ -103,7 +105,6 @@ void WriteObj(const ExportScene& scene, const std::string& path) {
       if (blend == 1) mtl += "map_d " + image + "\n";
     }
   }
-  companions.WriteFile(mtlPath, mtl.data(), mtl.size());
-  obj.Commit();  // last: complete once it appears
-  companions.Keep();
+  files.Add(OutputPath(scene, mtlPath)).Write(mtl);
+  files.Commit();
 }

@@ -1,10 +1,13 @@
 // Export's first stage: the scene read as the viewer's load reads it, each image of the set
 // as the PNG of the texture the viewer uploads; and what the glTF and OBJ writers share.
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
 
 #include "interchange/interchange.h"
 #include "scene/file_access.h"
+#include "scene/scene_error.h"
 #include "scene/scene_source.h"
 
 bool ExportScene::Textured(int32_t slot) const {
@@ -15,6 +18,7 @@ bool ExportScene::Textured(int32_t slot) const {
 ExportScene ReadExportScene(const std::string& path, const std::function<int32_t()>& maxTextureSize,
                             QuadListProgress& progress) {
   ExportScene scene;
+  scene.sourcePath = path;
   scene.sourceName = FileNameOf(path);
   ReadSceneLikeTheViewer(
       path, maxTextureSize, scene.quads, progress, [&scene](int slot, const TgaImage* image) {
@@ -30,6 +34,16 @@ ExportScene ReadExportScene(const std::string& path, const std::function<int32_t
         scene.images[static_cast<size_t>(slot)] = std::move(exported);
       });
   return scene;
+}
+
+const std::string& OutputPath(const ExportScene& scene, const std::string& output) {
+  struct stat source {
+  }, target{};
+  if (::stat(scene.sourcePath.c_str(), &source) == 0 && ::stat(output.c_str(), &target) == 0 &&
+      source.st_dev == target.st_dev && source.st_ino == target.st_ino) {
+    throw SceneError("Cannot write file " + output + ": it is the scene being exported");
+  }
+  return output;
 }
 
 std::string SiblingPath(const std::string& path, const std::string& suffix) {

@@ -1,26 +1,23 @@
-// Reading a 3D model with Assimp into quadview records: Assimp's right-handed +y-up frame is
-// the file frame; node transforms are applied (a mirroring one reverses the corners, so that
-// front faces stay counter-clockwise); a quad stays one record, a triangle repeats its third
-// corner, a larger polygon is cut into a fan of triangles; points and lines are counted and
-// skipped. Each material becomes one image: its base colour texture of coordinate set 0
-// (beside the source or embedded, decoded by stb_image) times its base colour, or a 1 x 1
-// image of the colour alone; identical images share a slot.
+// Reading a 3D model with Assimp into quadview records, in the contained model reader's
+// process. Assimp's right-handed +y-up frame is the file frame; node transforms are applied
+// (a mirroring one reverses the corners, so that front faces stay counter-clockwise); a quad
+// stays one record, a triangle repeats its third corner, a larger polygon is cut into a fan
+// of triangles; points and lines are counted and skipped. Each material becomes one image:
+// its base colour texture of coordinate set 0 (beside the source or embedded, its header read
+// first, decoded by stb_image) times its base colour, or a 1 x 1 image of the colour alone;
+// identical images share a slot. Images go to the sink as they are made and are released.
 #include <assimp/GltfMaterial.h>
 #include <assimp/scene.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <assimp/Importer.hpp>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
 #include <string_view>
-#include <system_error>
+#include <tuple>
 #include <vector>
 
 #include "interchange/interchange.h"
@@ -31,12 +28,7 @@ namespace {
 
 constexpr uint8_t kBlendAlpha = 1;
 constexpr int kOpaqueAlpha = 255;
-// Assimp may grow the address space by this much, plus so many bytes for each byte the model
-// is made of: far more than a real model of that size needs, far less than a hostile header
-// can ask for.
-constexpr uint64_t kAssimpAllowanceBytes = uint64_t(256) << 20;
-constexpr uint64_t kAllowancePerModelByte = 32;
-constexpr int kMaxFilesCounted = 4096;
+constexpr int kRgbaChannels = 4;
 
 // What one Assimp material becomes: a slot and a blend mode.
 struct MaterialUse {
@@ -49,50 +41,159 @@ uint8_t Scaled(uint8_t texel, float factor) {
   return static_cast<uint8_t>(value);
 }
 
-// Slots by image content, so that identical images share one.
+// Two independent 64-bit hashes of the texels (FNV-1a over 8-byte words, and the standard
+// library's), with the size: images that agree in all of them are taken as identical.
+struct ImageKey {
+  uint64_t fnv;
+  size_t standard;
+  int width;
+  int height;
+  bool operator<(const ImageKey& other) const {
+    return std::tie(fnv, standard, width, height) <
+           std::tie(other.fnv, other.standard, other.width, other.height);
+  }
+};
+
+ImageKey KeyOf(const DecodedImage& image) {
+  const uint8_t* bytes = image.rgba.get();
+  const size_t size = image.Bytes();
+  uint64_t fnv = 14695981039346656037ull;
+  size_t at = 0;
+  for (; at + 8 <= size; at += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, bytes + at, sizeof word);
+    fnv = (fnv ^ word) * 1099511628211ull;
+  }
+  for (; at < size; ++at) fnv = (fnv ^ bytes[at]) * 1099511628211ull;
+  const std::string_view texels(reinterpret_cast<const char*>(bytes), size);
+  return ImageKey{fnv, std::hash<std::string_view>()(texels), image.width, image.height};
+}
+
+// The images of the texture folder: one slot per distinct image, sent to the sink when it is
+// first seen. Past kTextureSlots images are only counted: the import then fails saying how
+// many it needs.
 class ImageSlots {
  public:
-  explicit ImageSlots(std::vector<ImportedImage>& images) : images_(images) {}
-  int32_t SlotOf(ImportedImage image) {
-    const std::string_view texels(reinterpret_cast<const char*>(image.rgba.data()),
-                                  image.rgba.size());
-    const size_t key = std::hash<std::string_view>()(texels) ^
-                       (static_cast<size_t>(image.width) << 32) ^ static_cast<size_t>(image.height);
-    for (const int32_t slot : slotsByHash_[key]) {
-      const ImportedImage& known = images_[static_cast<size_t>(slot)];
-      if (known.width == image.width && known.height == image.height && known.rgba == image.rgba) {
-        return slot;
-      }
+  ImageSlots(ImageSink& sink, int64_t& count) : sink_(sink), count_(count) {}
+  int32_t SlotOf(const DecodedImage& image) {
+    const ImageKey key = KeyOf(image);
+    const auto known = slots_.find(key);
+    if (known != slots_.end()) return known->second;
+    const int32_t slot = static_cast<int32_t>(count_++);
+    if (slot < kTextureSlots) {
+      sink_.AddImage(image.width, image.height, image.rgba.get());
+      uploadBytes_ += image.Bytes();
     }
-    const int32_t slot = static_cast<int32_t>(images_.size());
-    images_.push_back(std::move(image));
-    slotsByHash_[key].push_back(slot);
+    slots_.emplace(key, slot);
     return slot;
+  }
+  uint64_t UploadBytes() const { return uploadBytes_; }
+
+  // The use an earlier material of the same texture, colour and mode made (`key`).
+  bool Known(const std::string& key, MaterialUse& use) const {
+    const auto known = uses_.find(key);
+    if (known == uses_.end()) return false;
+    use = known->second;
+    return true;
+  }
+  void Remember(const std::string& key, const MaterialUse& use) { uses_[key] = use; }
+
+ private:
+  ImageSink& sink_;
+  int64_t& count_;
+  std::map<ImageKey, int32_t> slots_;
+  std::map<std::string, MaterialUse> uses_;
+  uint64_t uploadBytes_ = 0;
+};
+
+// A 1 x 1 image of opaque white, to be tinted by a material's colour.
+DecodedImage WhiteTexel() {
+  DecodedImage image;
+  image.width = image.height = 1;
+  image.rgba.reset(static_cast<uint8_t*>(std::malloc(kRgbaChannels)));
+  if (image.rgba == nullptr) throw std::bad_alloc();
+  std::memset(image.rgba.get(), 255, kRgbaChannels);
+  return image;
+}
+
+// Reads a material's texture: embedded in the scene (compressed, or as Assimp's ARGB texels),
+// or a file the model may read. False with `why` when there is none to be had, or when its
+// header says it would pass the texture budget (then it is not decoded).
+class TextureReader {
+ public:
+  TextureReader(const aiScene* scene, const std::string& source, ModelFileAccess& files,
+                uint64_t budgetBytes)
+      : scene_(scene), source_(source), files_(files), budgetBytes_(budgetBytes) {}
+
+  bool Read(const aiString& name, uint64_t budgetUsed, DecodedImage& image, std::string& why) {
+    if (const aiTexture* embedded = scene_->GetEmbeddedTexture(name.C_Str())) {
+      if (embedded->mHeight == 0) {  // compressed: mWidth bytes of a file format
+        ImageBytes bytes;
+        bytes.data = reinterpret_cast<const uint8_t*>(embedded->pcData);
+        bytes.size = embedded->mWidth;
+        return Decode(bytes, budgetUsed, image, why);
+      }
+      return Texels(*embedded, budgetUsed, image, why);
+    }
+    std::string file = name.C_Str();
+    for (char& c : file) {
+      if (c == '\\') c = '/';
+    }
+    const std::string folder = FolderOf(source_);
+    const std::string candidates[] = {file.empty() || file[0] == '/' ? file : folder + file,
+                                      folder + file.substr(file.rfind('/') + 1)};
+    std::string refusal;
+    for (const std::string& candidate : candidates) {
+      std::string candidateRefusal;
+      const int fd = files_.Open(candidate, candidateRefusal);
+      if (fd < 0) {
+        if (refusal.empty()) refusal = candidateRefusal;
+        continue;
+      }
+      InputFile input(fd, candidate);
+      ImageBytes bytes;
+      bytes.file = &input;
+      bytes.size = static_cast<uint64_t>(input.Size());
+      return Decode(bytes, budgetUsed, image, why);
+    }
+    why =
+        "its texture " + (refusal.empty() ? std::string(name.C_Str()) + " is not there" : refusal);
+    return false;
   }
 
  private:
-  std::vector<ImportedImage>& images_;
-  std::map<size_t, std::vector<int32_t>> slotsByHash_;
-};
+  bool WithinBudget(int width, int height, uint64_t budgetUsed, std::string& why) const {
+    const uint64_t bytes = uint64_t(width) * uint64_t(height) * kRgbaChannels;
+    if (bytes <= budgetBytes_ && budgetUsed <= budgetBytes_ - bytes) return true;
+    why = "its texture (" + std::to_string(width) + " x " + std::to_string(height) +
+          ") passes the texture budget of " + std::to_string(budgetBytes_ >> 20) + " MiB";
+    return false;
+  }
 
-// The bytes of a material's texture: embedded in the scene, or a file beside the source.
-bool TextureBytes(const aiScene* scene, const std::string& source, const aiString& name,
-                  std::vector<uint8_t>& bytes, DecodedImage& raw, std::string& why) {
-  if (const aiTexture* embedded = scene->GetEmbeddedTexture(name.C_Str())) {
-    if (embedded->mHeight == 0) {  // compressed: mWidth bytes of a file format
-      const uint8_t* data = reinterpret_cast<const uint8_t*>(embedded->pcData);
-      bytes.assign(data, data + embedded->mWidth);
-      return true;
+  bool Decode(const ImageBytes& bytes, uint64_t budgetUsed, DecodedImage& image,
+              std::string& why) const {
+    int width = 0, height = 0;
+    return ReadImageSize(bytes, width, height, why) &&
+           WithinBudget(width, height, budgetUsed, why) && DecodeImage(bytes, image, why);
+  }
+
+  // Uncompressed ARGB8888 texels, the top row first.
+  bool Texels(const aiTexture& embedded, uint64_t budgetUsed, DecodedImage& image,
+              std::string& why) const {
+    if (!FitsTextureFolder(embedded.mWidth, embedded.mHeight, why) ||
+        !WithinBudget(static_cast<int>(embedded.mWidth), static_cast<int>(embedded.mHeight),
+                      budgetUsed, why)) {
+      return false;
     }
-    // Uncompressed ARGB8888 texels, the top row first.
-    if (!FitsTextureFolder(embedded->mWidth, embedded->mHeight, why)) return false;
-    raw.width = static_cast<int>(embedded->mWidth);
-    raw.height = static_cast<int>(embedded->mHeight);
-    raw.rgba.resize(size_t{embedded->mWidth} * embedded->mHeight * 4);
-    for (unsigned row = 0; row < embedded->mHeight; ++row) {
-      for (unsigned column = 0; column < embedded->mWidth; ++column) {
-        const aiTexel& texel = embedded->pcData[row * embedded->mWidth + column];
-        uint8_t* out = &raw.rgba[((embedded->mHeight - 1 - row) * embedded->mWidth + column) * 4];
+    image.width = static_cast<int>(embedded.mWidth);
+    image.height = static_cast<int>(embedded.mHeight);
+    image.rgba.reset(static_cast<uint8_t*>(std::malloc(image.Bytes())));
+    if (image.rgba == nullptr) throw std::bad_alloc();
+    for (unsigned row = 0; row < embedded.mHeight; ++row) {
+      for (unsigned column = 0; column < embedded.mWidth; ++column) {
+        const aiTexel& texel = embedded.pcData[row * embedded.mWidth + column];
+        uint8_t* out =
+            image.rgba.get() + (size_t{embedded.mHeight - 1 - row} * embedded.mWidth + column) * 4;
         out[0] = texel.r;
         out[1] = texel.g;
         out[2] = texel.b;
@@ -101,23 +202,14 @@ bool TextureBytes(const aiScene* scene, const std::string& source, const aiStrin
     }
     return true;
   }
-  std::string file = name.C_Str();
-  for (char& c : file) {
-    if (c == '\\') c = '/';
-  }
-  const std::string candidates[] = {file.empty() || file[0] == '/' ? file : FolderOf(source) + file,
-                                    FolderOf(source) + file.substr(file.rfind('/') + 1)};
-  for (const std::string& candidate : candidates) {
-    if (IsRegularFile(candidate)) {
-      bytes = ReadWholeFile(candidate);
-      return true;
-    }
-  }
-  why = "its texture " + std::string(name.C_Str()) + " is not there";
-  return false;
-}
 
-MaterialUse UseOfMaterial(const aiScene* scene, const std::string& source, unsigned index,
+  const aiScene* scene_;
+  const std::string& source_;
+  ModelFileAccess& files_;
+  uint64_t budgetBytes_;
+};
+
+MaterialUse UseOfMaterial(const aiScene* scene, unsigned index, TextureReader& textures,
                           ImageSlots& slots, std::vector<std::string>& warnings) {
   const aiMaterial* material = scene->mMaterials[index];
   aiString materialName;
@@ -136,40 +228,43 @@ MaterialUse UseOfMaterial(const aiScene* scene, const std::string& source, unsig
   const bool blendMode = material->Get(AI_MATKEY_GLTF_ALPHAMODE, alphaMode) == AI_SUCCESS &&
                          std::strcmp(alphaMode.C_Str(), "BLEND") == 0;
 
-  ImportedImage image;
-  image.textured = true;
+  aiString texture;
+  bool textured = false;
   for (const aiTextureType type : {aiTextureType_BASE_COLOR, aiTextureType_DIFFUSE}) {
-    aiString texture;
     unsigned uvSet = 0;
     if (material->GetTexture(type, 0, &texture, nullptr, &uvSet) != AI_SUCCESS) continue;
     if (uvSet != 0) {
       warnings.push_back(label + ": its texture uses coordinate set " + std::to_string(uvSet) +
                          "; only set 0 is kept, so its colour is used instead");
-      break;
-    }
-    std::vector<uint8_t> bytes;
-    DecodedImage decoded;
-    std::string why;
-    if (TextureBytes(scene, source, texture, bytes, decoded, why) &&
-        (decoded.width > 0 || DecodeImage(bytes.data(), bytes.size(), decoded, why))) {
-      image.width = decoded.width;
-      image.height = decoded.height;
-      image.rgba = std::move(decoded.rgba);
     } else {
-      warnings.push_back(label + ": " + (why.empty() ? "its texture does not decode" : why) +
-                         "; its colour is used instead");
+      textured = true;
     }
     break;
   }
-  if (image.rgba.empty()) {  // a material of colour alone
-    image.width = image.height = 1;
-    image.rgba.assign(4, 255);
-  }
-  bool textureAlpha = false;
+  // Materials of the same texture, colour and mode make the same image: it is read once.
   const float factors[4] = {colour.r, colour.g, colour.b, colour.a};
-  for (size_t i = 0; i < image.rgba.size(); ++i) {
-    image.rgba[i] = Scaled(image.rgba[i], factors[i % 4]);
-    if (i % 4 == 3 && image.rgba[i] < kOpaqueAlpha) textureAlpha = true;
+  std::string key = textured ? std::string(texture.C_Str()) : std::string();
+  key.append(reinterpret_cast<const char*>(factors), sizeof factors);
+  key += blendMode ? 'B' : 'O';
+  MaterialUse use;
+  if (!slots.Known(key, use)) {
+    DecodedImage image;
+    std::string why;
+    if (textured && !textures.Read(texture, slots.UploadBytes(), image, why)) {
+      image = DecodedImage();
+      warnings.push_back(label + ": " + (why.empty() ? "its texture does not decode" : why) +
+                         "; its colour is used instead");
+    }
+    if (image.rgba == nullptr) image = WhiteTexel();  // a material of colour alone
+    bool textureAlpha = false;
+    uint8_t* texels = image.rgba.get();
+    for (size_t i = 0; i < image.Bytes(); ++i) {
+      texels[i] = Scaled(texels[i], factors[i % 4]);
+      if (i % 4 == 3 && texels[i] < kOpaqueAlpha) textureAlpha = true;
+    }
+    use.blend = textureAlpha || colour.a < 1 || blendMode ? kBlendAlpha : 0;
+    use.slot = slots.SlotOf(image);
+    slots.Remember(key, use);
   }
   for (const aiTextureType dropped :
        {aiTextureType_NORMALS, aiTextureType_NORMAL_CAMERA, aiTextureType_SPECULAR,
@@ -181,9 +276,6 @@ MaterialUse UseOfMaterial(const aiScene* scene, const std::string& source, unsig
                          " texture is dropped (only the base colour is kept)");
     }
   }
-  MaterialUse use;
-  use.blend = textureAlpha || colour.a < 1 || blendMode ? kBlendAlpha : 0;
-  use.slot = slots.SlotOf(std::move(image));
   return use;
 }
 
@@ -251,71 +343,26 @@ void AddFace(const std::string& path, const aiMesh* mesh, const aiFace& face,
   }
 }
 
-// Bytes of the model and of the files beside it (a glTF's buffers, an OBJ's materials and
-// textures): what the scene can take in memory is bounded by what it is made of.
-uint64_t BytesOfModel(const std::string& path) {
-  uint64_t bytes = 0;
-  std::error_code error;
-  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-  std::filesystem::directory_iterator entries(folder.empty() ? "." : folder, error);
-  int counted = 0;
-  for (; !error && entries != std::filesystem::directory_iterator() && counted < kMaxFilesCounted;
-       entries.increment(error), ++counted) {
-    if (entries->is_regular_file(error)) bytes += entries->file_size(error);
-  }
-  return std::max<uint64_t>(bytes, std::filesystem::file_size(path, error));
-}
-
-// The process's address space, as the kernel counts it against RLIMIT_AS.
-uint64_t AddressSpaceBytes() {
-  std::FILE* statm = std::fopen("/proc/self/statm", "r");
-  unsigned long long pages = 0;
-  if (statm != nullptr) {
-    if (std::fscanf(statm, "%llu", &pages) != 1) pages = 0;
-    std::fclose(statm);
-  }
-  return static_cast<uint64_t>(pages) * static_cast<uint64_t>(::sysconf(_SC_PAGE_SIZE));
-}
-
-// While it lives, the address space may grow by `allowance` at most: a hostile file that
-// declares billions of vertices makes Assimp's allocation fail instead of taking the
-// machine's memory. The limit before it is put back afterwards.
-class AddressSpaceAllowance {
- public:
-  explicit AddressSpaceAllowance(uint64_t allowance) {
-    if (::getrlimit(RLIMIT_AS, &previous_) != 0) return;
-    rlimit limited = previous_;
-    const uint64_t wanted = AddressSpaceBytes() + allowance;
-    if (previous_.rlim_cur == RLIM_INFINITY || wanted < previous_.rlim_cur) {
-      limited.rlim_cur = static_cast<rlim_t>(wanted);
-      active_ = ::setrlimit(RLIMIT_AS, &limited) == 0;
+bool HasNan(const QuadRecord& record) {
+  for (const QuadCorner& corner : record.corners) {
+    for (float value : {corner.u, corner.v, corner.x, corner.y, corner.z}) {
+      if (std::isnan(value)) return true;
     }
   }
-  ~AddressSpaceAllowance() {
-    if (active_) ::setrlimit(RLIMIT_AS, &previous_);
-  }
-  AddressSpaceAllowance(const AddressSpaceAllowance&) = delete;
-  AddressSpaceAllowance& operator=(const AddressSpaceAllowance&) = delete;
-
- private:
-  rlimit previous_{};
-  bool active_ = false;
-};
+  return false;
+}
 
 }  // namespace
 
-void ReadWithAssimp(const std::string& path, ImportedScene& scene) {
-  if (!IsRegularFile(path)) throw CannotOpenFile(path);
+void ReadWithAssimp(const std::string& path, ModelFileAccess& files, uint64_t textureBudgetBytes,
+                    ImportedScene& scene, ImageSink& images) {
   Assimp::Importer importer;
+  std::vector<std::string> refusals;  // companions Assimp was refused
+  importer.SetIOHandler(NewModelIOSystem(files, refusals));
   // No post-processing: quads must stay quads (no triangulation), and a mesh of points alone
   // is a scene of skipped points, not a failure. What Assimp's validation would catch is
   // checked here, as the faces are read.
-  const aiScene* source = nullptr;
-  {
-    const AddressSpaceAllowance allowance(kAssimpAllowanceBytes +
-                                          kAllowancePerModelByte * BytesOfModel(path));
-    source = importer.ReadFile(path, 0);
-  }
+  const aiScene* source = importer.ReadFile(path, 0);
   if (source == nullptr || source->mRootNode == nullptr) {
     const std::string reason = importer.GetErrorString();
     if (reason.find("bad_alloc") != std::string::npos) throw NotEnoughMemory(path);
@@ -324,7 +371,8 @@ void ReadWithAssimp(const std::string& path, ImportedScene& scene) {
             (reason.empty() ? std::string("not a model of a format it knows") : reason),
         path);
   }
-  ImageSlots slots(scene.images);
+  TextureReader textures(source, path, files, textureBudgetBytes);
+  ImageSlots slots(images, scene.images);
   std::map<unsigned, MaterialUse> materials;
   bool vertexColours = false, secondSets = false;
   uint64_t looseVertices = 0;
@@ -343,7 +391,8 @@ void ReadWithAssimp(const std::string& path, ImportedScene& scene) {
       if (mesh->mNumFaces == 0) looseVertices += mesh->mNumVertices;  // a cloud of points
       auto [material, added] = materials.try_emplace(mesh->mMaterialIndex);
       if (added) {
-        material->second = UseOfMaterial(source, path, mesh->mMaterialIndex, slots, scene.warnings);
+        material->second =
+            UseOfMaterial(source, mesh->mMaterialIndex, textures, slots, scene.warnings);
       }
       const MaterialUse& use = material->second;
       vertexColours = vertexColours || mesh->HasVertexColors(0);
@@ -360,22 +409,15 @@ void ReadWithAssimp(const std::string& path, ImportedScene& scene) {
   visit(source->mRootNode, aiMatrix4x4());
   // No quad-list text reads as NaN: such records cannot be written.
   auto& records = scene.records.records;
-  const auto isNan = [](const QuadRecord& record) {
-    for (const QuadCorner& corner : record.corners) {
-      for (float value : {corner.u, corner.v, corner.x, corner.y, corner.z}) {
-        if (std::isnan(value)) return true;
-      }
-    }
-    return false;
-  };
   const size_t before = records.size();
-  records.erase(std::remove_if(records.begin(), records.end(), isNan), records.end());
+  records.erase(std::remove_if(records.begin(), records.end(), HasNan), records.end());
   if (records.size() < before) {
     scene.warnings.push_back(
         CountedDropped(before - records.size(), "face", "with a NaN coordinate"));
   }
-  if (records.size() > static_cast<size_t>(INT32_MAX))
+  if (records.size() > static_cast<size_t>(INT32_MAX)) {
     Broken(path, "more faces than a table holds");
+  }
   scene.records.count = static_cast<int32_t>(records.size());
   if (looseVertices > 0) {
     scene.warnings.push_back(CountedDropped(looseVertices, "vertex", "of no face"));
@@ -385,11 +427,6 @@ void ReadWithAssimp(const std::string& path, ImportedScene& scene) {
   if (source->mNumAnimations > 0) {
     scene.warnings.push_back(CountedDropped(source->mNumAnimations, "animation", ""));
   }
-  if (scene.images.empty()) {  // a scene of no faces still has its first image
-    ImportedImage white;
-    white.textured = true;
-    white.width = white.height = 1;
-    white.rgba.assign(4, 255);
-    scene.images.push_back(white);
-  }
+  for (const std::string& refusal : refusals) scene.warnings.push_back(refusal);
+  if (scene.images == 0) slots.SlotOf(WhiteTexel());  // a scene of no faces still has image 000
 }

@@ -1,15 +1,17 @@
-// Import's first stage: quadview's own export read exactly, or any other model through Assimp.
+// Import's first stage: quadview's own export read exactly, here; any other model through
+// Assimp, contained in a process of its own.
 #include "interchange/interchange.h"
 #include "scene/scene_error.h"
 
-bool ReadModel(const std::string& path, ImportedScene& scene) {
-  const bool own = ReadOwnExport(path, scene);
-  if (!own) ReadWithAssimp(path, scene);
-  if (scene.images.size() > static_cast<size_t>(kTextureSlots)) {
-    throw SceneError("The scene needs " + std::to_string(scene.images.size()) +
+ModelKind ReadModel(const std::string& path, const ImportOptions& options, ImportedScene& scene,
+                    ImageSink& images) {
+  const bool own = ReadOwnExport(path, scene, images);
+  if (!own) ReadModelContained(path, options, scene, images);
+  if (scene.images > kTextureSlots) {
+    throw SceneError("The scene needs " + std::to_string(scene.images) +
                          " textures; a texture folder holds at most " +
                          std::to_string(kTextureSlots),
                      path);
   }
-  return own;
+  return own ? ModelKind::kOwnExport : ModelKind::kForeign;
 }

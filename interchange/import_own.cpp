@@ -1,9 +1,12 @@
 // Reading quadview's own exports back exactly: the records from the bytes a glTF carries in
 // its quadview data, or from an OBJ's faces (floats read with correct rounding) and its
-// quadview comments; the images of the set from the PNGs they name.
+// quadview comments; the images of the set from the PNGs they name, each read header first,
+// decoded, handed on and released before the next. Nothing is read whole that need not be:
+// a .glb or .bin is read view by view where it lies.
 #include <charconv>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -14,6 +17,7 @@
 #include "scene/file_access.h"
 #include "scene/line_reader.h"
 #include "scene/scene_error.h"
+#include "scene/texture_limits.h"
 
 namespace {
 
@@ -21,11 +25,6 @@ using nlohmann::json;
 
 [[noreturn]] void Malformed(const std::string& path, const std::string& what) {
   throw SceneError("Cannot read quadview export " + path + ": " + what, path);
-}
-
-uint32_t Little32(const std::vector<uint8_t>& bytes, size_t at) {
-  return uint32_t{bytes[at]} | uint32_t{bytes[at + 1]} << 8 | uint32_t{bytes[at + 2]} << 16 |
-         uint32_t{bytes[at + 3]} << 24;
 }
 
 int HexDigit(char c) {
@@ -52,94 +51,144 @@ std::string DecodeUri(const std::string& path, const std::string& uri) {
   return text;
 }
 
-// A file the export refers to (its .bin, an image), read from beside it. A failure names the
-// export as well, since that is the file the user gave.
-std::vector<uint8_t> ReadReferencedFile(const std::string& path, const std::string& file,
-                                        int line = 0) {
+// A file the export refers to (its .bin, an image), opened from beside it. A failure names
+// the export as well, since that is the file the user gave.
+std::unique_ptr<InputFile> OpenReferencedFile(const std::string& path, const std::string& file,
+                                              int line = 0) {
   try {
-    return ReadWholeFile(FolderOf(path) + file);
+    return std::make_unique<InputFile>(FolderOf(path) + file);
   } catch (const SceneError& error) {
     throw SceneError(error.what(), path, line, error.reason());
   }
 }
 
-ImportedImage ImageFromPng(const std::string& path, const uint8_t* png, size_t size) {
-  ImportedImage image;
-  DecodedImage decoded;
-  std::string why;
-  if (!DecodeImage(png, size, decoded, why)) Malformed(path, "an image does not decode: " + why);
-  image.textured = true;
-  image.width = decoded.width;
-  image.height = decoded.height;
-  image.rgba = std::move(decoded.rgba);
-  return image;
-}
+// The images of the set as they are read: each one's size from its header first, so that
+// none is decoded that would pass the texture budget (the viewer would draw its slot
+// untextured: so it is written), then decoded, handed on and released.
+class OwnImages {
+ public:
+  OwnImages(const std::string& path, ImportedScene& scene, ImageSink& images)
+      : path_(path), scene_(scene), images_(images), budgetBytes_(TextureBudgetBytes()) {}
 
-ImportedImage ImageFromPng(const std::string& path, const std::vector<uint8_t>& png) {
-  return ImageFromPng(path, png.data(), png.size());
-}
+  int64_t Count() const { return scene_.images; }
+
+  void AddUntextured() {
+    images_.AddImage(0, 0, nullptr);
+    ++scene_.images;
+  }
+
+  void Add(const ImageBytes& bytes) {
+    int width = 0, height = 0;
+    std::string why;
+    if (!ReadImageSize(bytes, width, height, why))
+      Malformed(path_, "an image does not decode: " + why);
+    const uint64_t size = uint64_t(width) * uint64_t(height) * 4;
+    if (size > budgetBytes_ - usedBytes_) {
+      scene_.warnings.push_back(
+          "image " + std::to_string(scene_.images) + " (" + std::to_string(width) + " x " +
+          std::to_string(height) + ") passes the texture budget of " +
+          std::to_string(budgetBytes_ >> 20) + " MiB: its slot draws untextured");
+      AddUntextured();
+      return;
+    }
+    DecodedImage image;
+    if (!DecodeImage(bytes, image, why)) Malformed(path_, "an image does not decode: " + why);
+    usedBytes_ += size;
+    images_.AddImage(image.width, image.height, image.rgba.get());
+    ++scene_.images;
+  }
+
+ private:
+  const std::string& path_;
+  ImportedScene& scene_;
+  ImageSink& images_;
+  uint64_t budgetBytes_;
+  uint64_t usedBytes_ = 0;
+};
 
 // --- glTF ---------------------------------------------------------------------------------
 
-// Bytes inside GltfFile::bytes.
-struct ByteRange {
-  const uint8_t* data = nullptr;
-  size_t size = 0;
+// A range of bytes of a file.
+struct FileRange {
+  InputFile* file = nullptr;
+  uint64_t offset = 0;
+  uint64_t size = 0;
 };
 
 struct GltfFile {
   json doc;
-  // The .glb, whose BIN chunk is buffer 0, or once its buffer is read, the .gltf's .bin.
-  std::vector<uint8_t> bytes;
-  ByteRange bin;
+  std::unique_ptr<InputFile> glb;  // the .glb itself, whose BIN chunk is buffer 0
+  std::unique_ptr<InputFile> bin;  // a .gltf's buffer file
+  FileRange buffer;                // buffer 0
 };
 
-// The JSON of a .glb or .gltf, and the BIN chunk of a .glb; false when it is no glTF 2.0 file
-// this reader can take (Assimp then reads it, or says why not).
+uint32_t Little32(const uint8_t* bytes) {
+  return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
+         uint32_t{bytes[3]} << 24;
+}
+
+// The JSON of a .glb or .gltf, and where a .glb's BIN chunk lies; false when it is no glTF
+// 2.0 file this reader can take (Assimp then reads it, or says why not).
 bool LoadGltf(const std::string& path, GltfFile& gltf) {
-  std::vector<uint8_t>& bytes = gltf.bytes;
-  bytes = ReadWholeFile(path);
-  if (bytes.size() >= 12 && Little32(bytes, 0) == kGlbMagic) {
-    if (Little32(bytes, 4) != kGlbVersion) return false;
-    size_t at = 12;
-    while (at + 8 <= bytes.size()) {
-      const uint32_t length = Little32(bytes, at);
-      const uint32_t type = Little32(bytes, at + 4);
-      if (length > bytes.size() - at - 8) return false;
+  auto file = std::make_unique<InputFile>(path);
+  uint8_t header[12];
+  const uint64_t size = static_cast<uint64_t>(file->Size());
+  if (file->ReadAt(0, header, sizeof header) == sizeof header && Little32(header) == kGlbMagic) {
+    if (Little32(header + 4) != kGlbVersion) return false;
+    uint64_t at = sizeof header;
+    while (at + 8 <= size) {
+      uint8_t chunk[8];
+      if (file->ReadAt(at, chunk, sizeof chunk) != sizeof chunk) return false;
+      const uint32_t length = Little32(chunk);
+      const uint32_t type = Little32(chunk + 4);
+      if (length > size - at - 8) return false;
       if (type == kChunkJson) {
-        gltf.doc = json::parse(bytes.begin() + static_cast<long>(at + 8),
-                               bytes.begin() + static_cast<long>(at + 8 + length), nullptr, false);
+        std::string text(length, '\0');
+        if (file->ReadAt(at + 8, text.data(), length) != length) return false;
+        gltf.doc = json::parse(text, nullptr, false);
       } else if (type == kChunkBin) {
-        gltf.bin = ByteRange{bytes.data() + at + 8, length};
+        gltf.buffer = FileRange{file.get(), at + 8, length};
       }
-      at += 8 + length;
+      at += 8 + uint64_t{length};
     }
+    gltf.glb = std::move(file);
     return gltf.doc.is_object();
   }
-  gltf.doc = json::parse(bytes.begin(), bytes.end(), nullptr, false);
-  bytes = std::vector<uint8_t>();  // the text is parsed
+  const std::vector<uint8_t> text = ReadWholeFile(path);
+  gltf.doc = json::parse(text.begin(), text.end(), nullptr, false);
   return gltf.doc.is_object();
 }
 
-// A count or an index of the quadview data: a whole number, never negative.
+// A count, an index, an offset or a length of the quadview data: a whole number, never
+// negative, that a size_t holds (1.5, -1 or 1e30 are none).
 size_t WholeNumber(const std::string& path, const json& value) {
   if (!value.is_number_unsigned()) Malformed(path, "a count or index is not a whole number");
   return value.get<size_t>();
 }
 
 // The bytes of buffer view `index`, checked against the buffer.
-ByteRange ViewBytes(const std::string& path, const GltfFile& gltf, size_t index) {
-  const json& views = gltf.doc.at("bufferViews");
-  const json& view = views.at(index);
-  const size_t offset = view.value("byteOffset", size_t{0});
+FileRange ViewRange(const std::string& path, const GltfFile& gltf, size_t index) {
+  const json& view = gltf.doc.at("bufferViews").at(index);
+  const auto offsetField = view.find("byteOffset");
+  const size_t offset = offsetField == view.end() ? 0 : WholeNumber(path, *offsetField);
   const size_t length = WholeNumber(path, view.at("byteLength"));
-  if (view.value("buffer", 0) != 0 || offset > gltf.bin.size || length > gltf.bin.size - offset) {
+  const auto bufferField = view.find("buffer");
+  if (WholeNumber(path, bufferField == view.end() ? json(0) : *bufferField) != 0 ||
+      offset > gltf.buffer.size || length > gltf.buffer.size - offset) {
     Malformed(path, "a buffer view lies outside the buffer");
   }
-  return ByteRange{gltf.bin.data + offset, length};
+  return FileRange{gltf.buffer.file, gltf.buffer.offset + offset, length};
 }
 
-bool ReadOwnGltf(const std::string& path, ImportedScene& scene) {
+ImageBytes BytesOf(const FileRange& range) {
+  ImageBytes bytes;
+  bytes.file = range.file;
+  bytes.offset = range.offset;
+  bytes.size = range.size;
+  return bytes;
+}
+
+bool ReadOwnGltf(const std::string& path, ImportedScene& scene, ImageSink& images) {
   GltfFile gltf;
   if (!LoadGltf(path, gltf)) return false;
   // Looked up in place, never copied: a hostile file may nest values deeply, and copying
@@ -150,11 +199,10 @@ bool ReadOwnGltf(const std::string& path, ImportedScene& scene) {
   }
   try {
     const auto buffers = gltf.doc.find("buffers");
-    if (gltf.bin.size == 0 && buffers != gltf.doc.end() && buffers->is_array() &&
+    if (gltf.glb == nullptr && buffers != gltf.doc.end() && buffers->is_array() &&
         !buffers->empty() && (*buffers)[0].contains("uri")) {
-      gltf.bytes =
-          ReadReferencedFile(path, DecodeUri(path, (*buffers)[0]["uri"].get<std::string>()));
-      gltf.bin = ByteRange{gltf.bytes.data(), gltf.bytes.size()};
+      gltf.bin = OpenReferencedFile(path, DecodeUri(path, (*buffers)[0]["uri"].get<std::string>()));
+      gltf.buffer = FileRange{gltf.bin.get(), 0, static_cast<uint64_t>(gltf.bin->Size())};
     }
     const json& quadview = extras->at(kGltfExtrasKey);
     const json& version = quadview.at("version");
@@ -163,30 +211,36 @@ bool ReadOwnGltf(const std::string& path, ImportedScene& scene) {
       Malformed(path, "made by another version of quadscene");
     }
     const size_t count = WholeNumber(path, recordCount);
-    ByteRange records;
-    if (count > 0) records = ViewBytes(path, gltf, WholeNumber(path, quadview.at("records")));
+    FileRange records;
+    if (count > 0) records = ViewRange(path, gltf, WholeNumber(path, quadview.at("records")));
     if (count > static_cast<size_t>(INT32_MAX) || records.size % kRecordBytes != 0 ||
         records.size / kRecordBytes != count) {
       Malformed(path, "its records do not add up");
     }
     // The view holds the records' bytes as the table stores them.
     scene.records.records.resize(count);
-    if (count > 0) std::memcpy(scene.records.records.data(), records.data, records.size);
+    if (count > 0 && records.file->ReadAt(records.offset, scene.records.records.data(),
+                                          records.size) != records.size) {
+      Malformed(path, "its records do not add up");
+    }
     scene.records.count = static_cast<int32_t>(count);
+    OwnImages set(path, scene, images);
     for (const json& entry : quadview.at("images")) {
-      const size_t slot = WholeNumber(path, entry.at("slot"));
-      if (slot != scene.images.size()) Malformed(path, "its images are not in slot order");
-      if (entry.value("untextured", false)) {
-        scene.images.emplace_back();
+      if (WholeNumber(path, entry.at("slot")) != static_cast<size_t>(set.Count())) {
+        Malformed(path, "its images are not in slot order");
+      }
+      const auto untextured = entry.find("untextured");
+      if (untextured != entry.end() && untextured->is_boolean() && untextured->get<bool>()) {
+        set.AddUntextured();
         continue;
       }
       const json& image = gltf.doc.at("images").at(WholeNumber(path, entry.at("image")));
       if (image.contains("bufferView")) {
-        const ByteRange png = ViewBytes(path, gltf, WholeNumber(path, image["bufferView"]));
-        scene.images.push_back(ImageFromPng(path, png.data, png.size));
+        set.Add(BytesOf(ViewRange(path, gltf, WholeNumber(path, image["bufferView"]))));
       } else {
-        scene.images.push_back(ImageFromPng(
-            path, ReadReferencedFile(path, DecodeUri(path, image.at("uri").get<std::string>()))));
+        const std::unique_ptr<InputFile> file =
+            OpenReferencedFile(path, DecodeUri(path, image.at("uri").get<std::string>()));
+        set.Add(BytesOf(FileRange{file.get(), 0, static_cast<uint64_t>(file->Size())}));
       }
     }
   } catch (const json::exception& error) {
@@ -232,7 +286,7 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
-bool ReadOwnObj(const std::string& path, ImportedScene& scene) {
+bool ReadOwnObj(const std::string& path, ImportedScene& scene, ImageSink& images) {
   LineReader reader(path);
   bool complete = true;
   const std::string_view first = reader.NextLine(complete);
@@ -242,6 +296,7 @@ bool ReadOwnObj(const std::string& path, ImportedScene& scene) {
   }
   std::vector<float> positions, texcoords;
   auto& records = scene.records.records;
+  OwnImages set(path, scene, images);
   int32_t slot = 0;
   uint8_t blend = 0;
   uint8_t ccw = 0;
@@ -326,14 +381,21 @@ bool ReadOwnObj(const std::string& path, ImportedScene& scene) {
       size_t imageSlot = 0;
       const std::from_chars_result result =
           std::from_chars(words[3].data(), words[3].data() + words[3].size(), imageSlot);
-      if (result.ec != std::errc() || imageSlot != scene.images.size()) {
+      if (result.ec != std::errc() || result.ptr != words[3].data() + words[3].size() ||
+          imageSlot != static_cast<size_t>(set.Count())) {
         fail("the images are not in slot order");
       }
       // The file name is the rest of the line, spaces and all.
       const std::string file(line.substr(static_cast<size_t>(words[4].data() - line.data())));
-      scene.images.push_back(file == "-"
-                                 ? ImportedImage()
-                                 : ImageFromPng(path, ReadReferencedFile(path, file, lineNumber)));
+      if (file == "-") {
+        set.AddUntextured();
+      } else {
+        const std::unique_ptr<InputFile> image = OpenReferencedFile(path, file, lineNumber);
+        ImageBytes bytes;
+        bytes.file = image.get();
+        bytes.size = static_cast<uint64_t>(image->Size());
+        set.Add(bytes);
+      }
     }
   }
   // A file cut short (or ended early by a Ctrl+Z) lacks the end line.
@@ -345,9 +407,9 @@ bool ReadOwnObj(const std::string& path, ImportedScene& scene) {
 
 }  // namespace
 
-bool ReadOwnExport(const std::string& path, ImportedScene& scene) {
+bool ReadOwnExport(const std::string& path, ImportedScene& scene, ImageSink& images) {
   const std::string extension = LowerExtension(path);
-  if (extension == ".glb" || extension == ".gltf") return ReadOwnGltf(path, scene);
-  if (extension == ".obj") return ReadOwnObj(path, scene);
+  if (extension == ".glb" || extension == ".gltf") return ReadOwnGltf(path, scene, images);
+  if (extension == ".obj") return ReadOwnObj(path, scene, images);
   return false;
 }

@@ -6,13 +6,22 @@
 // progress and GL's limits come in as callbacks.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "scene/file_access.h"
 #include "scene/quad_list.h"
 #include "scene/scene_types.h"
+#include "scene/scene_writer.h"
+
+namespace Assimp {
+class IOSystem;
+}
 
 // ---- What quadview's exports carry besides the geometry (quadview_data.cpp) ---------------
 // glTF and OBJ have no field for a record's blend byte, its winding flag, its slot number or
@@ -64,21 +73,35 @@ constexpr int kQuadTriangles[2][3] = {{0, 1, 2}, {0, 2, 3}};
 // ---- Images in other formats (image_codec.cpp) --------------------------------------------
 
 // RGBA in the texture set's upload order: row 0 is the texture's v = 0 row, the bottom of the
-// image as it is shown.
+// image as it is shown. The texels are stb_image's own buffer, or one from std::malloc.
 struct DecodedImage {
   int width = 0;
   int height = 0;
-  std::vector<uint8_t> rgba;  // width * height * 4, bottom row first
+  std::unique_ptr<uint8_t, void (*)(void*)> rgba{nullptr, std::free};  // width * height * 4
+  size_t Bytes() const;
 };
 
 // True when a width x height image can be a texture-folder image (65,535 on a side, 2 GiB
 // of RGBA in all); otherwise false with `why` set.
 bool FitsTextureFolder(int64_t width, int64_t height, std::string& why);
 
-// Decodes `bytes` with stb_image (PNG, JPEG, BMP, TGA, GIF, ... as Debian's libstb reads
-// them); false with `why` set when stb_image cannot, or when the image is larger than a
-// texture-folder image can be.
-bool DecodeImage(const uint8_t* bytes, size_t size, DecodedImage& image, std::string& why);
+// The bytes of an image: `size` bytes at `offset` of `file` (a texture file, a .glb's buffer
+// view), or `size` bytes at `data` (an embedded texture).
+struct ImageBytes {
+  InputFile* file = nullptr;
+  uint64_t offset = 0;
+  const uint8_t* data = nullptr;
+  uint64_t size = 0;
+};
+
+// The image's size from its header, read no further than stb_image needs; false with `why`
+// set when stb_image (PNG, JPEG, BMP, TGA, GIF, ... as Debian's libstb reads them) does not
+// know it, or when it is larger than a texture-folder image can be.
+bool ReadImageSize(const ImageBytes& bytes, int& width, int& height, std::string& why);
+
+// The image decoded; false with `why` set when ReadImageSize fails or stb_image cannot
+// decode it.
+bool DecodeImage(const ImageBytes& bytes, DecodedImage& image, std::string& why);
 
 // An image as PNG bytes (stb_image_write). `pixels` holds `channels` bytes per pixel, the top
 // row first, or the bottom row first with `bottomRowFirst`.
@@ -99,7 +122,8 @@ struct ExportImage {
 };
 
 struct ExportScene {
-  std::string sourceName;  // the quad-list file's name, "nyc.map"
+  std::string sourcePath;  // the quad-list file
+  std::string sourceName;  // its name, "nyc.map"
   QuadTable quads;
   std::vector<ExportImage> images;  // index = slot, one for every image of the set
 
@@ -116,6 +140,9 @@ ExportScene ReadExportScene(const std::string& path, const std::function<int32_t
 // The files written beside OUT: "STEM.bin", "STEM.mtl", "STEM_007.png" for OUT = .../STEM.ext.
 std::string SiblingPath(const std::string& path, const std::string& suffix);
 std::string ImagePath(const std::string& path, int slot);
+// `output`, unless it is the scene's own quad-list file (by its name or through a link):
+// then SceneError "Cannot write file OUTPUT: it is the scene being exported".
+const std::string& OutputPath(const ExportScene& scene, const std::string& output);
 
 // Export stage 2, glTF (export_gltf.cpp): `binary` writes one .glb; otherwise OUT.gltf with
 // OUT.bin and the PNGs beside it. The camera node looks as `camera` does, with the view's
@@ -129,19 +156,19 @@ void WriteGltf(const ExportScene& scene, const CameraState& camera, double aspec
 void WriteObj(const ExportScene& scene, const std::string& path);
 
 // ---- Import: a model in as a quad-list file and its texture folder -----------------------
+// Records collect in the scene; each image goes straight on to the texture folder being
+// written (an ImageSink: the SceneWriter, or from the contained model reader the pipe to it)
+// and is released, so an import never holds more than one image at a time.
 
-// One image of the texture folder to write: RGBA in upload order (row 0 at v = 0), or none
-// (a slot that draws untextured: written as an image of no texels).
-struct ImportedImage {
-  bool textured = false;
-  int width = 0;
-  int height = 0;
-  std::vector<uint8_t> rgba;
+struct ImportOptions {
+  // Folders besides the model's own (with their subfolders) that a foreign model may read
+  // files from: an asset pack's Textures/ beside its Models/ (--textures-from).
+  std::vector<std::string> textureFolders;
 };
 
 struct ImportedScene {
   QuadTable records;
-  std::vector<ImportedImage> images;  // index = slot
+  int64_t images = 0;  // images of the texture folder, at most kTextureSlots
   int64_t quads = 0;
   int64_t triangles = 0;
   int64_t polygons = 0;          // faces of more than four corners
@@ -151,31 +178,105 @@ struct ImportedScene {
   std::vector<std::string> warnings;
 };
 
-// Import stage 1 (import_model.cpp): reads the model at `path` into `scene`, through one of
-// the two readers below; true when it was one of quadview's own exports. Raises SceneError
-// naming `path` when the model needs more than kTextureSlots images.
-bool ReadModel(const std::string& path, ImportedScene& scene);
+enum class ModelKind { kOwnExport, kForeign };
 
-// quadview's own exports (import_own.cpp): true when `path` is one (a glTF carrying
-// quadview's data, an OBJ starting with its marker); then `scene` holds it exactly as
-// exported.
-bool ReadOwnExport(const std::string& path, ImportedScene& scene);
+// Import stage 1 (import_model.cpp): reads the model at `path`, its records into `scene` and
+// its images into `images`, through one of the readers below. Raises SceneError naming
+// `path` when the model needs more than kTextureSlots images.
+ModelKind ReadModel(const std::string& path, const ImportOptions& options, ImportedScene& scene,
+                    ImageSink& images);
 
-// Any other model (import_assimp.cpp): read with Assimp, faces in the source's order, node
-// transforms applied, each material's base colour texture (set 0) as an image, identical
-// images sharing a slot.
-void ReadWithAssimp(const std::string& path, ImportedScene& scene);
+// quadview's own exports (import_own.cpp), read in this process: true when `path` is one (a
+// glTF carrying quadview's data, an OBJ starting with its marker); then `scene` and `images`
+// hold it exactly as exported.
+bool ReadOwnExport(const std::string& path, ImportedScene& scene, ImageSink& images);
+
+// Any other model, contained (model_sandbox.cpp): ReadWithAssimp runs in a child process
+// that may only compute and talk to this one (a seccomp allow-list: no opening of files, no
+// writing but to its channel and stderr, no new programs, sockets or privileges; limits of
+// address space, CPU time and file size, no core file), under a wall-clock limit. It asks
+// for each file it would read, and gets a descriptor only for what ModelFiles allows; what it
+// reads crosses the channel as plain data, checked again here. A child that crashes or runs
+// out of time is a SceneError naming `path`, and nothing of it reaches the files.
+void ReadModelContained(const std::string& path, const ImportOptions& options, ImportedScene& scene,
+                        ImageSink& images);
+
+// How a model reader reaches the files it may read.
+class ModelFileAccess {
+ public:
+  virtual ~ModelFileAccess() = default;
+  // A descriptor open for reading on `path`, or -1 with `refusal` saying why when the file is
+  // there but may not be read ("" when it is simply not there).
+  virtual int Open(const std::string& path, std::string& refusal) = 0;
+  virtual bool Exists(const std::string& path) = 0;
+};
+
+// The rule (model_files.cpp): regular files only, inside the model's folder or a folder of
+// ImportOptions::textureFolders (with their subfolders), "../" and symbolic links resolved
+// first. A refusal reads "FILE lies outside the model's folder; --textures-from FOLDER lets
+// the import read it".
+class ModelFiles : public ModelFileAccess {
+ public:
+  ModelFiles(const std::string& modelPath, const std::vector<std::string>& folders);
+  int Open(const std::string& path, std::string& refusal) override;
+  bool Exists(const std::string& path) override;
+
+ private:
+  bool Allows(const std::string& path, std::string& canonical, std::string& refusal) const;
+  std::vector<std::string> folders_;  // canonical, each ending in '/'
+};
+
+// Assimp's file access through `files`, read-only, each file read no further than its size;
+// for Importer::SetIOHandler, which takes ownership. Files refused for lying outside the
+// allowed folders are noted in `refusals`, once each.
+Assimp::IOSystem* NewModelIOSystem(ModelFileAccess& files, std::vector<std::string>& refusals);
+
+// What the child runs (import_assimp.cpp): Assimp reading through `files`, faces in the
+// source's order, node transforms applied; each material's base colour texture (set 0),
+// its header read first and decoded only within `textureBudgetBytes`, times its base
+// colour, or a 1 x 1 image of the colour; identical images share a slot.
+void ReadWithAssimp(const std::string& path, ModelFileAccess& files, uint64_t textureBudgetBytes,
+                    ImportedScene& scene, ImageSink& images);
+
+// The channel between the child and this process (model_wire.cpp), a socket pair. The
+// child's end: its images as they come, its file requests (answered by the parent), and at
+// the end its counts, warnings and records, or the error it ended with.
+class ModelChannel : public ImageSink, public ModelFileAccess {
+ public:
+  explicit ModelChannel(int fd) : fd_(fd) {}
+  void BeginImage(int width, int height) override;
+  void AddTexels(const uint8_t* rgba, size_t texels) override;
+  void EndImage() override;
+  int Open(const std::string& path, std::string& refusal) override;
+  bool Exists(const std::string& path) override;
+  void Finish(const ImportedScene& scene);
+  void Fail(const std::string& message, int line);
+
+ private:
+  void Send(uint8_t type, const void* data, size_t size);
+  int Ask(uint8_t question, const std::string& path, std::string& refusal);
+  int fd_;
+};
+
+// The parent's end: reads what the child sends until its end mark, answering its file
+// requests through `files`, and trusting none of it: every count and size is checked
+// against `maxRecordBytes`, the texture folder's limits and what has come so far before
+// anything is kept. Raises the child's own error as a SceneError naming `path`, and
+// SceneError for what no honest child sends; false when the channel closed early or
+// `deadline` passed (the caller then asks the child's end why).
+bool ReadModelChannel(int fd, const std::string& path,
+                      std::chrono::steady_clock::time_point deadline, uint64_t maxRecordBytes,
+                      uint64_t textureBudgetBytes, ModelFileAccess& files, ImportedScene& scene,
+                      ImageSink& images);
 
 // Import stage 2 (import_order.cpp): the painter's order for a viewer without depth test:
 // opaque records first, farthest from the start camera first, then translucent ones the
 // same way.
 void OrderFarFirst(ImportedScene& scene);
 
-// Import stage 3 (import_write.cpp): writes the texture folder of `quadListPath` (images
-// 000.tga ..., at least 000.tga) and then the quad list. Refuses to overwrite existing
-// files, or to leave older images that would join the set, unless `force` (which removes
-// those). The scene holds at most kTextureSlots images. A failure leaves nothing this call
-// created. `progress` hears of every record written, with the count of all.
+// Import stage 3 (import_write.cpp): the records as the quad list after the images, then the
+// whole scene put in place (SceneWriter::Commit). `progress` hears of every record written,
+// with the count of all.
 using RecordProgress = std::function<void(int64_t done, int64_t total)>;
-void WriteImportedScene(const std::string& quadListPath, const ImportedScene& scene, bool force,
+void WriteImportedScene(SceneWriter& out, const ImportedScene& scene,
                         const RecordProgress& progress);

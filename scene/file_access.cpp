@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "scene/scene_error.h"
 
@@ -78,16 +81,27 @@ bool IsRegularFile(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-InputFile::InputFile(const std::string& path) : path_(path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+int OpenRegularFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  struct stat info {};
+  if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (fd >= 0) ::close(fd);
+    return -1;
+  }
+  // Regular files never block; reads then behave as on any descriptor.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+InputFile::InputFile(const std::string& path) : InputFile(OpenRegularFile(path), path) {}
+
+InputFile::InputFile(int fd, const std::string& path) : path_(path), fd_(fd) {
   struct stat info {};
   if (fd_ < 0 || ::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     throw CannotOpenFile(path);
   }
-  // Regular files never block; reads then behave as on any descriptor.
-  ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
   size_ = static_cast<int64_t>(info.st_size);
 }
 
@@ -189,12 +203,19 @@ void OutputFile::Flush() {
   buffer_.clear();
 }
 
-void OutputFile::Commit() {
+void OutputFile::Finish() {
+  if (finished_) return;
   if (fd_ < 0) Fail(EBADF);
   Flush();
+  buffer_ = std::vector<char>();
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) Fail(errno);
+  finished_ = true;
+}
+
+void OutputFile::Commit() {
+  Finish();
   if (tempPath_.empty()) return;
   if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) Fail(errno);
   tempPath_.clear();
@@ -215,35 +236,66 @@ void WriteWholeFile(const std::string& path, const void* bytes, size_t size) {
   file.Commit();
 }
 
-UnfinishedFiles::~UnfinishedFiles() {
-  for (const std::string& path : paths_) ::unlink(path.c_str());
-  for (auto path = paths_.rbegin(); path != paths_.rend(); ++path) ::rmdir(path->c_str());
-  Keep();
+OutputFileSet::~OutputFileSet() {
+  files_.clear();  // each removes its temporary file unless it was renamed into place
+  if (!committed_) {
+    for (auto folder = newFolders_.rbegin(); folder != newFolders_.rend(); ++folder) {
+      ::rmdir(folder->c_str());  // only when empty: a file renamed into it stays
+    }
+  }
+  for (int slot : folderSlots_) ReleaseUnfinished(slot);
 }
 
-void UnfinishedFiles::Add(const std::string& path) {
-  paths_.push_back(path);
-  slots_.push_back(HoldUnfinished(path));
+OutputFile& OutputFileSet::Add(const std::string& path) {
+  files_.push_back(std::make_unique<OutputFile>(path));
+  return *files_.back();
 }
 
-void UnfinishedFiles::WriteFile(const std::string& path, const void* bytes, size_t size) {
-  WriteWholeFile(path, bytes, size);
-  Add(path);
+void OutputFileSet::MakeFolder(const std::string& folder) {
+  std::vector<std::string> missing;
+  for (std::filesystem::path at = folder; !at.empty() && !std::filesystem::exists(at);
+       at = at.parent_path()) {
+    if (at.filename().empty()) continue;  // the trailing '/' of "out/nyc/"
+    missing.insert(missing.begin(), at.string());
+  }
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) throw SceneError("Cannot create folder " + folder + ": " + error.message());
+  for (const std::string& made : missing) {
+    newFolders_.push_back(made);
+    folderSlots_.push_back(HoldUnfinished(made));
+  }
 }
 
-void UnfinishedFiles::Keep() {
-  for (int slot : slots_) ReleaseUnfinished(slot);
-  slots_.clear();
-  paths_.clear();
+void OutputFileSet::Commit(const std::vector<std::string>& obsolete) {
+  for (const std::unique_ptr<OutputFile>& file : files_) file->Finish();
+  // Held back, not lost: a signal that comes now is delivered once every rename is done,
+  // and finds nothing unfinished to remove.
+  sigset_t ending, previous;
+  sigemptyset(&ending);
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&ending, signalNumber);
+  ::sigprocmask(SIG_BLOCK, &ending, &previous);
+  struct Unblock {
+    const sigset_t& mask;
+    ~Unblock() { ::sigprocmask(SIG_SETMASK, &mask, nullptr); }
+  } unblock{previous};
+  for (size_t i = 1; i < files_.size(); ++i) files_[i]->Commit();
+  if (!files_.empty()) files_.front()->Commit();
+  committed_ = true;
+  for (const std::string& old : obsolete) {
+    if (::unlink(old.c_str()) != 0 && errno != ENOENT) {
+      throw SceneError("Cannot remove file " + old + ": " + std::strerror(errno));
+    }
+  }
 }
 
 void RemoveUnfinishedFiles() {
   // unlink() fails on a folder and rmdir() on a file, so two passes remove files first and
-  // then the folders they emptied.
+  // then the folders they emptied, inner folders (held later) before outer ones.
   for (std::atomic<char*>& slot : unfinishedPaths) {
     if (const char* path = slot.load()) ::unlink(path);
   }
-  for (std::atomic<char*>& slot : unfinishedPaths) {
-    if (const char* path = slot.load()) ::rmdir(path);
+  for (int slot = kUnfinishedSlots - 1; slot >= 0; --slot) {
+    if (const char* path = unfinishedPaths[slot].load()) ::rmdir(path);
   }
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,12 +20,19 @@ std::string LowerExtension(const std::string& path);
 // devices and missing paths do not.
 bool IsRegularFile(const std::string& path);
 
+// A descriptor open for reading on the regular file at `path`, opened so that a FIFO or a
+// device cannot block the open; -1 when it is missing or not a regular file.
+int OpenRegularFile(const std::string& path);
+
 // A regular file open for reading. Every failure is a SceneError naming the file:
 // "Cannot open file %s" when it is missing or not a regular file, "Cannot read file %s"
 // with the system's reason when a read fails.
 class InputFile {
  public:
   explicit InputFile(const std::string& path);
+  // Takes over `fd`, a descriptor open for reading on the file `path` names (one handed over
+  // by another process); the same rules and messages.
+  InputFile(int fd, const std::string& path);
   ~InputFile();
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
@@ -47,7 +55,8 @@ class InputFile {
 // A regular or new file is written as a temporary file in the same folder and renamed over
 // PATH by Commit(); without Commit() (an error, an exception) the temporary file is removed
 // and PATH is untouched. An existing non-regular target (/dev/null, a pipe) is written
-// directly.
+// directly. Until it is renamed into place, a signal that ends the run removes the temporary
+// file (RemoveUnfinishedFiles), and never anything else.
 class OutputFile {
  public:
   explicit OutputFile(const std::string& path);
@@ -57,8 +66,12 @@ class OutputFile {
 
   void Write(const void* data, size_t size);
   void Write(const std::string& text) { Write(text.data(), text.size()); }
-  // Writes what is buffered, closes and renames into place. Raises on any failure.
+  // Writes what is buffered and closes: the file is complete under its temporary name and
+  // holds no buffer or descriptor any more. Raises on any failure.
+  void Finish();
+  // Finish() if not done yet, then renames into place. Raises on any failure.
   void Commit();
+  const std::string& Path() const { return path_; }
 
  private:
   void Flush();
@@ -70,6 +83,7 @@ class OutputFile {
   std::string tempPath_;   // empty when writing directly
   int tempSlot_ = -1;      // its place among the unfinished files
   int fd_ = -1;
+  bool finished_ = false;  // complete under its temporary name
   std::vector<char> buffer_;
 };
 
@@ -79,29 +93,36 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path);
 // Writes `bytes` to `path` through an OutputFile.
 void WriteWholeFile(const std::string& path, const void* bytes, size_t size);
 
-// The files and folders of one piece of work that writes several (an export's companions, an
-// import's texture folder), each complete on its own but useful only together. Unless Keep()
-// is called, the destructor removes them, files first, so a failed run leaves none of them.
-class UnfinishedFiles {
+// The files of one piece of work that writes several (an export and its companions, a scene
+// and its texture folder), useful only together: they replace what their paths hold all at
+// once or not at all. Each is written completely under its temporary name (Add, write,
+// Finish); Commit() then renames them into place with SIGINT, SIGTERM and SIGHUP held back,
+// in the order they were added but for the first, the main file of the set (a scene's quad
+// list, an export's file), which goes last, once everything it names is there; and it
+// removes the `obsolete` paths after them. So an interruption or a failure at any point
+// leaves the old files whole or the new ones. Without Commit(), every temporary file goes
+// again, and so do the folders MakeFolder made.
+class OutputFileSet {
  public:
-  UnfinishedFiles() = default;
-  ~UnfinishedFiles();
-  UnfinishedFiles(const UnfinishedFiles&) = delete;
-  UnfinishedFiles& operator=(const UnfinishedFiles&) = delete;
+  OutputFileSet() = default;
+  ~OutputFileSet();
+  OutputFileSet(const OutputFileSet&) = delete;
+  OutputFileSet& operator=(const OutputFileSet&) = delete;
 
-  // A file or a folder this work has just created.
-  void Add(const std::string& path);
-  // WriteWholeFile, then Add.
-  void WriteFile(const std::string& path, const void* bytes, size_t size);
-  // The work is complete: everything added stays.
-  void Keep();
+  // A new file of the set, to be written and then finished (OutputFile::Finish).
+  OutputFile& Add(const std::string& path);
+  // Makes `folder` and the folders above it that are missing; those go again without Commit().
+  void MakeFolder(const std::string& folder);
+  void Commit(const std::vector<std::string>& obsolete = {});
 
  private:
-  std::vector<std::string> paths_;
-  std::vector<int> slots_;
+  std::vector<std::unique_ptr<OutputFile>> files_;
+  std::vector<std::string> newFolders_;  // outermost first
+  std::vector<int> folderSlots_;
+  bool committed_ = false;
 };
 
-// Removes every temporary file of an OutputFile not yet committed and everything held by an
-// UnfinishedFiles, files before folders. Async-signal-safe: for a handler of the signals that
-// end a run (Ctrl+C, a kill), which then lets the signal end the program.
+// Removes every temporary file of an OutputFile not yet renamed into place, then the folders
+// an uncommitted OutputFileSet made (when they are empty). Async-signal-safe: for a handler of
+// the signals that end a run (Ctrl+C, a kill), which then lets the signal end the program.
 void RemoveUnfinishedFiles();

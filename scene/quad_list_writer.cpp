@@ -39,7 +39,13 @@ void AppendFloatText(std::string& out, float value) {
 
 }  // namespace
 
-QuadListWriter::QuadListWriter(const std::string& path) : file_(path), path_(path) {
+QuadListWriter::QuadListWriter(const std::string& path)
+    : ownFile_(std::make_unique<OutputFile>(path)), file_(*ownFile_), path_(path) {
+  readsTextureNumbers_ = TextureNumberOffset(path, textureOffset_);
+}
+
+QuadListWriter::QuadListWriter(const std::string& path, OutputFile& file)
+    : file_(file), path_(path) {
   readsTextureNumbers_ = TextureNumberOffset(path, textureOffset_);
 }
 

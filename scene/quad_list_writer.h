@@ -3,6 +3,7 @@
 // the file's sign, and the texture number that the file's name reads (slot + its offset).
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "scene/file_access.h"
@@ -13,6 +14,8 @@ class QuadListWriter {
   // Starts the file at `path` (written through OutputFile: nothing appears there until
   // Commit). A name that reads no texture numbers can hold only records of slot 0.
   explicit QuadListWriter(const std::string& path);
+  // Writes into `file` (one of an OutputFileSet's), which its owner commits.
+  QuadListWriter(const std::string& path, OutputFile& file);
 
   // Appends one record. Raises SceneError for what no quad-list file can hold: a NaN
   // coordinate (no text reads as one), or a slot other than 0 in a file whose name reads no
@@ -21,7 +24,8 @@ class QuadListWriter {
   void Commit() { file_.Commit(); }
 
  private:
-  OutputFile file_;
+  std::unique_ptr<OutputFile> ownFile_;
+  OutputFile& file_;
   std::string path_;
   bool readsTextureNumbers_ = false;
   int32_t textureOffset_ = 0;

@@ -5,5 +5,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh build -DQUADVIEW_TESTS=OFF -DQUADVIEW_BENCH=OFF -DQUADVIEW_WERROR=OFF \
   -DQUADVIEW_SANITIZE=OFF
-build/tools/quadscene demo demo-scene >/dev/null
+build/tools/quadscene demo demo-scene --force >/dev/null
 exec build/app/quadview demo-scene/nyc.map

@@ -12,7 +12,6 @@
 #include <functional>
 #include <iostream>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -28,6 +27,16 @@ constexpr int kTimeoutSeconds = 120;
 // Peak resident memory allowed: the model's own bytes many times over, plus 256 MiB.
 constexpr uint64_t kAllowanceBytes = uint64_t(256) << 20;
 constexpr uint64_t kBytesPerModelByte = 64;
+#if defined(__SANITIZE_ADDRESS__)
+// Under AddressSanitizer the same bound grows by what the sanitizer itself holds: an eighth
+// more for its shadow of every byte, and up to 256 MiB of freed memory in its quarantine
+// (which Debian 13's Assimp, allocating far more than Debian 12's, fills).
+constexpr uint64_t kSanitizerShadowEighths = 9;
+constexpr uint64_t kSanitizerQuarantineBytes = uint64_t(256) << 20;
+#else
+constexpr uint64_t kSanitizerShadowEighths = 8;
+constexpr uint64_t kSanitizerQuarantineBytes = 0;
+#endif
 
 // The faces of the meshes Assimp places in the scene, once per placing node, and the records
 // they make: a quad or a triangle one, a polygon of n corners n - 2.
@@ -56,6 +65,18 @@ PlacedFaces FacesAssimpReports(const fs::path& model) {
   return placed;
 }
 
+// The whole numbers in `text`, in order.
+std::vector<long long> Numbers(const std::string& text) {
+  std::vector<long long> numbers;
+  for (size_t at = text.find_first_of("0123456789"); at != std::string::npos;
+       at = text.find_first_of("0123456789", at)) {
+    size_t used = 0;
+    numbers.push_back(std::stoll(text.substr(at), &used));
+    at += used;
+  }
+  return numbers;
+}
+
 std::string Quoted(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -77,11 +98,6 @@ TEST(ImportCorpus, EveryModelImportsOrFailsNamingItsFile) {
   int imported = 0;
   std::vector<std::string> failures;
   for (const fs::path& model : models) {
-#if defined(__SANITIZE_ADDRESS__)
-    // AddressSanitizer's allocator ends the program on an allocation it cannot serve instead
-    // of throwing std::bad_alloc: the model made to exhaust memory is for the plain build.
-    if (model.filename() == "OutOfMemory.off") continue;
-#endif
     SCOPED_TRACE(model.string());
     TempDir dir;
     const std::string out = dir.File("scene/nyc.map");
@@ -94,7 +110,9 @@ TEST(ImportCorpus, EveryModelImportsOrFailsNamingItsFile) {
     const std::string peak = ReadFile(dir.File("peak.txt"));  // the last line: the peak in KiB
     const uint64_t peakBytes =
         std::stoull(peak.substr(peak.rfind('\n', peak.size() - 2) + 1)) * 1024;
-    EXPECT_LE(peakBytes, kAllowanceBytes + kBytesPerModelByte * fs::file_size(model));
+    EXPECT_LE(peakBytes, (kAllowanceBytes + kBytesPerModelByte * fs::file_size(model)) *
+                                 kSanitizerShadowEighths / 8 +
+                             kSanitizerQuarantineBytes);
     if (run.status == 1) {
       // The last line is the failure, naming the file (Assimp may have printed before it).
       std::string last = run.err.substr(run.err.rfind('\n', run.err.size() - 2) + 1);
@@ -105,19 +123,20 @@ TEST(ImportCorpus, EveryModelImportsOrFailsNamingItsFile) {
       continue;
     }
     ++imported;
-    static const std::regex kCounts(
-        R"(: (\d+) records? \((\d+) quads?, (\d+) triangles?, (\d+) polygons? as (\d+) triangles?\))");
-    static const std::regex kSkipped(R"(skipped: (\d+) points?, (\d+) lines?)");
-    std::smatch counts;
-    ASSERT_TRUE(std::regex_search(run.out, counts, kCounts)) << run.out;
-    const long long records = std::stoll(counts[1]), quads = std::stoll(counts[2]),
-                    triangles = std::stoll(counts[3]), polygons = std::stoll(counts[4]),
-                    polygonTriangles = std::stoll(counts[5]);
+    // "OUT: 5 records (1 quad, 1 triangle, 1 polygon as 3 triangles), ..."
+    const std::string summary = run.out.substr(out.size() + 2, run.out.find(')') - out.size());
+    const std::vector<long long> counts = Numbers(summary);
+    ASSERT_EQ(counts.size(), 5u) << run.out;
+    const long long records = counts[0], quads = counts[1], triangles = counts[2],
+                    polygons = counts[3], polygonTriangles = counts[4];
     long long points = 0, lines = 0;
-    std::smatch skipped;
-    if (std::regex_search(run.out, skipped, kSkipped)) {
-      points = std::stoll(skipped[1]);
-      lines = std::stoll(skipped[2]);
+    const size_t skipped = run.out.find("skipped: ");
+    if (skipped != std::string::npos) {
+      const std::vector<long long> skips =
+          Numbers(run.out.substr(skipped, run.out.find('\n', skipped) - skipped));
+      ASSERT_EQ(skips.size(), 2u) << run.out;
+      points = skips[0];
+      lines = skips[1];
     }
     // Records with a NaN coordinate cannot be written; the import says how many it dropped.
     long long dropCount = 0;

@@ -10,33 +10,33 @@
 
 namespace {
 
-struct ImportOptions {
+struct ImportCommand {
   std::string inPath;
   std::string outPath;
   std::string order = "far-first";
   bool force = false;
+  ImportOptions model;
 };
 
-void RunImport(const ImportOptions& options) {
+void RunImport(const ImportCommand& options) {
   const auto start = std::chrono::steady_clock::now();
+  SceneWriter out(options.outPath, options.force, "the imported texture set");
   ImportedScene scene;
-  const bool own = ReadModel(options.inPath, scene);
+  const bool own = ReadModel(options.inPath, options.model, scene, out) == ModelKind::kOwnExport;
   if (options.order == "far-first") OrderFarFirst(scene);
   TerminalProgress progress("writing " + options.outPath, TerminalProgress::Unit::kRecords);
-  WriteImportedScene(options.outPath, scene, options.force,
-                     [&progress](int64_t done, int64_t total) {
-                       progress.SetTotal(total);
-                       progress.SetDone(done);
-                     });
+  WriteImportedScene(out, scene, [&progress](int64_t done, int64_t total) {
+    progress.SetTotal(total);
+    progress.SetDone(done);
+  });
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("%s: %s (%s, %s, %s as %s), %s, %.3f s%s\n", options.outPath.c_str(),
-              Counted(scene.records.count, "record").c_str(), Counted(scene.quads, "quad").c_str(),
-              Counted(scene.triangles, "triangle").c_str(),
-              Counted(scene.polygons, "polygon").c_str(),
-              Counted(scene.polygonTriangles, "triangle").c_str(),
-              Counted(static_cast<int64_t>(scene.images.size()), "texture").c_str(), seconds,
-              own ? " (a quadview export, restored exactly)" : "");
+  std::printf(
+      "%s: %s (%s, %s, %s as %s), %s, %.3f s%s\n", options.outPath.c_str(),
+      Counted(scene.records.count, "record").c_str(), Counted(scene.quads, "quad").c_str(),
+      Counted(scene.triangles, "triangle").c_str(), Counted(scene.polygons, "polygon").c_str(),
+      Counted(scene.polygonTriangles, "triangle").c_str(), Counted(scene.images, "texture").c_str(),
+      seconds, own ? " (a quadview export, restored exactly)" : "");
   if (scene.points > 0 || scene.lines > 0) {
     std::printf("skipped: %s, %s\n", Counted(scene.points, "point").c_str(),
                 Counted(scene.lines, "line").c_str());
@@ -54,7 +54,7 @@ void RegisterImportCommand(CLI::App& app, int& exitStatus) {
       "Turn a 3D model (glTF, OBJ, FBX, COLLADA, 3DS, PLY, STL and every other format Assimp "
       "reads) into a quad-list file and its texture folder; a quadview export comes back "
       "exactly");
-  static ImportOptions options;
+  static ImportCommand options;
   command->add_option("IN", options.inPath, "Model file")->required();
   command->add_option("-o,--output", options.outPath, "nyc.map, sanb.map or miami.map")
       ->required()
@@ -76,6 +76,13 @@ void RegisterImportCommand(CLI::App& app, int& exitStatus) {
       ->check(CLI::IsMember({"far-first", "file"}))
       ->capture_default_str();
   command->add_flag("--force", options.force, "Overwrite an existing scene and its images");
+  command
+      ->add_option("--textures-from", options.model.textureFolders,
+                   "A folder besides the model's own that it may read textures and other files "
+                   "from, with its subfolders (an asset pack's Textures/ beside its Models/); "
+                   "may be given more than once")
+      ->check(CLI::ExistingDirectory)
+      ->type_name("DIR");
   AddQuietOption(command);
   command->callback(
       [&exitStatus]() { exitStatus = RunCommand(options.inPath, [] { RunImport(options); }); });

@@ -7,14 +7,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 #include <vector>
 
-#include "scene/quad_list_writer.h"
-#include "scene/scene_error.h"
-#include "scene/texture_paths.h"
-#include "scene/tga_writer.h"
+#include "scene/scene_writer.h"
 #include "tools/terminal_progress.h"
 
 namespace {
@@ -194,15 +189,8 @@ Rgba Texel(int slot, int x, int y) {
   }
 }
 
-// Creates `path` and any missing folders above it.
-void MakeDirectory(const std::string& path) {
-  std::error_code error;
-  std::filesystem::create_directories(path, error);
-  if (error) throw SceneError("Cannot create folder " + path + ": " + error.message());
-}
-
 // A slot's texture as an uncompressed 32-bit TGA, first row first.
-void WriteTexture(const std::string& path, int slot) {
+void WriteTexture(SceneWriter& out, int slot) {
   std::vector<uint8_t> rgba;
   rgba.reserve(size_t{kTextureSize} * kTextureSize * 4);
   for (int y = 0; y < kTextureSize; ++y) {
@@ -211,7 +199,7 @@ void WriteTexture(const std::string& path, int slot) {
       rgba.insert(rgba.end(), {c.r, c.g, c.b, c.a});
     }
   }
-  WriteTga32(path, kTextureSize, kTextureSize, rgba.data());
+  out.AddImage(kTextureSize, kTextureSize, rgba.data());
 }
 
 // The record of a designed quad: the file's coordinates are the design's, the table stores z
@@ -241,15 +229,12 @@ std::string DemoQuadListPath(const std::string& dir) {
   return dir + "/nyc.map";
 }
 
-void WriteDemoScene(const std::string& dir, int64_t quads) {
+void WriteDemoScene(const std::string& dir, int64_t quads, bool force) {
   const std::string path = DemoQuadListPath(dir);
-  const std::string textureFolder = TextureFolderPrefix(path);
-  MakeDirectory(textureFolder);
-  for (int slot = 0; slot < kSlotCount; ++slot) {
-    WriteTexture(TextureImagePath(textureFolder, slot), slot);
-  }
+  SceneWriter out(path, force, "the demo's texture set");
+  for (int slot = 0; slot < kSlotCount; ++slot) WriteTexture(out, slot);
   const std::vector<DemoQuad> base = BaseScene();
-  QuadListWriter file(path);  // nyc.map: its texture numbers are read
+  QuadListWriter& file = out.Records();  // nyc.map: its texture numbers are read
   TerminalProgress progress("writing " + path, TerminalProgress::Unit::kRecords);
   progress.SetTotal(quads);
   written = 0;
@@ -279,5 +264,5 @@ void WriteDemoScene(const std::string& dir, int64_t quads) {
     }
   }
   for (int64_t i = 1; i < baseCount; ++i) WriteQuad(file, base[static_cast<size_t>(i)], progress);
-  file.Commit();
+  out.Commit();
 }

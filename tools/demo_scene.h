@@ -12,6 +12,7 @@ int64_t DemoBaseQuadCount();
 // The quad-list path inside `dir`.
 std::string DemoQuadListPath(const std::string& dir);
 
-// Writes the scene with exactly `quads` quads into `dir` (created if missing). Throws
+// Writes the scene with exactly `quads` quads into `dir` (created if missing), as one: an
+// existing scene there is refused unless `force`, and a failure leaves none of it. Throws
 // SceneError at the first file or folder that cannot be written.
-void WriteDemoScene(const std::string& dir, int64_t quads);
+void WriteDemoScene(const std::string& dir, int64_t quads, bool force);

@@ -1,0 +1,83 @@
+// The scene writer: one OutputFileSet for the quad list and every image.
+#include "scene/scene_writer.h"
+
+#include <sys/stat.h>
+
+#include <stdexcept>
+
+#include "scene/scene_error.h"
+#include "scene/texture_paths.h"
+#include "scene/tga_writer.h"
+
+namespace {
+
+bool PathTaken(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+[[noreturn]] void Exists(const std::string& path) {
+  throw SceneError("exists; --force overwrites it", path);
+}
+
+}  // namespace
+
+SceneWriter::SceneWriter(const std::string& quadListPath, bool force, std::string setName)
+    : quadListPath_(quadListPath),
+      folder_(TextureFolderPrefix(quadListPath)),
+      force_(force),
+      setName_(std::move(setName)),
+      quadList_(Prepare()),
+      records_(quadListPath, quadList_) {}
+
+OutputFile& SceneWriter::Prepare() {
+  for (const std::string& path : {quadListPath_, TextureImagePath(folder_, 0)}) {
+    if (!force_ && PathTaken(path)) Exists(path);
+  }
+  files_.MakeFolder(folder_);
+  return files_.Add(quadListPath_);
+}
+
+void SceneWriter::BeginImage(int width, int height) {
+  if (image_ != nullptr) throw std::logic_error("images come one at a time");
+  image_ = &files_.Add(TextureImagePath(folder_, imageCount_++));
+  WriteTga32Header(*image_, width, height);
+  texelsLeft_ = uint64_t(width) * uint64_t(height);
+}
+
+void SceneWriter::AddTexels(const uint8_t* rgba, size_t texels) {
+  if (image_ == nullptr || texels > texelsLeft_) {
+    throw std::logic_error("more texels than the image holds");
+  }
+  WriteTga32Texels(*image_, rgba, texels);
+  texelsLeft_ -= texels;
+}
+
+void SceneWriter::EndImage() {
+  if (image_ == nullptr || texelsLeft_ != 0) throw std::logic_error("the image is not complete");
+  image_->Finish();
+  image_ = nullptr;
+}
+
+void ImageSink::AddImage(int width, int height, const uint8_t* rgba) {
+  BeginImage(width, height);
+  AddTexels(rgba, static_cast<size_t>(width) * static_cast<size_t>(height));
+  EndImage();
+}
+
+void SceneWriter::Commit() {
+  if (imageCount_ == 0) AddImage(0, 0, nullptr);  // without 000.tga the viewer opens nothing
+  std::vector<std::string> stale;
+  for (int number = 0; number < imageCount_; ++number) {
+    const std::string image = TextureImagePath(folder_, number);
+    if (!force_ && PathTaken(image)) Exists(image);
+  }
+  // Images numbered after the new set would join it: they are an older scene's.
+  for (int number = imageCount_; TextureSetContinues(folder_, number); ++number) {
+    stale.push_back(TextureImagePath(folder_, number));
+  }
+  if (!force_ && !stale.empty()) {
+    throw SceneError("exists and would join " + setName_ + "; --force removes it", stale.front());
+  }
+  files_.Commit(stale);
+}
