@@ -2,6 +2,8 @@
 // .obj for the demo and for a scene of the hard cases; the Khronos glTF-Validator and Assimp
 // accept every export; the exported camera puts corners where the viewer draws them; quads
 // split as the viewer's GL splits them; models from elsewhere land where their geometry is.
+#include "interchange/interchange.h"
+
 #include <gtest/gtest.h>
 #include <stb/stb_image.h>
 #include <stb/stb_image_write.h>
@@ -131,9 +133,10 @@ TEST(Interchange, ExportsImportBackBitForBitAndOtherToolsAcceptThem) {
                                     "the geometry; the quadview data keeps it\n");
       }
       const std::string back = dir.File(stem + "-back" + extension + "/sanb.map");
-      const CommandResult imported =
-          RunQuadscene("import " + out + " -o " + back + " --order file", dir);
+      // Own exports come back in their order with the default options.
+      const CommandResult imported = RunQuadscene("import " + out + " -o " + back, dir);
       ASSERT_EQ(imported.status, 0) << imported.err;
+      EXPECT_NE(imported.out.find(" (a quadview export, restored exactly)\n"), std::string::npos);
       EXPECT_EQ(RunQuadscene("dump " + back, dir).out, dump);
       EXPECT_EQ(UploadedTextures(back), textures);
       // Other tools read every export: Assimp counts what the scene holds (plus the default
@@ -395,6 +398,15 @@ TEST(Interchange, DamagedOwnExportsFailNamingTheFileAndLeaveNothing) {
        "a URI has a bad %-escape: %zz.bin"},
       {"half.gltf", gltfStart + R"({"version":1,"recordCount":0.5,"images":[]}}})",
        "a count or index is not a whole number"},
+      // Offsets and lengths too: a view at 1e30 or 1.5 is no view at all.
+      {"far.gltf",
+       gltfStart + R"({"version":1,"recordCount":1,"records":0,"images":[]}},)" +
+           R"("bufferViews":[{"buffer":0,"byteOffset":1e30,"byteLength":86}]})",
+       "a count or index is not a whole number"},
+      {"part.gltf",
+       gltfStart + R"({"version":1,"recordCount":1,"records":0,"images":[]}},)" +
+           R"("bufferViews":[{"buffer":0,"byteOffset":1.5,"byteLength":86}]})",
+       "a count or index is not a whole number"},
       {"v2.obj", "# quadview export 2\n", "made by another version of quadscene"},
       {"cut.obj", objStart + nanRecord + "\n", "it ends before its last record"},
       {"nope.obj", "# quadview export 1\n# quadview image 0 nope.png\n# quadview end 0\n", ""},
@@ -414,6 +426,66 @@ TEST(Interchange, DamagedOwnExportsFailNamingTheFileAndLeaveNothing) {
     }
     EXPECT_EQ(run.err, expected + "\n");
     EXPECT_FALSE(std::filesystem::exists(dir.File("out")));
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TaggedFace Triangle(int32_t index, const QuadRecord& quad, int half) {
+  TaggedFace face;
+  face.tag = RecordTag{index, quad.blend, quad.counterClockwise};
+  face.slot = quad.textureIndex;
+  face.cornerCount = 3;
+  for (int k = 0; k < 3; ++k) face.corners[k] = quad.corners[kQuadTriangles[half][k]];
+  face.corners[3] = face.corners[2];
+  return face;
+}
+
+// Tags hold every index a table can have exactly, through a tool's flip of v and back; what a
+// face made in such a tool gets is no tag; the triangles of a record pair back into its quad.
+TEST(RecordTags, AreExactAndPutRecordsBackTogether) {
+  for (const int32_t index : {0, 1, (1 << 24) - 1, 1 << 24, 123456789, INT32_MAX}) {
+    for (const uint8_t blend : {uint8_t{0}, uint8_t{1}, uint8_t{2}, uint8_t{255}}) {
+      for (const uint8_t ccw : {uint8_t{0}, uint8_t{1}}) {
+        float s = 0, t = 0;
+        EncodeRecordTag(RecordTag{index, blend, ccw}, s, t);
+        const float flipped = 1.0f - t;  // the tool's v
+        RecordTag back;
+        ASSERT_TRUE(DecodeRecordTag(s, 1.0f - flipped, back)) << index;
+        EXPECT_EQ(back.index, index);
+        EXPECT_EQ(back.blend, blend);
+        EXPECT_EQ(back.counterClockwise, ccw);
+      }
+    }
+  }
+  RecordTag none;
+  for (const auto& [s, t] : {std::pair<float, float>{0, 0},
+                             {0, 1},
+                             {0.5f, 65536},
+                             {-1, 65536},
+                             {0, 131072},
+                             {16777216, 65536}}) {
+    EXPECT_FALSE(DecodeRecordTag(s, t, none)) << s << " " << t;
+  }
+  // Record 5 (its halves apart), then 2, a copy of 5 raised by 1, and half of record 7.
+  const QuadRecord five = Quad(1, 0, 1, 0, 0, 1, 1), two = Quad(2, 255, 0, 2, 2, 3, 3);
+  const QuadRecord seven = Quad(3, 1, 0, 4, 4, 5, 5);
+  QuadRecord copy = five;
+  for (QuadCorner& corner : copy.corners) corner.y += 1;
+  std::vector<TaggedFace> faces = {Triangle(5, five, 0), Triangle(2, two, 0),  Triangle(5, five, 1),
+                                   Triangle(2, two, 1),  Triangle(5, copy, 0), Triangle(5, copy, 1),
+                                   Triangle(7, seven, 1)};
+  std::vector<QuadRecord, TableAllocator<QuadRecord>> records;
+  RecordsFromTags(faces, records);
+  QuadRecord lone = seven;  // a triangle alone: its third corner repeated
+  const int lastHalf[4] = {0, 2, 3, 3};
+  for (int k = 0; k < 4; ++k) lone.corners[k] = seven.corners[lastHalf[k]];
+  const std::vector<QuadRecord> expected = {two, five, copy, lone};
+  ASSERT_EQ(records.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(std::memcmp(&records[i], &expected[i], sizeof(QuadRecord)), 0) << i;
   }
 }
 

@@ -1,0 +1,195 @@
+// The contained model reader as a user meets it: models that crash or hang Assimp end in one
+// line and status 1 with nothing written and no core file; the reader runs under seccomp
+// without new privileges, and Ctrl+C ends the import at once; a model reads only files in its
+// own folder or one the user names, and a FIFO among its companions never blocks the import.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stb/stb_image_write.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/command_runner.h"
+#include "tests/test_files.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::steady_clock;
+
+const std::string kCrashed =
+    "the model reader crashed (SIGSEGV): the file is damaged or not in a format Assimp reads";
+const std::string kOutOfTime = "the model reader stopped after 10 s of CPU time";
+
+// Files that crash or hang Assimp 5.2 and 5.4: found by fuzz/mutate_models.py, or known.
+struct Hostile {
+  const char* name;
+  std::string bytes;
+  const std::string& message;
+};
+
+TEST(ModelSandbox, CrashesAndHangsEndInOneLineWithNothingWritten) {
+  TempDir dir;
+  const Hostile models[] = {
+      {"crash.ply", std::string("ply\nformat binary_\0\0", 20), kCrashed},
+      {"loop.smd", "\nnodes\n ", kOutOfTime},
+  };
+  for (const Hostile& model : models) {
+    SCOPED_TRACE(model.name);
+    const std::string path = dir.File(model.name);
+    WriteFile(path, model.bytes);
+    const CommandResult run =
+        RunQuadscene("import " + path + " -o " + dir.File("out/nyc.map"), dir, "timeout 60 ");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, path + ": " + model.message + "\n");
+    EXPECT_FALSE(fs::exists(dir.File("out")));
+  }
+  for (const auto& entry : fs::directory_iterator(dir.path())) {
+    EXPECT_EQ(entry.path().filename().string().find("core"), std::string::npos) << entry.path();
+  }
+}
+
+// The pid of a child of `parent`, or 0 when it has none (yet).
+pid_t ChildOf(pid_t parent) {
+  std::ifstream children("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) +
+                         "/children");
+  pid_t child = 0;
+  return children >> child ? child : 0;
+}
+
+template <typename Condition>
+bool PollUntil(Condition condition, std::chrono::seconds limit) {
+  const auto deadline = steady_clock::now() + limit;
+  while (!condition()) {
+    if (steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+TEST(ModelSandbox, TheReaderRunsUnderSeccompAndCtrlCEndsTheImport) {
+  TempDir dir;
+  const std::string model = dir.File("loop.smd");
+  WriteFile(model, "\nnodes\n ");
+  const std::string out = dir.File("out/nyc.map");
+  const pid_t import = ::fork();
+  if (import == 0) {
+    ::execl(kQuadscene.c_str(), "quadscene", "import", model.c_str(), "-o", out.c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  pid_t reader = 0;
+  ASSERT_TRUE(PollUntil([&] { return (reader = ChildOf(import)) != 0; }, std::chrono::seconds(20)));
+  std::string status;
+  ASSERT_TRUE(PollUntil(
+      [&] {
+        status = ReadFile("/proc/" + std::to_string(reader) + "/status");
+        return status.find("\nSeccomp:\t2\n") != std::string::npos;
+      },
+      std::chrono::seconds(20)))
+      << status;
+  EXPECT_NE(status.find("\nNoNewPrivs:\t1\n"), std::string::npos) << status;
+  ::kill(import, SIGINT);  // what Ctrl+C sends it
+  int exitStatus = 0;
+  ASSERT_TRUE(PollUntil([&] { return ::waitpid(import, &exitStatus, WNOHANG) == import; },
+                        std::chrono::seconds(5)));
+  EXPECT_TRUE(WIFSIGNALED(exitStatus) && WTERMSIG(exitStatus) == SIGINT);
+  EXPECT_TRUE(PollUntil([&] { return ::kill(reader, 0) != 0; }, std::chrono::seconds(5)));
+  EXPECT_FALSE(fs::exists(dir.File("out")));
+}
+
+void WritePng(const std::string& path, int side, uint8_t value) {
+  const std::vector<uint8_t> rgba(static_cast<size_t>(side) * side * 4, value);
+  ASSERT_NE(stbi_write_png(path.c_str(), side, side, 4, rgba.data(), side * 4), 0);
+}
+
+// An asset pack's layout: Models/box.obj whose material takes ../Textures/brick.png.
+TEST(ModelSandbox, AModelReadsOnlyInItsFolderOrOneTheUserNames) {
+  TempDir dir;
+  fs::create_directories(dir.File("pack/Models"));
+  fs::create_directories(dir.File("pack/Textures"));
+  WritePng(dir.File("pack/Textures/brick.png"), 2, 200);
+  WriteFile(dir.File("pack/Models/box.mtl"), "newmtl brick\nmap_Kd ../Textures/brick.png\n");
+  const std::string model = dir.File("pack/Models/box.obj");
+  WriteFile(model, "mtllib box.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nusemtl brick\nf 1 2 3\n");
+  const std::string textures = fs::canonical(dir.File("pack/Textures")).string() + "/";
+  const std::string out = dir.File("out/nyc.map");
+  CommandResult run = RunQuadscene("import " + model + " -o " + out, dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, model + ": warning: material 'brick': its texture " +
+                         dir.File("pack/Models/") +
+                         "../Textures/brick.png lies outside the "
+                         "model's folder; --textures-from " +
+                         textures + " lets the import read it; its colour is used instead\n");
+  EXPECT_EQ(RunQuadscene("texture " + dir.File("out/nyc/000.tga") + " -o /dev/null", dir).out,
+            "1 1 accepted\n");
+  run = RunQuadscene(
+      "import " + model + " -o " + out + " --force --textures-from " + dir.File("pack/Textures"),
+      dir);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(RunQuadscene("texture " + dir.File("out/nyc/000.tga") + " -o /dev/null", dir).out,
+            "2 2 accepted\n");
+
+  // Companions that are FIFOs: an OBJ's material library and a glTF's buffer.
+  ASSERT_EQ(::mkfifo(dir.File("pack/Models/fifo.mtl").c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo(dir.File("pack/Models/fifo.bin").c_str(), 0600), 0);
+  WriteFile(model, "mtllib fifo.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nf 1 2 3\n");
+  run = RunQuadscene("import " + model + " -o " + out + " --force", dir, "timeout 60 ");
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::string gltf = dir.File("pack/Models/fifo.gltf");
+  WriteFile(gltf, R"({"asset":{"version":"2.0"},"buffers":[{"uri":"fifo.bin","byteLength":36}],)"
+                  R"("bufferViews":[{"buffer":0,"byteLength":36}],"accessors":[{"bufferView":0,)"
+                  R"("componentType":5126,"count":3,"type":"VEC3","min":[0,0,0],"max":[1,1,0]}],)"
+                  R"("meshes":[{"primitives":[{"attributes":{"POSITION":0}}]}],)"
+                  R"("nodes":[{"mesh":0}],"scenes":[{"nodes":[0]}],"scene":0})");
+  run = RunQuadscene("import " + gltf + " -o " + out + " --force", dir, "timeout 60 ");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err.rfind(gltf + ": Assimp cannot read it: ", 0), 0u) << run.err;
+}
+
+}  // namespace
+
+// Images cost one image of memory at a time: sixteen entries of an own export naming one
+// 2048 x 2048 PNG (16 MiB each when decoded), and a material naming a 3 GB file that is no
+// image, import under an address-space limit that holds neither all of them nor the file.
+TEST(ModelSandbox, ImagesAreReadHeaderFirstAndHeldOneAtATime) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer reserves terabytes of address space";
+#endif
+  TempDir dir;
+  const std::string limit = "prlimit --as=" + std::to_string(200 << 20) + " ";
+  WritePng(dir.File("big.png"), 2048, 90);
+  std::string images = "[", entries = "[";
+  for (int i = 0; i < 16; ++i) {
+    images += std::string(i > 0 ? "," : "") + R"({"uri":"big.png"})";
+    entries += std::string(i > 0 ? "," : "") + R"({"slot":)" + std::to_string(i) + R"(,"image":)" +
+               std::to_string(i) + "}";
+  }
+  WriteFile(dir.File("many.gltf"),
+            R"({"asset":{"version":"2.0"},"images":)" + images + R"(],"extras":{"quadview":)" +
+                R"({"version":1,"recordCount":0,"images":)" + entries + "]}}}");
+  CommandResult run = RunQuadscene(
+      "import " + dir.File("many.gltf") + " -o " + dir.File("many/nyc.map"), dir, limit);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("16 textures"), std::string::npos) << run.out;
+
+  { std::ofstream(dir.File("huge.png")); }
+  fs::resize_file(dir.File("huge.png"), uint64_t(3) << 30);
+  WriteFile(dir.File("huge.mtl"), "newmtl huge\nmap_Kd huge.png\n");
+  WriteFile(dir.File("huge.obj"),
+            "mtllib huge.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nusemtl huge\nf 1 2 3\n");
+  run = RunQuadscene("import " + dir.File("huge.obj") + " -o " + dir.File("huge/nyc.map"), dir,
+                     limit);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, dir.File("huge.obj") +
+                         ": warning: material 'huge': unknown image type; its colour is used "
+                         "instead\n");
+}
