@@ -1,17 +1,19 @@
 #!/bin/sh
 # Builds the libFuzzer targets into fuzz/out/ with clang, straight from the sources (no CMake):
-# each target is fuzz/<name>_fuzz.cpp linked with every scene/*.cpp (the tga target also with
-# the texture set's limits from render/). Also fills the seed folders fuzz/corpus-<name>/
-# (ignored by git) from the shared test data.
+# each target is fuzz/<name>_fuzz.cpp linked with every scene/*.cpp; own_glb, own_gltf and
+# own_obj are fuzz/own_export_fuzz.cpp for each kind of quadview export, with the readers of
+# interchange/. Also fills the seed folders fuzz/corpus-<name>/ (ignored by git) from the
+# shared test data and from the demo scene's exports.
 #   fuzz/build.sh            build every target
 #   fuzz/build.sh tga        build one
 # Run:  fuzz/out/tga_fuzz fuzz/corpus-tga -max_total_time=600 -rss_limit_mb=4096
 #       fuzz/out/quad_list_fuzz fuzz/corpus-quad_list -max_total_time=600 -max_len=65536
 #       fuzz/out/numbers_fuzz fuzz/corpus-numbers -max_total_time=600 -max_len=8192
+#       fuzz/out/own_glb_fuzz fuzz/corpus-own_glb -max_total_time=600 -rss_limit_mb=6000
 set -eu
 cd "$(dirname "$0")/.."
 
-TARGETS="tga quad_list numbers"
+TARGETS="tga quad_list numbers own_glb own_gltf own_obj"
 SHARED_DIR="${QUADVIEW_SHARED_DIR:-$(pwd)/../shared}"
 CXX="${CXX_FUZZ:-clang++}"
 FLAGS="-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I."
@@ -42,6 +44,23 @@ seed() {
         i=$((i + 1))
       done
       ;;
+    own_glb | own_gltf | own_obj)
+      # The demo's own exports, and the smallest ones: a scene of one record, without images.
+      mkdir -p "fuzz/corpus-$1"
+      quadscene=$(ls build*/tools/quadscene 2>/dev/null | head -n 1)
+      extension=${1#own_}
+      if [ -n "$quadscene" ]; then
+        "$quadscene" demo fuzz/out/demo-seed --force >/dev/null
+        printf '0 1\r\nCCW\r\n0 0 0 0 0\r\n1 0 1 0 0\r\n1 1 1 1 0\r\n0 1 0 1 0\r\n' \
+          > fuzz/out/one.map
+        mkdir -p "fuzz/out/seed-$1"
+        for scene in fuzz/out/demo-seed/nyc.map fuzz/out/one.map; do
+          name=$(basename "$(dirname "$scene")")-$(basename "$scene" .map).$extension
+          "$quadscene" export "$scene" -o "fuzz/out/seed-$1/$name" >/dev/null
+          cp "fuzz/out/seed-$1/$name" "fuzz/corpus-$1/"  # the export alone, not its companions
+        done
+      fi
+      ;;
     tga)
       mkdir -p fuzz/corpus-tga
       if [ -d "$SHARED_DIR/tga-corpus/files" ]; then
@@ -54,7 +73,17 @@ seed() {
 mkdir -p fuzz/out
 for target in ${1:-$TARGETS}; do
   echo "building fuzz/out/${target}_fuzz"
-  # shellcheck disable=SC2086
-  $CXX $FLAGS "fuzz/${target}_fuzz.cpp" scene/*.cpp -o "fuzz/out/${target}_fuzz"
+  case "$target" in
+    own_*)
+      # shellcheck disable=SC2086
+      $CXX $FLAGS -DOWN_EXPORT_EXTENSION="\".${target#own_}\"" fuzz/own_export_fuzz.cpp \
+        interchange/import_own.cpp interchange/image_codec.cpp interchange/quadview_data.cpp \
+        scene/*.cpp -lstb -o "fuzz/out/${target}_fuzz"
+      ;;
+    *)
+      # shellcheck disable=SC2086
+      $CXX $FLAGS "fuzz/${target}_fuzz.cpp" scene/*.cpp -o "fuzz/out/${target}_fuzz"
+      ;;
+  esac
   seed "$target"
 done

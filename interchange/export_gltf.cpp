@@ -2,7 +2,8 @@
 // file coordinates (z as the file holds it), two triangles a quad split as the viewer's GL
 // splits it, one primitive per run of records sharing slot and blend, in table order. Every
 // material is unlit and double-sided; texture coordinates have v turned to glTF's downward
-// v, so that with the upright PNG every (u, v) samples the texel the viewer samples. Every
+// v, so that with the upright PNG every (u, v) samples the texel the viewer samples; a second
+// set of texture coordinates tags each vertex with its record (EncodeRecordTag). Every
 // record, as its exact bytes, rides along in a buffer view named in the root's extras.
 // The binary buffer is laid out first and then streamed to the file view by view, so the
 // export holds the table and the PNGs, never a second copy of the scene.
@@ -127,7 +128,7 @@ void WriteFiniteRecords(OutputFile& out, const QuadTable& quads, Fill fill) {
     const QuadRecord& record = quads.records[static_cast<size_t>(i)];
     if (!IsFiniteRecord(record)) continue;
     block.resize(block.size() + kPerRecord);
-    fill(record, &block[block.size() - kPerRecord]);
+    fill(i, record, &block[block.size() - kPerRecord]);
     if (block.size() == block.capacity()) {
       out.Write(block.data(), block.size() * sizeof(Value));
       block.clear();
@@ -237,23 +238,40 @@ void WriteGltf(const ExportScene& scene, const CameraState& camera, double aspec
     const int positionView = buffer.AddView(
         vertexCount * 3 * sizeof(float),
         [&quads](OutputFile& out) {
-          WriteFiniteRecords<float, 12>(out, quads, [](const QuadRecord& record, float* values) {
-            for (const QuadCorner& corner : record.corners) {
-              PositionOf(corner, values);
-              values += 3;
-            }
-          });
+          WriteFiniteRecords<float, 12>(out, quads,
+                                        [](int32_t, const QuadRecord& record, float* values) {
+                                          for (const QuadCorner& corner : record.corners) {
+                                            PositionOf(corner, values);
+                                            values += 3;
+                                          }
+                                        });
         },
         kArrayBuffer, 3 * sizeof(float));
     const int texcoordView = buffer.AddView(
         vertexCount * 2 * sizeof(float),
         [&quads](OutputFile& out) {
-          WriteFiniteRecords<float, 8>(out, quads, [](const QuadRecord& record, float* values) {
-            for (const QuadCorner& corner : record.corners) {
-              *values++ = corner.u;
-              *values++ = 1.0f - corner.v;
-            }
-          });
+          WriteFiniteRecords<float, 8>(out, quads,
+                                       [](int32_t, const QuadRecord& record, float* values) {
+                                         for (const QuadCorner& corner : record.corners) {
+                                           *values++ = corner.u;
+                                           *values++ = 1.0f - corner.v;
+                                         }
+                                       });
+        },
+        kArrayBuffer, 2 * sizeof(float));
+    // Every vertex of a record carries the record's tag, for an import after another tool.
+    const int tagView = buffer.AddView(
+        vertexCount * 2 * sizeof(float),
+        [&quads](OutputFile& out) {
+          WriteFiniteRecords<float, 8>(
+              out, quads, [](int32_t index, const QuadRecord& record, float* values) {
+                float s = 0, t = 0;
+                EncodeRecordTag(RecordTag{index, record.blend, record.counterClockwise}, s, t);
+                for (int corner = 0; corner < 4; ++corner) {
+                  *values++ = s;
+                  *values++ = t;
+                }
+              });
         },
         kArrayBuffer, 2 * sizeof(float));
     const int indexView = buffer.AddView(
@@ -290,15 +308,22 @@ void WriteGltf(const ExportScene& scene, const CameraState& camera, double aspec
                            {"componentType", kFloat},
                            {"count", vertices},
                            {"type", "VEC2"}});
+      accessors.push_back({{"bufferView", tagView},
+                           {"byteOffset", run.firstVertex * 2 * sizeof(float)},
+                           {"componentType", kFloat},
+                           {"count", vertices},
+                           {"type", "VEC2"}});
       accessors.push_back({{"bufferView", indexView},
                            {"byteOffset", run.firstVertex / 4 * 6 * sizeof(uint32_t)},
                            {"componentType", kUnsignedInt},
                            {"count", run.quads * 6},
                            {"type", "SCALAR"}});
-      primitives.push_back({{"attributes", {{"POSITION", position}, {"TEXCOORD_0", position + 1}}},
-                            {"indices", position + 2},
-                            {"material", materialFor(run.slot, run.blend)},
-                            {"mode", kTriangles}});
+      primitives.push_back(
+          {{"attributes",
+            {{"POSITION", position}, {"TEXCOORD_0", position + 1}, {"TEXCOORD_1", position + 2}}},
+           {"indices", position + 3},
+           {"material", materialFor(run.slot, run.blend)},
+           {"mode", kTriangles}});
     }
   }
 

@@ -290,11 +290,30 @@ std::string CountedDropped(uint64_t count, const std::string& noun, const std::s
   throw SceneError("Assimp reads a broken scene from it: " + what, path);
 }
 
+// The record tag every corner of `face` carries in the mesh's second texture-coordinate set
+// (Assimp turns glTF's v into 1 - v), if they all carry the same one.
+bool FaceTag(const aiMesh* mesh, const aiFace& face, RecordTag& tag) {
+  if (!mesh->HasTextureCoords(1) || face.mNumIndices == 0) return false;
+  for (unsigned k = 0; k < face.mNumIndices; ++k) {
+    const aiVector3D& uv = mesh->mTextureCoords[1][face.mIndices[k]];
+    RecordTag corner;
+    if (!DecodeRecordTag(uv.x, 1.0f - uv.y, corner)) return false;
+    if (k == 0) tag = corner;
+    if (corner.index != tag.index || corner.blend != tag.blend ||
+        corner.counterClockwise != tag.counterClockwise) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // Appends the records of one face: a quad, a triangle with its third corner repeated, or a
-// fan of triangles. Its indices are checked against the mesh first.
+// fan of triangles; or, for a triangle or quad with a record tag, the tagged face, corners in
+// the source's order, to be put back together with the rest of its record. Its indices are
+// checked against the mesh first.
 void AddFace(const std::string& path, const aiMesh* mesh, const aiFace& face,
              const aiMatrix4x4& transform, bool mirrored, const MaterialUse& use,
-             ImportedScene& scene) {
+             ImportedScene& scene, std::vector<TaggedFace>& tagged) {
   auto corner = [&](unsigned index) {
     const aiVector3D position = transform * mesh->mVertices[index];
     const aiVector3D uv =
@@ -316,6 +335,18 @@ void AddFace(const std::string& path, const aiMesh* mesh, const aiFace& face,
   if (face.mNumIndices > 0 && i == nullptr) Broken(path, "a face without its indices");
   for (unsigned k = 0; k < face.mNumIndices; ++k) {
     if (i[k] >= mesh->mNumVertices) Broken(path, "a face names a vertex the mesh has not");
+  }
+  TaggedFace taggedFace;
+  if ((face.mNumIndices == 3 || face.mNumIndices == 4) && FaceTag(mesh, face, taggedFace.tag)) {
+    ++(face.mNumIndices == 3 ? scene.triangles : scene.quads);
+    taggedFace.slot = use.slot;
+    taggedFace.cornerCount = static_cast<int>(face.mNumIndices);
+    for (int k = 0; k < 4; ++k) {
+      taggedFace.corners[k] =
+          corner(i[std::min<unsigned>(static_cast<unsigned>(k), face.mNumIndices - 1)]);
+    }
+    tagged.push_back(taggedFace);
+    return;
   }
   switch (face.mNumIndices) {
     case 0:
@@ -375,6 +406,7 @@ void ReadWithAssimp(const std::string& path, ModelFileAccess& files, uint64_t te
   ImageSlots slots(images, scene.images);
   std::map<unsigned, MaterialUse> materials;
   bool vertexColours = false, secondSets = false;
+  std::vector<TaggedFace> tagged;
   uint64_t looseVertices = 0;
   std::function<void(const aiNode*, const aiMatrix4x4&)> visit = [&](const aiNode* node,
                                                                      const aiMatrix4x4& parent) {
@@ -398,7 +430,7 @@ void ReadWithAssimp(const std::string& path, ModelFileAccess& files, uint64_t te
       vertexColours = vertexColours || mesh->HasVertexColors(0);
       secondSets = secondSets || mesh->HasTextureCoords(1);
       for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
-        AddFace(path, mesh, mesh->mFaces[f], transform, mirrored, use, scene);
+        AddFace(path, mesh, mesh->mFaces[f], transform, mirrored, use, scene, tagged);
       }
     }
     for (unsigned c = 0; c < node->mNumChildren; ++c) {
@@ -407,9 +439,21 @@ void ReadWithAssimp(const std::string& path, ModelFileAccess& files, uint64_t te
     }
   };
   visit(source->mRootNode, aiMatrix4x4());
-  // No quad-list text reads as NaN: such records cannot be written.
+  // The records back from their tags first, in their exported order; the faces without a tag
+  // after them.
   auto& records = scene.records.records;
+  if (!tagged.empty()) {
+    std::vector<QuadRecord, TableAllocator<QuadRecord>> untagged;
+    untagged.swap(records);
+    RecordsFromTags(tagged, records);
+    scene.taggedRecords = static_cast<int64_t>(records.size());
+    records.insert(records.end(), untagged.begin(), untagged.end());
+    secondSets = false;  // the second set held the tags
+  }
+  // No quad-list text reads as NaN: such records cannot be written.
   const size_t before = records.size();
+  scene.taggedRecords -=
+      std::count_if(records.begin(), records.begin() + scene.taggedRecords, HasNan);
   records.erase(std::remove_if(records.begin(), records.end(), HasNan), records.end());
   if (records.size() < before) {
     scene.warnings.push_back(

@@ -13,5 +13,6 @@ ModelKind ReadModel(const std::string& path, const ImportOptions& options, Impor
                          std::to_string(kTextureSlots),
                      path);
   }
-  return own ? ModelKind::kOwnExport : ModelKind::kForeign;
+  if (own) return ModelKind::kOwnExport;
+  return scene.taggedRecords > 0 ? ModelKind::kTagged : ModelKind::kForeign;
 }

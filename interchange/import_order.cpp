@@ -1,4 +1,5 @@
-// Import's ordering stage: the painter's order for a viewer without a depth test.
+// Import's ordering stage: records in the order they were exported, or in the painter's
+// order for a viewer without a depth test.
 #include <algorithm>
 #include <cmath>
 #include <numeric>
@@ -25,15 +26,15 @@ double DistanceSquaredFromStart(const QuadRecord& record) {
   return std::isnan(sum) ? 0 : sum;
 }
 
-}  // namespace
-
-void OrderFarFirst(ImportedScene& scene) {
+// The painter's order for records `first` onwards.
+void OrderFarFirst(ImportedScene& scene, size_t first) {
   auto& records = scene.records.records;
   std::vector<double> distance(records.size());
-  for (size_t i = 0; i < records.size(); ++i) distance[i] = DistanceSquaredFromStart(records[i]);
+  for (size_t i = first; i < records.size(); ++i)
+    distance[i] = DistanceSquaredFromStart(records[i]);
   std::vector<size_t> order(records.size());
   std::iota(order.begin(), order.end(), size_t{0});
-  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+  std::stable_sort(order.begin() + static_cast<long>(first), order.end(), [&](size_t a, size_t b) {
     const bool translucentA = records[a].blend == 1, translucentB = records[b].blend == 1;
     if (translucentA != translucentB) return translucentB;  // opaque ones first
     return distance[a] > distance[b];
@@ -42,4 +43,14 @@ void OrderFarFirst(ImportedScene& scene) {
   sorted.reserve(records.size());
   for (size_t i : order) sorted.push_back(records[i]);
   records.swap(sorted);
+}
+
+}  // namespace
+
+void OrderRecords(ImportedScene& scene, ModelKind kind, RecordOrder order) {
+  if (order == RecordOrder::kFarFirst) {
+    OrderFarFirst(scene, 0);
+  } else if (order == RecordOrder::kAuto && kind != ModelKind::kOwnExport) {
+    OrderFarFirst(scene, static_cast<size_t>(scene.taggedRecords));
+  }
 }

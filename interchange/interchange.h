@@ -70,6 +70,22 @@ CameraPose CameraPoseOf(const CameraState& camera);
 // split of a quad, seen in Mesa); exports split them the same way.
 constexpr int kQuadTriangles[2][3] = {{0, 1, 2}, {0, 2, 3}};
 
+// A record's tag, which a glTF export gives every vertex of the record as its second set of
+// texture coordinates (TEXCOORD_1), the one extra datum that modelling tools keep through
+// their own import and export (Blender does, with its default settings): the record's index,
+// blend byte and winding, for an import to restore the order and the fields of what was edited.
+struct RecordTag {
+  int32_t index = 0;
+  uint8_t blend = 0;
+  uint8_t counterClockwise = 0;
+};
+// s holds the index's low 24 bits, t the marker 2^16, the index's high 7 bits, the blend byte
+// and the winding bit: whole numbers below 2^24, exact in a float32 and through a tool's flip
+// of v (v' = 1 - v) and back, for every index a table holds. (0, 0) and (0, 1), what a face
+// made in such a tool gets, are no tags.
+void EncodeRecordTag(const RecordTag& tag, float& s, float& t);
+bool DecodeRecordTag(float s, float t, RecordTag& tag);
+
 // ---- Images in other formats (image_codec.cpp) --------------------------------------------
 
 // RGBA in the texture set's upload order: row 0 is the texture's v = 0 row, the bottom of the
@@ -175,10 +191,14 @@ struct ImportedScene {
   int64_t polygonTriangles = 0;  // the records they became
   int64_t points = 0;            // skipped
   int64_t lines = 0;             // skipped
+  // Records 0 to taggedRecords - 1 came back from their tags, in their exported order.
+  int64_t taggedRecords = 0;
   std::vector<std::string> warnings;
 };
 
-enum class ModelKind { kOwnExport, kForeign };
+// What a model turned out to be: quadview's own export, a model with quadview's record tags
+// (an export edited in another tool), or a model from elsewhere.
+enum class ModelKind { kOwnExport, kTagged, kForeign };
 
 // Import stage 1 (import_model.cpp): reads the model at `path`, its records into `scene` and
 // its images into `images`, through one of the readers below. Raises SceneError naming
@@ -231,6 +251,24 @@ class ModelFiles : public ModelFileAccess {
 // allowed folders are noted in `refusals`, once each.
 Assimp::IOSystem* NewModelIOSystem(ModelFileAccess& files, std::vector<std::string>& refusals);
 
+// A face of a foreign model whose every corner carries the same record tag: its corners in
+// the source's order, three or four of them, and its material's slot.
+struct TaggedFace {
+  RecordTag tag;
+  int32_t slot = 0;
+  int cornerCount = 0;
+  QuadCorner corners[4];
+};
+
+// The records tagged faces were (import_tags.cpp), appended to `records`: in the order of
+// their tags' indices, a tag seen again after its record's faces (a duplicate made in the
+// other tool) making a second record right after it; the two triangles of each record, split
+// as (0, 1, 2) and (0, 2, 3), paired back into its quad, corners in their first order; blend
+// and winding from the tag, slot from the material. A triangle without its partner (the
+// other deleted) stays a triangle.
+void RecordsFromTags(std::vector<TaggedFace>& faces,
+                     std::vector<QuadRecord, TableAllocator<QuadRecord>>& records);
+
 // What the child runs (import_assimp.cpp): Assimp reading through `files`, faces in the
 // source's order, node transforms applied; each material's base colour texture (set 0),
 // its header read first and decoded only within `textureBudgetBytes`, times its base
@@ -269,10 +307,15 @@ bool ReadModelChannel(int fd, const std::string& path,
                       uint64_t textureBudgetBytes, ModelFileAccess& files, ImportedScene& scene,
                       ImageSink& images);
 
-// Import stage 2 (import_order.cpp): the painter's order for a viewer without depth test:
-// opaque records first, farthest from the start camera first, then translucent ones the
-// same way.
-void OrderFarFirst(ImportedScene& scene);
+// How import orders the records. kAuto: quadview's own exports and records back from their
+// tags in their exported order, every other face after them in the painter's order for a
+// viewer without depth test (opaque records first, farthest from the start camera first,
+// then translucent ones the same way); kFarFirst: every record in the painter's order;
+// kFile: every record in the source's order.
+enum class RecordOrder { kAuto, kFarFirst, kFile };
+
+// Import stage 2 (import_order.cpp).
+void OrderRecords(ImportedScene& scene, ModelKind kind, RecordOrder order);
 
 // Import stage 3 (import_write.cpp): the records as the quad list after the images, then the
 // whole scene put in place (SceneWriter::Commit). `progress` hears of every record written,

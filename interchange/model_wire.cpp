@@ -39,7 +39,7 @@ constexpr size_t kMaxTextBytes = size_t(64) << 10;
 constexpr size_t kMaxWarningBytes = size_t(1) << 20;  // all of them together
 constexpr size_t kTexelsPerMessage = kMaxMessageBytes / 4;
 constexpr size_t kRecordsPerMessage = kMaxMessageBytes / kRecordBytes;
-constexpr int kCountFields = 7;
+constexpr int kCountFields = 8;
 
 // Writes all of `size` bytes; false when the other end is gone.
 bool WriteAll(int fd, const void* data, size_t size) {
@@ -164,7 +164,7 @@ void ModelChannel::Finish(const ImportedScene& scene) {
   }
   const int64_t counts[kCountFields] = {
       scene.images,           scene.quads,  scene.triangles, scene.polygons,
-      scene.polygonTriangles, scene.points, scene.lines};
+      scene.polygonTriangles, scene.points, scene.lines,     scene.taggedRecords};
   Send(kCounts, counts, sizeof counts);
   const uint64_t count = static_cast<uint64_t>(scene.records.count);
   Send(kRecordCount, &count, sizeof count);
@@ -305,6 +305,7 @@ bool ReadModelChannel(int fd, const std::string& path,
         scene.polygonTriangles = counts[4];
         scene.points = counts[5];
         scene.lines = counts[6];
+        scene.taggedRecords = counts[7];
         counted = true;
         break;
       }
@@ -338,7 +339,8 @@ bool ReadModelChannel(int fd, const std::string& path,
                          std::max(line, 0));
       }
       case kEnd:
-        if (length != 0 || !haveRecordCount || records.size() != recordsExpected) {
+        if (length != 0 || !haveRecordCount || records.size() != recordsExpected ||
+            static_cast<uint64_t>(scene.taggedRecords) > recordsExpected) {
           Untrue(path, "an end before the records");
         }
         scene.records.count = static_cast<int32_t>(records.size());

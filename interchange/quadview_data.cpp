@@ -47,6 +47,37 @@ bool FloatFromBitsHex(const std::string& text, float& value) {
   return true;
 }
 
+namespace {
+constexpr uint32_t kTagIndexLowBits = 24;
+constexpr uint32_t kTagIndexLowMask = (uint32_t(1) << kTagIndexLowBits) - 1;
+constexpr uint32_t kTagMarker = uint32_t(1) << 16;
+constexpr uint32_t kTagWindingBit = uint32_t(1) << 15;
+constexpr uint32_t kTagBlendShift = 7;
+constexpr uint32_t kTagIndexHighMask = (uint32_t(1) << kTagBlendShift) - 1;
+}  // namespace
+
+void EncodeRecordTag(const RecordTag& tag, float& s, float& t) {
+  const uint32_t index = static_cast<uint32_t>(tag.index);
+  s = static_cast<float>(index & kTagIndexLowMask);
+  t = static_cast<float>(kTagMarker | (tag.counterClockwise == 1 ? kTagWindingBit : 0) |
+                         uint32_t{tag.blend} << kTagBlendShift | index >> kTagIndexLowBits);
+}
+
+bool DecodeRecordTag(float s, float t, RecordTag& tag) {
+  // Whole numbers in range only: anything a tool computed is no tag.
+  if (!(s >= 0 && s <= static_cast<float>(kTagIndexLowMask) && std::floor(s) == s &&
+        t >= static_cast<float>(kTagMarker) && t < static_cast<float>(2 * kTagMarker) &&
+        std::floor(t) == t)) {
+    return false;
+  }
+  const uint32_t high = static_cast<uint32_t>(t);
+  tag.index = static_cast<int32_t>((high & kTagIndexHighMask) << kTagIndexLowBits |
+                                   static_cast<uint32_t>(s));
+  tag.blend = static_cast<uint8_t>(high >> kTagBlendShift & 0xFF);
+  tag.counterClockwise = (high & kTagWindingBit) != 0 ? 1 : 0;
+  return true;
+}
+
 CameraPose CameraPoseOf(const CameraState& camera) {
   // The renderer's modelview, mirror(x) * Rx(-tilt) * Rz(spin) * T(pan, distance) * Ry(180),
   // applied to the stored corner (x, y, -z) of the file's point (x, y, z), is the rotation

@@ -13,17 +13,32 @@ namespace {
 struct ImportCommand {
   std::string inPath;
   std::string outPath;
-  std::string order = "far-first";
+  std::string order = "auto";
   bool force = false;
   ImportOptions model;
 };
+
+// "a quadview export, restored exactly": what the model was, and the order its records took.
+std::string WhatWasRead(ModelKind kind, RecordOrder order) {
+  const std::string model = kind == ModelKind::kOwnExport ? "a quadview export"
+                            : kind == ModelKind::kTagged  ? "a model tagged by a quadview export"
+                                                          : "a foreign model";
+  if (order == RecordOrder::kFarFirst) return model + ", in the painter's order";
+  if (kind == ModelKind::kOwnExport) return model + ", restored exactly";
+  if (order == RecordOrder::kFile) return model + ", in the source's order";
+  return model +
+         (kind == ModelKind::kTagged ? ", re-ordered from its tags" : ", in the painter's order");
+}
 
 void RunImport(const ImportCommand& options) {
   const auto start = std::chrono::steady_clock::now();
   SceneWriter out(options.outPath, options.force, "the imported texture set");
   ImportedScene scene;
-  const bool own = ReadModel(options.inPath, options.model, scene, out) == ModelKind::kOwnExport;
-  if (options.order == "far-first") OrderFarFirst(scene);
+  const ModelKind kind = ReadModel(options.inPath, options.model, scene, out);
+  const RecordOrder order = options.order == "far-first" ? RecordOrder::kFarFirst
+                            : options.order == "file"    ? RecordOrder::kFile
+                                                         : RecordOrder::kAuto;
+  OrderRecords(scene, kind, order);
   TerminalProgress progress("writing " + options.outPath, TerminalProgress::Unit::kRecords);
   WriteImportedScene(out, scene, [&progress](int64_t done, int64_t total) {
     progress.SetTotal(total);
@@ -31,12 +46,12 @@ void RunImport(const ImportCommand& options) {
   });
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf(
-      "%s: %s (%s, %s, %s as %s), %s, %.3f s%s\n", options.outPath.c_str(),
-      Counted(scene.records.count, "record").c_str(), Counted(scene.quads, "quad").c_str(),
-      Counted(scene.triangles, "triangle").c_str(), Counted(scene.polygons, "polygon").c_str(),
-      Counted(scene.polygonTriangles, "triangle").c_str(), Counted(scene.images, "texture").c_str(),
-      seconds, own ? " (a quadview export, restored exactly)" : "");
+  std::printf("%s: %s (%s, %s, %s as %s), %s, %.3f s (%s)\n", options.outPath.c_str(),
+              Counted(scene.records.count, "record").c_str(), Counted(scene.quads, "quad").c_str(),
+              Counted(scene.triangles, "triangle").c_str(),
+              Counted(scene.polygons, "polygon").c_str(),
+              Counted(scene.polygonTriangles, "triangle").c_str(),
+              Counted(scene.images, "texture").c_str(), seconds, WhatWasRead(kind, order).c_str());
   if (scene.points > 0 || scene.lines > 0) {
     std::printf("skipped: %s, %s\n", Counted(scene.points, "point").c_str(),
                 Counted(scene.lines, "line").c_str());
@@ -70,10 +85,13 @@ void RegisterImportCommand(CLI::App& app, int& exitStatus) {
           "OUT.map"));
   command
       ->add_option("--order", options.order,
-                   "far-first: opaque records first, farthest from the start camera first, then "
-                   "translucent ones the same way (a painter's order for a viewer without a "
-                   "depth test); file: the source's order")
-      ->check(CLI::IsMember({"far-first", "file"}))
+                   "auto: a quadview export's records in their exported order (also after "
+                   "editing in another tool, from the tags its glTF gives every record), every "
+                   "other face after them in the painter's order; far-first: every record in "
+                   "the painter's order for a viewer without a depth test (opaque records first, "
+                   "farthest from the start camera first, then translucent ones the same way); "
+                   "file: the source's order")
+      ->check(CLI::IsMember({"auto", "far-first", "file"}))
       ->capture_default_str();
   command->add_flag("--force", options.force, "Overwrite an existing scene and its images");
   command
