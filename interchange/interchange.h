@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -294,6 +295,7 @@ class ModelChannel : public ImageSink, public ModelFileAccess {
   void Send(uint8_t type, const void* data, size_t size);
   int Ask(uint8_t question, const std::string& path, std::string& refusal);
   int fd_;
+  std::map<std::string, bool> exists_;  // the answers to Exists so far
 };
 
 // The parent's end: reads what the child sends until its end mark, answering its file

@@ -238,7 +238,16 @@ class ReaderProcess {
   ReaderProcess(const ReaderProcess&) = delete;
   ReaderProcess& operator=(const ReaderProcess&) = delete;
 
-  void Stop() { ::kill(pid_, SIGKILL); }
+  // Stops the child unless it has ended already; true when it was still running.
+  bool Stop() {
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == pid_) {
+      return false;
+    }
+    ::kill(pid_, SIGKILL);
+    return true;
+  }
   void Wait() {
     while (::wait4(pid_, &status_, 0, &usage_) < 0 && errno == EINTR) {
     }
@@ -258,13 +267,10 @@ class ReaderProcess {
 };
 
 // Why the child ended without its answer, in a sentence.
+// `stopped`: this process stopped it, at the wall-clock limit or when it fell silent.
 std::string WhyTheReaderEnded(const ReaderProcess& reader, const ReaderLimits& limits,
-                              bool timedOut) {
+                              bool stopped) {
   const int status = reader.Status();
-  if (timedOut) {
-    return "the model reader did not finish within " + std::to_string(limits.wallSeconds) +
-           " s and was stopped";
-  }
   if (WIFSIGNALED(status)) {
     const int signalNumber = WTERMSIG(status);
     if (signalNumber == SIGXCPU ||
@@ -272,6 +278,10 @@ std::string WhyTheReaderEnded(const ReaderProcess& reader, const ReaderLimits& l
          reader.CpuSeconds() >= static_cast<double>(limits.cpuSeconds))) {
       return "the model reader stopped after " + std::to_string(limits.cpuSeconds) +
              " s of CPU time";
+    }
+    if (signalNumber == SIGKILL && stopped) {
+      return "the model reader did not finish within " + std::to_string(limits.wallSeconds) +
+             " s and was stopped";
     }
     const char* abbreviation = ::sigabbrev_np(signalNumber);
     const std::string name =
@@ -322,9 +332,10 @@ void ReadModelContained(const std::string& path, const ImportOptions& options, I
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limits.wallSeconds);
   const bool answered = ReadModelChannel(ends[0], path, deadline, limits.addressSpaceAllowance,
                                          limits.textureBudgetBytes, files, scene, images);
-  const bool timedOut = !answered && std::chrono::steady_clock::now() >= deadline;
-  if (timedOut) reader.Stop();
+  // A child without its answer is stopped before it is waited for: one that fell silent
+  // waits for nothing that could still come.
+  const bool stopped = !answered && reader.Stop();
   reader.Wait();
   if (answered && WIFEXITED(reader.Status()) && WEXITSTATUS(reader.Status()) == 0) return;
-  throw SceneError(WhyTheReaderEnded(reader, limits, timedOut), path);
+  throw SceneError(WhyTheReaderEnded(reader, limits, stopped), path);
 }

@@ -58,12 +58,15 @@ bool WriteAll(int fd, const void* data, size_t size) {
 // stream or when the deadline passed.
 bool ReadAll(int fd, void* data, size_t size, std::chrono::steady_clock::time_point deadline) {
   char* bytes = static_cast<char*>(data);
+  constexpr int kLongestPollMilliseconds = 1000;
   while (size > 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return false;
+    // Rounded up, so that a wait never ends before the deadline it is for.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
     pollfd ready{fd, POLLIN, 0};
-    const int polled = ::poll(&ready, 1, static_cast<int>(std::min<int64_t>(left.count(), 1000)));
+    const int polled = ::poll(
+        &ready, 1, static_cast<int>(std::min<int64_t>(left.count(), kLongestPollMilliseconds)));
     if (polled < 0 && errno != EINTR) return false;
     if (polled <= 0) continue;
     const ssize_t got = ::read(fd, bytes, size);
@@ -154,8 +157,11 @@ int ModelChannel::Open(const std::string& path, std::string& refusal) {
 }
 
 bool ModelChannel::Exists(const std::string& path) {
+  // Asked once for each path: some readers ask again and again.
+  const auto known = exists_.find(path);
+  if (known != exists_.end()) return known->second;
   std::string refusal;
-  return Ask(kExists, path, refusal) == 0;
+  return exists_[path] = Ask(kExists, path, refusal) == 0;
 }
 
 void ModelChannel::Finish(const ImportedScene& scene) {
