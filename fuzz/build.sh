@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 TARGETS="tga quad_list numbers own_glb own_gltf own_obj"
 SHARED_DIR="${QUADVIEW_SHARED_DIR:-$(pwd)/../shared}"
 CXX="${CXX_FUZZ:-clang++}"
-FLAGS="-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I."
+FLAGS="-std=c++17 -g -O1 -pthread -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I."
 
 # Seeds for one target; a target without a seed source starts from nothing.
 seed() {

@@ -1,12 +1,15 @@
 // Fuzz target for the quad-list reader. The input becomes a file under /dev/shm. Its first
-// byte picks the file name (whether texture numbers are read) and, with its top two bits, turns
-// the first two 0xFF bytes of the rest into runs of more than the reader holds of the byte
-// after each, so that lines and tokens too long to hold are reached from small inputs. Any
-// SceneError is an accepted outcome, but it must name a line and the table must cover exactly the
-// completed records.
+// byte picks the file name (whether texture numbers are read), the number of threads the
+// second read takes, and, with its top two bits, turns the first two 0xFF bytes of the rest
+// into runs of more than the reader holds of the byte after each, so that lines and tokens too
+// long to hold are reached from small inputs. Any SceneError is an accepted outcome, but it
+// must name a line and the table must cover exactly the completed records; and the read on
+// several threads must give what the one-thread read gives: the records, the count, the
+// message and line, the trace lines and the last progress position.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "fuzz/fuzz_files.h"
@@ -28,13 +31,49 @@ std::string FuzzFolder() {
   return folder;
 }
 
-void IgnoreTrace(const std::string&) {}
+std::string traces;
+void CollectTrace(const std::string& text) {
+  traces += text + "\n";
+}
+
+// What a read gives that anyone can see.
+struct Outcome {
+  std::string error;
+  int line = 0;
+  QuadTable table;
+  std::string traces;
+  int32_t lastPosition = -1;
+};
+
+class LastPosition : public NoProgress {
+ public:
+  void SetProgressPosition(int32_t blocks) override { position = blocks; }
+  int32_t position = -1;
+};
+
+Outcome Read(const std::string& path, int threads) {
+  Outcome outcome;
+  LastPosition progress;
+  traces.clear();
+  try {
+    ReadQuadList(path, outcome.table, progress, nullptr, threads);
+  } catch (const SceneError& error) {
+    if (error.line() <= 0) std::abort();
+    outcome.error = error.what();
+    outcome.line = error.line();
+  }
+  const QuadTable& table = outcome.table;
+  if (table.count < 0 || static_cast<size_t>(table.count) != table.records.size()) std::abort();
+  outcome.traces = traces;
+  outcome.lastPosition = progress.position;
+  return outcome;
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  SetParserTraceSink(IgnoreTrace);
+  SetParserTraceSink(CollectTrace);
   const std::string path = FuzzFolder() + "/" + kNames[data[0] % 4];
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) std::abort();
@@ -49,13 +88,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   std::fclose(file);
-  QuadTable table;
-  NoProgress progress;
-  try {
-    ReadQuadList(path, table, progress);
-  } catch (const SceneError& error) {
-    if (error.line() <= 0) std::abort();
+  const Outcome one = Read(path, 1);
+  const Outcome many = Read(path, 2 + (data[0] >> 2) % 7);
+  if (many.error != one.error || many.line != one.line || many.traces != one.traces ||
+      many.lastPosition != one.lastPosition || many.table.count != one.table.count ||
+      std::memcmp(many.table.records.data(), one.table.records.data(),
+                  one.table.records.size() * sizeof(QuadRecord)) != 0) {
+    std::abort();
   }
-  if (table.count < 0 || static_cast<size_t>(table.count) != table.records.size()) std::abort();
   return 0;
 }

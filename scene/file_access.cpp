@@ -121,7 +121,11 @@ size_t InputFile::Read(void* out, size_t count) {
   return done;
 }
 
-size_t InputFile::ReadAt(uint64_t offset, void* out, size_t count) {
+void InputFile::Seek(uint64_t offset) {
+  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) throw CannotReadFile(path_, errno);
+}
+
+size_t InputFile::ReadAt(uint64_t offset, void* out, size_t count) const {
   size_t done = 0;
   while (done < count) {
     const ssize_t got = ::pread(fd_, static_cast<char*>(out) + done, count - done,

@@ -42,7 +42,9 @@ class InputFile {
   // Reads up to `count` bytes at the current position; fewer only at the end of the file.
   size_t Read(void* out, size_t count);
   // Reads up to `count` bytes at `offset` without moving the position; fewer only past the end.
-  size_t ReadAt(uint64_t offset, void* out, size_t count);
+  size_t ReadAt(uint64_t offset, void* out, size_t count) const;
+  // Moves the position Read reads from.
+  void Seek(uint64_t offset);
 
  private:
   std::string path_;

@@ -19,8 +19,9 @@ bool IsLineBreak(char c) {
   return c == '\r' || c == '\n';
 }
 
-// First position in [p, end) holding CR or LF, or `end`. The buffer never holds a Ctrl+Z:
-// Fill cuts the data there.
+}  // namespace
+
+// The buffer never holds a Ctrl+Z: Fill cuts the data there.
 const char* FindLineBreak(const char* p, const char* end) {
 #if defined(__SSE2__)
   const __m128i cr = _mm_set1_epi8('\r');
@@ -37,9 +38,8 @@ const char* FindLineBreak(const char* p, const char* end) {
   return p;
 }
 
-}  // namespace
-
-LineReader::LineReader(const std::string& path) : file_(path) {
+LineReader::LineReader(const std::string& path, int64_t offset) : file_(path), consumed_(offset) {
+  if (offset > 0) file_.Seek(static_cast<uint64_t>(offset));
   // Small files get a small buffer; one more byte than the file lets the first read see its end.
   buffer_.resize(static_cast<size_t>(
       std::clamp<int64_t>(file_.Size() + 1, kSmallestBlockBytes, kReadBlockBytes)));

@@ -14,11 +14,15 @@
 
 constexpr size_t kLineHoldBytes = size_t(4) << 20;
 
+// The first CR or LF in [p, end), or `end`: 16 bytes at a time.
+const char* FindLineBreak(const char* p, const char* end);
+
 class LineReader {
  public:
-  // Opens `path` (SceneError "Cannot open file %s" unless it is a readable regular file).
-  // Read failures later raise "Cannot read file %s".
-  explicit LineReader(const std::string& path);
+  // Opens `path` (SceneError "Cannot open file %s" unless it is a readable regular file) and
+  // reads it from byte `offset`, a line's start, on; BytesConsumed counts from the file's
+  // start. Read failures later raise "Cannot read file %s".
+  explicit LineReader(const std::string& path, int64_t offset = 0);
 
   int64_t FileSize() const { return file_.Size(); }
   int64_t BytesConsumed() const { return consumed_; }

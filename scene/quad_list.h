@@ -28,13 +28,20 @@ class NoProgress : public QuadListProgress {
   void ProcessPendingMessages() override {}
 };
 
+// Threads for ReadQuadList: as many as the processors this process may run on, for a file
+// large enough to gain from them (one for a small one).
+constexpr int kAutomaticThreads = 0;
+
 // Reads the file at `path` into `table` from record 0. On failure the records completed
 // before it stay in `table` and `count` covers exactly them; the error propagates. Running
 // out of memory fails with "Not enough memory reading %s". Texture numbers are read as the
 // file's name says (TextureNumberOffset), or, given `textureNumberOffset`, read whatever the
-// name and shifted by that offset.
+// name and shifted by that offset. The read may run on `threads` threads, with the same
+// results; progress then reports the position after each run of records the workers finish
+// (positions the one-thread read reports too, ending on the same one), and pending messages
+// run in between.
 void ReadQuadList(const std::string& path, QuadTable& table, QuadListProgress& progress,
-                  const int32_t* textureNumberOffset = nullptr);
+                  const int32_t* textureNumberOffset = nullptr, int threads = kAutomaticThreads);
 
 // The file-name part of `path` (after the last '/'), lower-cased A to Z.
 std::string LowerFileName(const std::string& path);

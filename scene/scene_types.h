@@ -7,6 +7,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <new>
+#include <utility>
 #include <vector>
 
 #pragma pack(push, 1)
@@ -60,6 +62,16 @@ struct TableAllocator {
   template <class U>
   TableAllocator(const TableAllocator<U>&) {}
   T* allocate(size_t count) { return static_cast<T*>(AllocateTableStorage(count * sizeof(T))); }
+  // Default-initialises: a table sized for records still to come touches none of its pages
+  // (new storage reads as zeros; the reader then writes every record whole).
+  template <class U>
+  void construct(U* at) noexcept {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+  }
   void deallocate(T* storage, size_t count) { ReleaseTableStorage(storage, count * sizeof(T)); }
   template <class U>
   bool operator==(const TableAllocator<U>&) const {

@@ -51,7 +51,7 @@ packages=(
 if [ "$with_tests" -eq 1 ]; then
   # libclang-rt-dev is the sanitizer and fuzzer runtime of each release's default clang.
   packages+=(
-    libgtest-dev libgmock-dev libbenchmark-dev libxtst-dev
+    libgtest-dev libgmock-dev libbenchmark-dev libfast-float-dev libxtst-dev
     xvfb xauth openbox x11-utils
     clang libclang-rt-dev bc time procps
     assimp-utils assimp-testmodels

@@ -365,6 +365,85 @@ TEST_F(QuadListReader, OnlyRegularFilesAreOpenedAndReadErrorsFail) {
   }
 }
 
+// What a read gives that anyone can see: the table, the message and line, the trace lines,
+// the last progress position.
+struct ReadResult {
+  std::string error;
+  int line = 0;
+  int32_t count = 0;
+  std::vector<QuadRecord> records;
+  std::vector<std::string> traces;
+  std::string lastPosition;
+};
+
+ReadResult ReadOn(const std::string& path, int threads) {
+  ReadResult result;
+  RecordingProgress progress;
+  QuadTable table;
+  traces.clear();
+  try {
+    ReadQuadList(path, table, progress, nullptr, threads);
+  } catch (const SceneError& error) {
+    result.error = error.what();
+    result.line = error.line();
+  }
+  result.count = table.count;
+  result.records.assign(table.records.begin(), table.records.end());
+  result.traces = traces;
+  for (const std::string& call : progress.calls) {
+    if (call.rfind("position ", 0) == 0) result.lastPosition = call;
+  }
+  return result;
+}
+
+// Every number of threads reads every file as one thread does: each kind of line the workers
+// leave to the record-by-record reader, put at the first record, between the cuts and at
+// the last, in files whose records the threads cut into many runs.
+TEST_F(QuadListReader, EveryThreadCountReadsTheSame) {
+  const std::string longLine(kLineHoldBytes / 3, ' ');  // more than a worker's window
+  const std::string specials[] = {
+      "\"5\" 1\r\nCW\r\n" + std::string(kCorners),               // the tokenizer's header route
+      "1 2\rCCW\r1 2 3 4 5\r1 2 3 4 5\r1 2 3 4 5\r1 2 3 4 5\r",  // lone CRs
+      "1 2\nCCW\n1 2 3 4 5\n1 2 3 4 5\n1 2 3 4 5\n1 2 3 4 5\n",  // lone LFs
+      "3 1" + longLine + "\r\nCW\r\n" + std::string(kCorners),
+      "3 1\r\nCW\r\n1 2 3 4 x\r\n" + std::string(kCorners),        // a bad number
+      "3 1\r\nCW\r\n1 2 3 4\r\n" + std::string(kCorners),          // a missing one: a trace
+      std::string("3 1\r\nCW\r\n1 2\0 3 4 5\r\n", 19) + kCorners,  // a NUL
+      "\r\n\r\n",                       // blank lines: the end, or a failure
+      std::string("\x1A") + "0 1\r\n",  // a Ctrl+Z ends the text
+      "4 0\r\nCW\r\n1 2 3 4 5\r\n",     // cut short
+  };
+  std::vector<std::string> records;
+  for (int i = 0; i < 40; ++i)
+    records.push_back(Record(std::to_string(i % 9) + " " + std::to_string(i)));
+  for (const std::string& special : specials) {
+    for (const size_t at : {size_t(0), size_t(7), size_t(39), size_t(40)}) {
+      std::string content;
+      for (size_t i = 0; i < records.size(); ++i) content += (i == at ? special : "") + records[i];
+      if (at == records.size()) content += special;
+      for (const char* name : {"nyc.map", "other.map"}) {
+        path = dir.File(name);
+        WriteFile(path, content);
+        const ReadResult one = ReadOn(path, 1);
+        for (const int threads : {2, 3, 8}) {
+          SCOPED_TRACE(std::string(name) + " special at " + std::to_string(at) + " on " +
+                       std::to_string(threads) + " threads: " + special.substr(0, 20));
+          const ReadResult many = ReadOn(path, threads);
+          EXPECT_EQ(many.error, one.error);
+          EXPECT_EQ(many.line, one.line);
+          EXPECT_EQ(many.traces, one.traces);
+          EXPECT_EQ(many.lastPosition, one.lastPosition);
+          ASSERT_EQ(many.count, one.count);
+          ASSERT_EQ(many.records.size(), static_cast<size_t>(many.count));
+          EXPECT_EQ(std::memcmp(many.records.data(), one.records.data(),
+                                one.records.size() * sizeof(QuadRecord)),
+                    0);
+        }
+      }
+    }
+  }
+}
+
 }  // namespace
 
 namespace {
