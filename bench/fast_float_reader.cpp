@@ -8,8 +8,6 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -38,8 +36,13 @@ const char* SkipSeparators(const char* p, const char* end) {
 
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
-  std::ifstream in(argv[1], std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::FILE* in = std::fopen(argv[1], "rb");
+  if (in == nullptr) return 1;
+  std::fseek(in, 0, SEEK_END);
+  std::string text(static_cast<size_t>(std::ftell(in)), '\0');
+  std::fseek(in, 0, SEEK_SET);
+  text.resize(std::fread(text.data(), 1, text.size(), in));
+  std::fclose(in);
   const char* p = text.data();
   const char* const end = p + text.size();
   std::vector<QuadRecord> records;

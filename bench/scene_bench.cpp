@@ -9,6 +9,7 @@
 
 #include "scene/numbers.h"
 #include "scene/quad_list.h"
+#include "scene/record_routes.h"
 #include "scene/text_parser.h"
 
 namespace {
@@ -37,6 +38,19 @@ void SplitCornerLine(benchmark::State& state) {
   }
 }
 BENCHMARK(SplitCornerLine);
+
+// The one-pass route on corner lines as the demo's city writes them: short decimals.
+void ReadCornerLineFast(benchmark::State& state) {
+  const std::string_view lines[] = {"0 0 65.7 -0.6 -7541.4", "3 0 68.7 -0.6 -7541.4",
+                                    "1 1 60 40 -40", "0 3 65.7 -0.6 -7544.4"};
+  size_t i = 0;
+  for (auto _ : state) {
+    QuadCorner corner;
+    benchmark::DoNotOptimize(ReadCornerFast(lines[i++ % 4], corner));
+    benchmark::DoNotOptimize(corner);
+  }
+}
+BENCHMARK(ReadCornerLineFast);
 
 void ReadRecords(benchmark::State& state) {
   const std::string path = "/tmp/quadview-scene-bench-" + std::to_string(::getpid()) + ".map";

@@ -3,7 +3,8 @@
 # by hand: `quadscene info` on every processor this process may use and on one (taskset),
 # beside `wc -l` and bench/fast_float_reader.cpp (a straightforward reader with Debian's
 # fast_float) on the same file, all from the page cache, in rounds that run each once so that
-# they share the machine's moods; medians of the rounds. Targets: info at most 4x wc -l and
+# they share the machine's moods, the fast_float reader's rounds after the others (its 200 MB
+# churn makes this virtual machine's next allocations slow); medians of the rounds. Targets: info at most 4x wc -l and
 # at most half the fast_float reader; peak memory within the table (86 bytes a record) plus
 # 32 MiB. With BASELINE_BUILD, the same info of that build on one processor beside ours.
 # Usage: bench/scene_load.sh [BUILD_DIR] [QUADS] [ROUNDS] [BASELINE_BUILD]
@@ -37,15 +38,22 @@ median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 declare -A runs
 names=(wc info info1 fastfloat)
 [ -n "$baseline" ] && names+=(baseline1)
-for _ in $(seq "$rounds"); do
-  runs[wc]+="$(seconds wc -l "$file") "
-  runs[info]+="$(seconds "$quadscene" info "$file" --quiet) "
-  runs[info1]+="$(seconds taskset -c "$first_cpu" "$quadscene" info "$file" --quiet) "
-  runs[fastfloat]+="$(seconds "$reader" "$file") "
-  if [ -n "$baseline" ]; then
-    runs[baseline1]+="$(seconds taskset -c "$first_cpu" "$baseline/tools/quadscene" info "$file" --quiet) "
-  fi
+run() {  # one run of the command called `name`
+  case "$1" in
+    wc) seconds wc -l "$file" ;;
+    info) seconds "$quadscene" info "$file" --quiet ;;
+    info1) seconds taskset -c "$first_cpu" "$quadscene" info "$file" --quiet ;;
+    baseline1) seconds taskset -c "$first_cpu" "$baseline/tools/quadscene" info "$file" --quiet ;;
+  esac
+}
+for round in $(seq "$rounds"); do
+  # Each round in its own order: what ran before a run changes it on this machine.
+  for name in $(printf '%s\n' "${names[@]}" | grep -v fastfloat |
+                shuf --random-source=<(yes "$round")); do
+    runs[$name]+="$(run "$name") "
+  done
 done
+for _ in $(seq "$rounds"); do runs[fastfloat]+="$(seconds "$reader" "$file") "; done
 declare -A m
 for name in "${names[@]}"; do m[$name]=$(printf '%s\n' ${runs[$name]} | median); done
 peak_kb=$(/usr/bin/time -f %M "$quadscene" info "$file" --quiet 2>&1 >/dev/null | tail -1)

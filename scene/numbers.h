@@ -79,24 +79,42 @@ inline const char* AccumulateDigits(const char* p, const char* end, uint64_t& va
 // correctly rounded double. Unless that double lies exactly halfway between two floats, it
 // rounds to the same float as the extended quotient: both lie on the same side of every such
 // halfway point (25 significant bits, exact in both formats).
+// First, cheaper than the division, the mantissa times the double nearest 10^-fractionDigits:
+// within three units in the last place of the exact quotient. Where that product lies more
+// than four units from every halfway point, the exact quotient, and so the extended one,
+// lies on its side of all of them, and rounds to the same float.
 inline bool TryDecimalToFloat(uint64_t mantissa, int fractionDigits, bool negative, float& value) {
   constexpr uint64_t kExactDoubleMantissa = uint64_t(1) << 53;
   constexpr int kExactDoublePowerMax = 22;
   static constexpr double kPowersOfTen[kExactDoublePowerMax + 1] = {
       1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  static constexpr double kInversePowersOfTen[kExactDoublePowerMax + 1] = {
+      1e0,   1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,  1e-8,  1e-9,  1e-10, 1e-11,
+      1e-12, 1e-13, 1e-14, 1e-15, 1e-16, 1e-17, 1e-18, 1e-19, 1e-20, 1e-21, 1e-22};
   // A double exactly halfway between two normal floats: its 25th significant bit set and the
   // 28 bits below it clear.
   constexpr uint64_t kHalfwayMask = (uint64_t(1) << 29) - 1;
   constexpr uint64_t kHalfwayBits = uint64_t(1) << 28;
+  constexpr uint64_t kProductMarginUnits = 4;
+  constexpr uint64_t kExactFloatMantissa = uint64_t(1) << 24;
+  if (fractionDigits == 0 && mantissa < kExactFloatMantissa) {  // a whole float, exactly
+    const float whole = static_cast<float>(mantissa);
+    value = negative ? -whole : whole;
+    return true;
+  }
   if (mantissa >= kExactDoubleMantissa || fractionDigits < 0 ||
       fractionDigits > kExactDoublePowerMax) {
     return false;
   }
-  const double quotient = static_cast<double>(mantissa) / kPowersOfTen[fractionDigits];
+  double quotient = static_cast<double>(mantissa) * kInversePowersOfTen[fractionDigits];
   uint64_t bits = 0;
   std::memcpy(&bits, &quotient, sizeof bits);
-  if ((bits & kHalfwayMask) == kHalfwayBits) return false;
+  if ((bits & kHalfwayMask) - (kHalfwayBits - kProductMarginUnits) <= 2 * kProductMarginUnits) {
+    quotient = static_cast<double>(mantissa) / kPowersOfTen[fractionDigits];
+    std::memcpy(&bits, &quotient, sizeof bits);
+    if ((bits & kHalfwayMask) == kHalfwayBits) return false;
+  }
   const float rounded = static_cast<float>(quotient);
   value = negative ? -rounded : rounded;
   return true;

@@ -25,7 +25,9 @@
 #include <thread>
 #include <vector>
 
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -58,6 +60,91 @@ struct LineMap {
   std::vector<int64_t> endsBefore;  // per block: line ends before it; one more entry: all
 };
 
+// The line ends in [p, end): CRs, and LFs with no CR before them; `afterCr` tells whether the
+// byte before `p` was a CR, and then whether the last one was. The byte loop for the rest.
+int64_t CountLineEndsTail(const char* p, const char* end, bool& afterCr) {
+  int64_t ends = 0;
+  for (; p < end; ++p) {
+    if (*p == '\r' || (*p == '\n' && !afterCr)) ++ends;
+    afterCr = *p == '\r';
+  }
+  return ends;
+}
+
+// 16 bytes at a time: each byte lane adds one to a counter per line end, the counters summed
+// before they can overflow.
+constexpr int kRoundsPerSum = 255;
+
+#if defined(__SSE2__)
+int64_t CountLineEndsSse2(const char* p, const char* end, bool& afterCr) {
+  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'), zero = _mm_setzero_si128();
+  // Lane 15 of the CRs before: the CR before the first byte.
+  __m128i crBefore = afterCr ? _mm_set_epi8(-1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0) : zero;
+  int64_t ends = 0;
+  const char* const begin = p;
+  while (end - p >= 16) {
+    __m128i counters = zero;
+    for (int round = 0; round < kRoundsPerSum && end - p >= 16; ++round, p += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i crs = _mm_cmpeq_epi8(bytes, cr);
+      const __m128i lfs = _mm_cmpeq_epi8(bytes, lf);
+      const __m128i previous = _mm_or_si128(_mm_slli_si128(crs, 1), _mm_srli_si128(crBefore, 15));
+      counters = _mm_sub_epi8(counters, _mm_or_si128(crs, _mm_andnot_si128(previous, lfs)));
+      crBefore = crs;
+    }
+    const __m128i sums = _mm_sad_epu8(counters, zero);
+    ends += _mm_cvtsi128_si64(sums) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums));
+  }
+  if (p > begin) afterCr = p[-1] == '\r';
+  return ends + CountLineEndsTail(p, end, afterCr);
+}
+#endif
+
+#if defined(__x86_64__)
+// The same, 32 bytes at a time, on processors with AVX2.
+__attribute__((target("avx2"))) int64_t CountLineEndsAvx2(const char* p, const char* end,
+                                                          bool& afterCr) {
+  const __m256i cr = _mm256_set1_epi8('\r'), lf = _mm256_set1_epi8('\n');
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i crBefore = afterCr ? _mm256_set_epi8(-1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                               0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0)
+                             : zero;
+  int64_t ends = 0;
+  const char* const begin = p;
+  while (end - p >= 32) {
+    __m256i counters = zero;
+    for (int round = 0; round < kRoundsPerSum && end - p >= 32; ++round, p += 32) {
+      const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+      const __m256i crs = _mm256_cmpeq_epi8(bytes, cr);
+      const __m256i lfs = _mm256_cmpeq_epi8(bytes, lf);
+      // Each lane's byte before: the CRs shifted by one across the two halves.
+      const __m256i previous =
+          _mm256_alignr_epi8(crs, _mm256_permute2x128_si256(crBefore, crs, 0x21), 15);
+      counters =
+          _mm256_sub_epi8(counters, _mm256_or_si256(crs, _mm256_andnot_si256(previous, lfs)));
+      crBefore = crs;
+    }
+    const __m256i sums = _mm256_sad_epu8(counters, zero);
+    ends += _mm256_extract_epi64(sums, 0) + _mm256_extract_epi64(sums, 1) +
+            _mm256_extract_epi64(sums, 2) + _mm256_extract_epi64(sums, 3);
+  }
+  if (p > begin) afterCr = p[-1] == '\r';
+  return ends + CountLineEndsTail(p, end, afterCr);
+}
+#endif
+
+int64_t CountLineEnds(const char* p, const char* end, bool& afterCr) {
+#if defined(__x86_64__)
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) return CountLineEndsAvx2(p, end, afterCr);
+#endif
+#if defined(__SSE2__)
+  return CountLineEndsSse2(p, end, afterCr);
+#else
+  return CountLineEndsTail(p, end, afterCr);
+#endif
+}
+
 // Counts the line ends of blocks [first, last) into `counts`, and notes the first Ctrl+Z.
 // A CR LF counts once, at its CR, also when the two lie in different blocks.
 void ScanBlocks(const InputFile& file, int64_t size, int64_t first, int64_t last,
@@ -83,30 +170,13 @@ void ScanBlocks(const InputFile& file, int64_t size, int64_t first, int64_t last
              !ctrlZ.compare_exchange_weak(seen, at + static_cast<int64_t>(got))) {
       }
     }
-    int64_t ends = 0;
-    const char* p = block.data();
-    const char* const blockEnd = p + got;
-#if defined(__SSE2__)
-    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
-    for (; blockEnd - p >= 16; p += 16) {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      const unsigned crs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, cr)));
-      const unsigned lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lf)));
-      const unsigned pairs = ((crs << 1) | (afterCr ? 1u : 0u)) & lfs;  // an LF after a CR
-      ends += __builtin_popcount(crs) + __builtin_popcount(lfs) - __builtin_popcount(pairs);
-      afterCr = (crs >> 15) & 1u;
-    }
-#endif
-    for (; p < blockEnd; ++p) {
-      if (*p == '\r' || (*p == '\n' && !afterCr)) ++ends;
-      afterCr = *p == '\r';
-    }
-    counts[static_cast<size_t>(b)] = ends;
+    counts[static_cast<size_t>(b)] = CountLineEnds(block.data(), block.data() + got, afterCr);
     if (z != nullptr) return;
   }
 }
 
-// Where record `record` starts: after line end 6 * record (the file's start for record 0).
+// Where record `record` starts: after line end 6 * record (the file's start for record 0),
+// found in the one block that holds that line end.
 int64_t RecordStart(const InputFile& file, const LineMap& map, int64_t record) {
   const int64_t wanted = record * kLinesPerRecord;
   if (wanted == 0) return 0;
@@ -114,35 +184,35 @@ int64_t RecordStart(const InputFile& file, const LineMap& map, int64_t record) {
   const auto after = std::lower_bound(map.endsBefore.begin(), map.endsBefore.end(), wanted);
   const int64_t block = (after - map.endsBefore.begin()) - 1;
   int64_t left = wanted - map.endsBefore[static_cast<size_t>(block)];
-  std::vector<char> bytes(static_cast<size_t>(kScanBlockBytes) + 2);
   const int64_t at = block * kScanBlockBytes;
-  char before = 0;
-  bool afterCr =
-      at > 0 && file.ReadAt(static_cast<uint64_t>(at - 1), &before, 1) == 1 && before == '\r';
-  // One byte past the block: a CR at its end may be the first half of a CR LF.
-  const size_t got = file.ReadAt(static_cast<uint64_t>(at), bytes.data(),
-                                 static_cast<size_t>(std::min(kScanBlockBytes + 1, map.end - at)));
-  for (size_t i = 0; i < got; ++i) {
-    const char c = bytes[i];
-    if (c == '\r' || (c == '\n' && !afterCr)) {
-      if (--left == 0) {
-        const bool crLf = c == '\r' && i + 1 < got && bytes[i + 1] == '\n';
-        return at + static_cast<int64_t>(i) + (crLf ? 2 : 1);
-      }
-    }
-    afterCr = c == '\r';
+  // From the byte before the block (a CR there makes an LF first in it no line end) to one
+  // byte past it (a CR last in it may be the first half of a CR LF).
+  const int64_t from = std::max<int64_t>(at - 1, 0);
+  std::vector<char> bytes(static_cast<size_t>(kScanBlockBytes) + 2);
+  const size_t got =
+      file.ReadAt(static_cast<uint64_t>(from), bytes.data(),
+                  static_cast<size_t>(std::min(at + kScanBlockBytes + 1, map.end) - from));
+  const char* const begin = bytes.data();
+  const char* const stop = begin + got;
+  const char* p = begin + (at - from);
+  if (p > begin && p < stop && p[-1] == '\r' && *p == '\n') ++p;
+  for (p = FindLineBreak(p, stop); p < stop; p = FindLineBreak(p, stop)) {
+    const bool crLf = *p == '\r' && p + 1 < stop && p[1] == '\n';
+    p += crLf ? 2 : 1;
+    if (--left == 0) return from + (p - begin);
   }
   return map.end;  // not reached: the map counted that line end
 }
 
 // A run of records and what became of it.
 struct Chunk {
-  int64_t begin = 0;  // byte offset of its first record
-  int64_t end = 0;    // of the next run's first record, or the text's end
+  int64_t begin = -1;  // byte offset of its first record, once its worker found it
+  int64_t end = -1;    // of the next run's first record, or the text's end
   int64_t firstRecord = 0;
   int64_t endRecord = 0;
   // Set by its worker once: kDone when every record is in the table, kLeft when it left the
-  // rest from leftRecord (at leftOffset) to the calling thread.
+  // rest from leftRecord (at leftOffset, -1 when it could not find that) to the calling
+  // thread.
   std::atomic<int> state{0};
   int64_t leftRecord = 0;
   int64_t leftOffset = 0;
@@ -175,13 +245,19 @@ class Workers {
     for (size_t next = taken_++; next < chunks_.size(); next = taken_++) {
       Chunk& chunk = chunks_[next];
       try {
+        // Where the run lies, found here: the cuts between runs cost no waiting thread.
+        if (file != nullptr) {
+          chunk.begin = RecordStart(*file, map_, chunk.firstRecord);
+          chunk.end =
+              next + 1 == chunks_.size() ? map_.end : RecordStart(*file, map_, chunk.endRecord);
+        }
         if (file == nullptr || stop_) {
-          Leave(chunk, chunk.firstRecord, chunk.begin);
+          Leave(chunk, chunk.firstRecord, chunk.begin);  // possibly unknown: -1
         } else {
           ReadChunk(*file, window, chunk);
         }
       } catch (...) {
-        Leave(chunk, chunk.firstRecord, chunk.begin);
+        Leave(chunk, chunk.firstRecord, -1);
       }
       std::lock_guard<std::mutex> lock(mutex_);
       finished_.notify_all();
@@ -225,11 +301,11 @@ class Workers {
         used =
             SixLines(window.data(), windowEnd - offset, windowEnd == chunk.end, lastChunk, lines);
       }
-      QuadRecord read;
-      if (used <= 0 || !ReadRecordFast(lines, numbering_, read)) {
+      // Straight into its place: a record left half-read there is read again by the caller.
+      if (used <= 0 ||
+          !ReadRecordFast(lines, numbering_, table_.records[static_cast<size_t>(record)])) {
         return Leave(chunk, record, offset);  // the record-by-record reader takes it from here
       }
-      table_.records[static_cast<size_t>(record)] = read;
       ++record;
       offset += used;
     }
@@ -380,8 +456,6 @@ bool ReadInParallel(const std::string& path, const TextureNumbering& numbering, 
     Chunk& chunk = chunks[static_cast<size_t>(c)];
     chunk.firstRecord = records * c / chunkCount;
     chunk.endRecord = records * (c + 1) / chunkCount;
-    chunk.begin = c == 0 ? 0 : chunks[static_cast<size_t>(c - 1)].end;
-    chunk.end = c + 1 == chunkCount ? map.end : RecordStart(file, map, chunk.endRecord);
   }
   try {
     table.records.resize(static_cast<size_t>(records));  // touches no page: workers fill them
@@ -408,7 +482,11 @@ bool ReadInParallel(const std::string& path, const TextureNumbering& numbering, 
         workers.WaitFor(chunk, kReportInterval);
         progress.ProcessPendingMessages();
       }
+      if (chunk.end < 0) {  // its worker could not read: found here
+        chunk.end = &chunk == &chunks.back() ? map.end : RecordStart(file, map, chunk.endRecord);
+      }
       if (chunk.state.load() == kLeft) {
+        if (chunk.leftOffset < 0) chunk.leftOffset = RecordStart(file, map, chunk.leftRecord);
         table.count = static_cast<int32_t>(chunk.leftRecord);
         if (chunk.leftRecord > chunk.firstRecord) {
           progress.SetProgressPosition(Blocks(chunk.leftOffset));  // after the worker's last

@@ -47,11 +47,12 @@ void PrintRecordSummary(const std::string& path, const QuadTable& table,
                         std::map<int32_t, int64_t>& slotUse) {
   std::printf("file: %s\n", path.c_str());
   std::printf("records: %d\n", table.count);
-  float low[3], high[3];
-  std::fill(low, low + 3, std::numeric_limits<float>::infinity());
-  std::fill(high, high + 3, -std::numeric_limits<float>::infinity());
-  // Counting runs over every record of files with millions: plain arrays for the common
-  // values, a map only for slots outside the table.
+  // Bounds of the stored coordinates, each in a register of its own (the loop runs over every
+  // record of files with millions); the file's z is the stored one negated.
+  constexpr float kInfinity = std::numeric_limits<float>::infinity();
+  float lowX = kInfinity, lowY = kInfinity, lowZ = kInfinity;
+  float highX = -kInfinity, highY = -kInfinity, highZ = -kInfinity;
+  // Plain arrays for the common values, a map only for slots outside the table.
   std::vector<int64_t> slotCounts(kTextureSlots, 0);
   std::array<int64_t, 256> blendUse{};
   for (int32_t i = 0; i < table.count; ++i) {
@@ -63,13 +64,15 @@ void PrintRecordSummary(const std::string& path, const QuadTable& table,
     }
     ++blendUse[q.blend];
     for (const QuadCorner& c : q.corners) {
-      const float p[3] = {c.x, c.y, -c.z};  // the file's own z; the table stores it negated
-      for (int k = 0; k < 3; ++k) {
-        low[k] = std::min(low[k], p[k]);
-        high[k] = std::max(high[k], p[k]);
-      }
+      lowX = std::min(lowX, c.x);
+      highX = std::max(highX, c.x);
+      lowY = std::min(lowY, c.y);
+      highY = std::max(highY, c.y);
+      lowZ = std::min(lowZ, c.z);
+      highZ = std::max(highZ, c.z);
     }
   }
+  const float low[3] = {lowX, lowY, -highZ}, high[3] = {highX, highY, -lowZ};
   for (int32_t slot = 0; slot < kTextureSlots; ++slot) {
     if (slotCounts[static_cast<size_t>(slot)] > 0) {
       slotUse[slot] = slotCounts[static_cast<size_t>(slot)];
