@@ -1,10 +1,16 @@
-// Watches a quadview process from outside, through X only: starts it on a scene, then polls
-// the screen's pixels for the end of its load (the progress bar gone) and its first frame
-// (the view no longer black), and reads its title ticks. Prints the times from the start of
-// the process. For bench/viewer_startup.sh; needs DISPLAY. Uses the window tests' X client.
+// Watches a quadview process from outside: starts it on a scene, then polls the screen's pixels
+// for the progress bar gone and its first frame shown (the view no longer black), and reads its
+// title ticks. Its first frame shows only once the GL driver has drawn it, which for a large
+// scene takes several steady frames' time (the driver's first use of its buffers); so the
+// process also runs with first_draw_mark preloaded, which notes when the first frame starts,
+// that is, when the load has returned. Prints the times from the start of the process.
+// For bench/viewer_startup.sh; needs DISPLAY. Uses the window tests' X client.
 // Usage: viewer_probe VIEWER SCENE [TITLE_TICKS]
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -28,6 +34,15 @@ double Since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// The mark's CLOCK_MONOTONIC seconds, which steady_clock also counts, as seconds from start.
+double MarkSince(Clock::time_point start, const std::string& stderrText) {
+  const size_t at = stderrText.find("first-draw ");
+  if (at == std::string::npos) return -1;
+  double mark = 0;
+  std::istringstream(stderrText.substr(at + 11)) >> mark;
+  return mark - std::chrono::duration<double>(start.time_since_epoch()).count();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -42,8 +57,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "viewer_probe: no display\n");
     return 1;
   }
+  char stderrPath[] = "/tmp/viewer_probe_XXXXXX";
+  const int stderrFile = mkstemp(stderrPath);
+  if (stderrFile < 0) {
+    std::perror("viewer_probe");
+    return 1;
+  }
+  close(stderrFile);
   const Clock::time_point start = Clock::now();
-  ChildProcess viewer({argv[1], argv[2]}, {}, "/dev/null");
+  ChildProcess viewer({argv[1], argv[2]}, {std::string("LD_PRELOAD=") + FIRST_DRAW_MARK},
+                      stderrPath);
   const Clock::time_point deadline = start + kTimeout;
   Window window = 0;
   bool barSeen = false;
@@ -73,7 +96,8 @@ int main(int argc, char** argv) {
     }
     std::this_thread::sleep_for(kPollStep);
   }
-  std::printf("loaded %.3f first-frame %.3f\n", loaded, firstFrame);
+  const double firstDraw = MarkSince(start, viewer.StderrText());
+  std::printf("loaded %.3f first-frame %.3f first-draw %.3f\n", loaded, firstFrame, firstDraw);
   std::string last = client.Title(window);
   for (int ticks = 0; ticks < titleTicks && Clock::now() < deadline + kTimeout;) {
     const std::string title = client.Title(window);
@@ -87,5 +111,6 @@ int main(int argc, char** argv) {
   if (window != 0) client.RequestClose(window);
   int status = 0;
   viewer.WaitForExit(std::chrono::seconds(10), status);
-  return loaded >= 0 && firstFrame >= 0 ? 0 : 1;
+  unlink(stderrPath);
+  return loaded >= 0 && firstFrame >= 0 && firstDraw >= 0 ? 0 : 1;
 }
