@@ -16,7 +16,6 @@
 #include <functional>
 #include <map>
 #include <string>
-#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -41,33 +40,76 @@ uint8_t Scaled(uint8_t texel, float factor) {
   return static_cast<uint8_t>(value);
 }
 
-// Two independent 64-bit hashes of the texels (FNV-1a over 8-byte words, and the standard
-// library's), with the size: images that agree in all of them are taken as identical.
-struct ImageKey {
-  uint64_t fnv;
-  size_t standard;
-  int width;
-  int height;
-  bool operator<(const ImageKey& other) const {
-    return std::tie(fnv, standard, width, height) <
-           std::tie(other.fnv, other.standard, other.width, other.height);
+// A material's image: its texture (or a 1 x 1 white texel) times the material's colour, made
+// a run of texels at a time, so that materials tinting one texture differently decode it once
+// and no tinted image is ever held whole.
+class TintedImage {
+ public:
+  TintedImage(const DecodedImage& texture, const float factors[kRgbaChannels]) : texture_(texture) {
+    for (int channel = 0; channel < kRgbaChannels; ++channel) {
+      for (int value = 0; value < 256; ++value) {
+        table_[channel][value] = Scaled(static_cast<uint8_t>(value), factors[channel]);
+      }
+    }
   }
+  int Width() const { return texture_.width; }
+  int Height() const { return texture_.height; }
+  size_t Bytes() const { return texture_.Bytes(); }
+
+  // Hands the tinted texels to take(rgba, texels) in order, kRunTexels at a time: every run but
+  // the last is a whole number of 8-byte words.
+  template <typename Take>
+  void ForEachRun(Take take) const {
+    const size_t texels = Bytes() / kRgbaChannels;
+    std::vector<uint8_t> run(std::min(texels, kRunTexels) * kRgbaChannels);
+    for (size_t at = 0; at < texels; at += kRunTexels) {
+      const size_t count = std::min(kRunTexels, texels - at);
+      const uint8_t* in = texture_.rgba.get() + at * kRgbaChannels;
+      for (size_t i = 0; i < count * kRgbaChannels; i += kRgbaChannels) {
+        for (int channel = 0; channel < kRgbaChannels; ++channel) {
+          run[i + channel] = table_[channel][in[i + channel]];
+        }
+      }
+      take(run.data(), count);
+    }
+  }
+
+ private:
+  static constexpr size_t kRunTexels = 16384;
+  const DecodedImage& texture_;
+  uint8_t table_[kRgbaChannels][256];
 };
 
-ImageKey KeyOf(const DecodedImage& image) {
-  const uint8_t* bytes = image.rgba.get();
-  const size_t size = image.Bytes();
+// Two independent 64-bit hashes of the texels (FNV-1a, and a multiply-rotate mix, both over
+// 8-byte words), with the size: images that agree in all of them are taken as identical.
+// Fed in runs of whole words; only the last run may end with a part of one.
+struct ImageKey {
   uint64_t fnv = 14695981039346656037ull;
-  size_t at = 0;
-  for (; at + 8 <= size; at += 8) {
-    uint64_t word = 0;
-    std::memcpy(&word, bytes + at, sizeof word);
-    fnv = (fnv ^ word) * 1099511628211ull;
+  uint64_t mix = 0;
+  int width = 0;
+  int height = 0;
+
+  void Add(const uint8_t* bytes, size_t size) {
+    size_t at = 0;
+    for (; at + 8 <= size; at += 8) {
+      uint64_t word = 0;
+      std::memcpy(&word, bytes + at, sizeof word);
+      fnv = (fnv ^ word) * 1099511628211ull;
+      mix = Rotated(mix ^ word) * 0x9E3779B97F4A7C15ull;
+    }
+    for (; at < size; ++at) {
+      fnv = (fnv ^ bytes[at]) * 1099511628211ull;
+      mix = Rotated(mix ^ bytes[at]) * 0x9E3779B97F4A7C15ull;
+    }
   }
-  for (; at < size; ++at) fnv = (fnv ^ bytes[at]) * 1099511628211ull;
-  const std::string_view texels(reinterpret_cast<const char*>(bytes), size);
-  return ImageKey{fnv, std::hash<std::string_view>()(texels), image.width, image.height};
-}
+  bool operator<(const ImageKey& other) const {
+    return std::tie(fnv, mix, width, height) <
+           std::tie(other.fnv, other.mix, other.width, other.height);
+  }
+
+ private:
+  static uint64_t Rotated(uint64_t value) { return value << 27 | value >> 37; }
+};
 
 // The images of the texture folder: one slot per distinct image, sent to the sink when it is
 // first seen. Past kTextureSlots images are only counted: the import then fails saying how
@@ -75,13 +117,25 @@ ImageKey KeyOf(const DecodedImage& image) {
 class ImageSlots {
  public:
   ImageSlots(ImageSink& sink, int64_t& count) : sink_(sink), count_(count) {}
-  int32_t SlotOf(const DecodedImage& image) {
-    const ImageKey key = KeyOf(image);
+  // The image's slot; `alpha` tells whether any texel of it is not opaque.
+  int32_t SlotOf(const TintedImage& image, bool& alpha) {
+    ImageKey key;
+    key.width = image.Width();
+    key.height = image.Height();
+    alpha = false;
+    image.ForEachRun([&](const uint8_t* rgba, size_t texels) {
+      key.Add(rgba, texels * kRgbaChannels);
+      for (size_t i = 0; i < texels; ++i)
+        alpha = alpha || rgba[i * kRgbaChannels + 3] < kOpaqueAlpha;
+    });
     const auto known = slots_.find(key);
     if (known != slots_.end()) return known->second;
     const int32_t slot = static_cast<int32_t>(count_++);
     if (slot < kTextureSlots) {
-      sink_.AddImage(image.width, image.height, image.rgba.get());
+      sink_.BeginImage(image.Width(), image.Height());
+      image.ForEachRun(
+          [this](const uint8_t* rgba, size_t texels) { sink_.AddTexels(rgba, texels); });
+      sink_.EndImage();
       uploadBytes_ += image.Bytes();
     }
     slots_.emplace(key, slot);
@@ -117,15 +171,37 @@ DecodedImage WhiteTexel() {
 }
 
 // Reads a material's texture: embedded in the scene (compressed, or as Assimp's ARGB texels),
-// or a file the model may read. False with `why` when there is none to be had, or when its
-// header says it would pass the texture budget (then it is not decoded).
+// or a file the model may read. The last one read is kept until another is asked for:
+// materials naming one texture in a row (an atlas, tinted differently) decode it once.
 class TextureReader {
  public:
   TextureReader(const aiScene* scene, const std::string& source, ModelFileAccess& files,
                 uint64_t budgetBytes)
       : scene_(scene), source_(source), files_(files), budgetBytes_(budgetBytes) {}
 
-  bool Read(const aiString& name, uint64_t budgetUsed, DecodedImage& image, std::string& why) {
+  // The texture `name`, untinted; null with `why` when there is none to be had, or when its
+  // header says it would pass the texture budget (then it is not decoded).
+  const DecodedImage* Read(const aiString& name, uint64_t budgetUsed, std::string& why) {
+    if (!held_ || heldName_ != name.C_Str()) {
+      texture_ = DecodedImage();  // the one held goes before the next is decoded
+      heldWhy_.clear();
+      heldOk_ = ReadTexture(name, budgetUsed, texture_, heldWhy_);
+      if (!heldOk_) texture_ = DecodedImage();
+      heldName_ = name.C_Str();
+      held_ = true;
+    } else if (heldOk_ && !WithinBudget(texture_.width, texture_.height, budgetUsed, why)) {
+      return nullptr;
+    }
+    if (!heldOk_) {
+      why = heldWhy_;
+      return nullptr;
+    }
+    return &texture_;
+  }
+
+ private:
+  bool ReadTexture(const aiString& name, uint64_t budgetUsed, DecodedImage& image,
+                   std::string& why) {
     if (const aiTexture* embedded = scene_->GetEmbeddedTexture(name.C_Str())) {
       if (embedded->mHeight == 0) {  // compressed: mWidth bytes of a file format
         ImageBytes bytes;
@@ -161,7 +237,6 @@ class TextureReader {
     return false;
   }
 
- private:
   bool WithinBudget(int width, int height, uint64_t budgetUsed, std::string& why) const {
     const uint64_t bytes = uint64_t(width) * uint64_t(height) * kRgbaChannels;
     if (bytes <= budgetBytes_ && budgetUsed <= budgetBytes_ - bytes) return true;
@@ -207,6 +282,11 @@ class TextureReader {
   const std::string& source_;
   ModelFileAccess& files_;
   uint64_t budgetBytes_;
+  bool held_ = false;  // whether heldName_ was read, and heldOk_ and texture_ or heldWhy_ say how
+  std::string heldName_;
+  bool heldOk_ = false;
+  DecodedImage texture_;
+  std::string heldWhy_;
 };
 
 MaterialUse UseOfMaterial(const aiScene* scene, unsigned index, TextureReader& textures,
@@ -248,22 +328,19 @@ MaterialUse UseOfMaterial(const aiScene* scene, unsigned index, TextureReader& t
   key += blendMode ? 'B' : 'O';
   MaterialUse use;
   if (!slots.Known(key, use)) {
-    DecodedImage image;
+    const DecodedImage* base = nullptr;
     std::string why;
-    if (textured && !textures.Read(texture, slots.UploadBytes(), image, why)) {
-      image = DecodedImage();
-      warnings.push_back(label + ": " + (why.empty() ? "its texture does not decode" : why) +
-                         "; its colour is used instead");
+    if (textured) {
+      base = textures.Read(texture, slots.UploadBytes(), why);
+      if (base == nullptr) {
+        warnings.push_back(label + ": " + (why.empty() ? "its texture does not decode" : why) +
+                           "; its colour is used instead");
+      }
     }
-    if (image.rgba == nullptr) image = WhiteTexel();  // a material of colour alone
+    const DecodedImage white = base == nullptr ? WhiteTexel() : DecodedImage();
     bool textureAlpha = false;
-    uint8_t* texels = image.rgba.get();
-    for (size_t i = 0; i < image.Bytes(); ++i) {
-      texels[i] = Scaled(texels[i], factors[i % 4]);
-      if (i % 4 == 3 && texels[i] < kOpaqueAlpha) textureAlpha = true;
-    }
+    use.slot = slots.SlotOf(TintedImage(base != nullptr ? *base : white, factors), textureAlpha);
     use.blend = textureAlpha || colour.a < 1 || blendMode ? kBlendAlpha : 0;
-    use.slot = slots.SlotOf(image);
     slots.Remember(key, use);
   }
   for (const aiTextureType dropped :
@@ -472,5 +549,9 @@ void ReadWithAssimp(const std::string& path, ModelFileAccess& files, uint64_t te
     scene.warnings.push_back(CountedDropped(source->mNumAnimations, "animation", ""));
   }
   for (const std::string& refusal : refusals) scene.warnings.push_back(refusal);
-  if (scene.images == 0) slots.SlotOf(WhiteTexel());  // a scene of no faces still has image 000
+  if (scene.images == 0) {  // a scene of no faces still has image 000
+    const float opaqueWhite[kRgbaChannels] = {1, 1, 1, 1};
+    bool alpha = false;
+    slots.SlotOf(TintedImage(WhiteTexel(), opaqueWhite), alpha);
+  }
 }

@@ -298,6 +298,25 @@ TEST(Interchange, ImportedModelDrawsWhereItsGeometryLies) {
             std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find("skipped: 1 point, 1 line\n"), std::string::npos) << run.out;
+  // Materials that tint one texture differently make an image each (the texture itself stays
+  // untinted for the next one); the same texture and colour again share one.
+  WriteFile(dir.File("tints.mtl"),
+            "newmtl checks\nKd 1 1 1\nmap_Kd check.png\nnewmtl half\nKd 0.5 1 1\n"
+            "map_Kd check.png\nnewmtl again\nKd 1 1 1\nmap_Kd check.png\n");
+  WriteFile(dir.File("tints.obj"),
+            "mtllib tints.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nvt 0 0\nvt 1 0\nvt 1 1\n"
+            "usemtl half\nf 1/1 2/2 3/3\nusemtl checks\nf 1/1 2/2 3/3\n"
+            "usemtl again\nf 1/1 2/2 3/3\n");
+  ASSERT_EQ(
+      RunQuadscene("import " + dir.File("tints.obj") + " -o " + dir.File("tints/nyc.map"), dir)
+          .status,
+      0);
+  const auto tints = UploadedTextures(dir.File("tints/nyc.map"));
+  ASSERT_EQ(tints.size(), 2u);
+  ASSERT_EQ(tints[1].size(), tints[0].size());
+  for (size_t i = 0; i + 1 < tints[0].size(); ++i) {  // red halved, rounded to nearest
+    EXPECT_EQ(tints[0][i], i % 4 == 0 ? (tints[1][i] + 1) / 2 : tints[1][i]) << i;
+  }
   // Only the quad in its own scene, to look at it alone.
   const std::string quadOnly = dir.File("quad.obj");
   WriteFile(quadOnly,
