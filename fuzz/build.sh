@@ -24,7 +24,7 @@ seed() {
     quad_list)
       # The first byte of an input picks the file name (0: nyc.map), the rest is the file.
       mkdir -p fuzz/corpus-quad_list
-      quadscene=$(ls build*/tools/quadscene 2>/dev/null | head -n 1)
+      quadscene=$(ls -t build*/tools/quadscene 2>/dev/null | head -n 1)  # the newest build
       if [ -n "$quadscene" ]; then
         "$quadscene" demo fuzz/out/demo-seed --force >/dev/null
         { printf '\000'; cat fuzz/out/demo-seed/nyc.map; } > fuzz/corpus-quad_list/demo
@@ -45,14 +45,16 @@ seed() {
       done
       ;;
     own_glb | own_gltf | own_obj)
-      # The demo's own exports, and the smallest ones: a scene of one record, without images.
+      # The demo's own exports, and the smallest ones: a scene of one record and one image.
       mkdir -p "fuzz/corpus-$1"
-      quadscene=$(ls build*/tools/quadscene 2>/dev/null | head -n 1)
+      quadscene=$(ls -t build*/tools/quadscene 2>/dev/null | head -n 1)  # the newest build
       extension=${1#own_}
       if [ -n "$quadscene" ]; then
         "$quadscene" demo fuzz/out/demo-seed --force >/dev/null
         printf '0 1\r\nCCW\r\n0 0 0 0 0\r\n1 0 1 0 0\r\n1 1 1 1 0\r\n0 1 0 1 0\r\n' \
           > fuzz/out/one.map
+        mkdir -p fuzz/out/one
+        cp fuzz/out/demo-seed/nyc/000.tga fuzz/out/one/
         mkdir -p "fuzz/out/seed-$1"
         for scene in fuzz/out/demo-seed/nyc.map fuzz/out/one.map; do
           name=$(basename "$(dirname "$scene")")-$(basename "$scene" .map).$extension
