@@ -3,10 +3,11 @@
 # or 13 with debootstrap from this machine's own Debian mirror, clones the current commit
 # into it, and there, as an ordinary user with sudo, runs scripts/run-demo.sh under a private
 # Xvfb until the viewer's window shows the demo, then scripts/test.sh to the end (with
-# --release, its Release build alone). The root trusts this machine's certificate
+# --release, its Release build alone), then builds the Debian package, installs it with apt and
+# runs the installed programs on the demo. The root trusts this machine's certificate
 # authorities (a proxy may stand between it and the npm registry). The bare root is cached
 # in CACHE (/var/cache/quadview-roots) and made again after 30 days. Needs root, or sudo.
-# Prints the time of each phase; exits 1 when either command fails.
+# Prints the time of each phase; exits 1 when any of them fails.
 # Usage: scripts/fresh-root.sh 12|13 [--release] [--cache CACHE] [--keep]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -118,39 +119,43 @@ chroot "$root" chown -R user:user /home/user/quadview
 as_user=(chroot "$root" /usr/sbin/runuser -u user -- env -i HOME=/home/user USER=user
   LOGNAME=user SHELL=/bin/bash PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8)
 
-# The first command, under a private X server of this machine: the root reaches it through
-# the server's abstract socket, which a chroot shares.
-phase "README's first command: scripts/run-demo.sh, until the viewer shows the demo"
+# A private X server of this machine: the root reaches it through the server's abstract
+# socket, which a chroot shares.
 display=
 for number in $(seq 90 140); do
   [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ] || { display=":$number"; break; }
 done
 Xvfb "$display" -ac -nolisten tcp -screen 0 1024x768x24 >/dev/null 2>&1 &
 xvfb_pid=$!
-demo_log="$work/run-demo.log"
-# In a process group of its own, so that the viewer goes with it at the end.
-setsid "${as_user[@]}" DISPLAY="$display" bash -c 'cd ~/quadview && scripts/run-demo.sh' \
-  >"$demo_log" 2>&1 &
-demo_pid=$!
-shown=0
-while kill -0 "$demo_pid" 2>/dev/null; do
-  # The title reads "OpenGL - N FPS | ..." once the scene is loaded and frames are drawn.
-  if DISPLAY=$display xwininfo -root -tree 2>/dev/null | grep -qE '"OpenGL - [0-9]+ FPS'; then
-    shown=1
-    break
+
+# Runs a command as the user on that server until a viewer window shows a loaded scene, then
+# stops it; fails with the end of its output when the command ends first.
+watch_viewer() {  # LOG COMMAND
+  local log=$1 pid shown=0
+  # In a process group of its own, so that the viewer goes with it at the end.
+  setsid "${as_user[@]}" DISPLAY="$display" bash -c "$2" >"$log" 2>&1 &
+  pid=$!
+  while kill -0 "$pid" 2>/dev/null; do
+    # The title reads "OpenGL - N FPS | ..." once the scene is loaded and frames are drawn.
+    if DISPLAY=$display xwininfo -root -tree 2>/dev/null | grep -qE '"OpenGL - [0-9]+ FPS'; then
+      shown=1
+      break
+    fi
+    sleep 2
+  done
+  kill -- -"$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  if [ "$shown" -ne 1 ]; then
+    tail -n 30 "$log" >&2
+    return 1
   fi
-  sleep 2
-done
-kill -- -"$demo_pid" 2>/dev/null || true
-wait "$demo_pid" 2>/dev/null || true
-if [ "$shown" -ne 1 ]; then
-  tail -n 30 "$demo_log" >&2
-  say "FAILED: the viewer's window never showed the demo"
-  exit 1
-fi
+}
+
+phase "README's first command: scripts/run-demo.sh, until the viewer shows the demo"
+demo_log="$work/run-demo.log"
+watch_viewer "$demo_log" 'cd ~/quadview && scripts/run-demo.sh' ||
+  { say "FAILED: the viewer's window never showed the demo"; exit 1; }
 say "the viewer shows the demo ($(grep -c '' "$demo_log") lines of output)"
-kill "$xvfb_pid" 2>/dev/null || true
-xvfb_pid=
 
 phase "README's second command: scripts/test.sh ${test_args[*]}"
 status=0
@@ -158,10 +163,26 @@ status=0
   status=$?
 grep -E 'tests passed|tests failed|The following tests|\(Failed\)|\(Skipped\)|Not Run' \
   "$work/test.log" | sed "s/^/fresh-root $release:   /"
-phase ""
 if [ "$status" -ne 0 ]; then
+  phase ""
   tail -n 60 "$work/test.log" >&2
   say "FAILED: scripts/test.sh exited with status $status"
   exit 1
 fi
-say "both commands work on a fresh Debian $release ($(($(date +%s) - started)) s in all)"
+
+# The package as the README installs it, then the installed programs: each prints its
+# version, quadscene writes, checks and draws (headless) the demo, and the viewer shows it.
+phase "the package: scripts/package.sh, sudo apt install, the installed programs"
+package_log="$work/package.log"
+"${as_user[@]}" bash -c 'cd ~/quadview && scripts/package.sh && sudo apt-get install -y -q \
+  ./build-package/quadview_*.deb && cd /tmp && /usr/bin/quadview --version &&
+  /usr/bin/quadscene --version && /usr/bin/quadscene demo installed-demo --force &&
+  /usr/bin/quadscene check installed-demo/nyc.map &&
+  /usr/bin/quadscene render installed-demo/nyc.map -o installed-demo.png --quiet &&
+  test -s installed-demo.png' >"$package_log" 2>&1 ||
+  { tail -n 30 "$package_log" >&2; say "FAILED: the package did not install or run"; exit 1; }
+watch_viewer "$work/installed-viewer.log" 'cd /tmp && exec /usr/bin/quadview installed-demo/nyc.map' ||
+  { say "FAILED: the installed viewer never showed the demo"; exit 1; }
+say "the package installs; $(grep -h -m1 '^quadview ' "$package_log") shows the demo"
+phase ""
+say "both commands and the package work on a fresh Debian $release ($(($(date +%s) - started)) s in all)"
