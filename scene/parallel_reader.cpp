@@ -470,8 +470,10 @@ bool ReadInParallel(const std::string& path, const TextureNumbering& numbering, 
 
   // 3. The workers, and the runs they leave, in order, on this thread. `count` covers the
   // runs complete so far and, in a run read here, the records read.
+  // No window need be larger than the file (a small file read on several threads: the tests').
   const size_t windowBytes =
-      std::min(kLargestWindowBytes, kWorkerMemoryBytes / static_cast<size_t>(threads));
+      std::min({kLargestWindowBytes, kWorkerMemoryBytes / static_cast<size_t>(threads),
+                static_cast<size_t>(std::max<int64_t>(map.end, 1))});
   Workers workers(path, numbering, map, chunks, table, windowBytes);
   ThreadGroup group;
   try {
