@@ -13,7 +13,6 @@
 namespace {
 constexpr int kCornersPerQuad = 4;
 constexpr int kFloatsPerCorner = 5;  // u, v, x, y, z
-constexpr uint8_t kBlendAlpha = 1;
 }  // namespace
 
 VertexArrayScene BuildVertexArrayScene(const QuadTable& quads, const TextureTable& textures) {

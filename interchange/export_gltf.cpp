@@ -225,7 +225,7 @@ void WriteGltf(const ExportScene& scene, const CameraState& camera, double aspec
     }
     materials.push_back({{"name", MaterialName(slot, blend)},
                          {"pbrMetallicRoughness", pbr},
-                         {"alphaMode", blend == 1 ? "BLEND" : "OPAQUE"},
+                         {"alphaMode", blend == kBlendAlpha ? "BLEND" : "OPAQUE"},
                          {"doubleSided", true},
                          {"extensions", {{"KHR_materials_unlit", json::object()}}},
                          {"extras", {{"slot", slot}, {"blend", blend}}}});

@@ -102,7 +102,7 @@ void WriteObj(const ExportScene& scene, const std::string& path) {
     if (scene.Textured(slot)) {
       const std::string image = FileNameOf(ImagePath(path, slot));
       mtl += "map_Kd " + image + "\n";
-      if (blend == 1) mtl += "map_d " + image + "\n";
+      if (blend == kBlendAlpha) mtl += "map_d " + image + "\n";
     }
   }
   files.Add(OutputPath(scene, mtlPath)).Write(mtl);

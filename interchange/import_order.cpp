@@ -35,7 +35,7 @@ void OrderFarFirst(ImportedScene& scene, size_t first) {
   std::vector<size_t> order(records.size());
   std::iota(order.begin(), order.end(), size_t{0});
   std::stable_sort(order.begin() + static_cast<long>(first), order.end(), [&](size_t a, size_t b) {
-    const bool translucentA = records[a].blend == 1, translucentB = records[b].blend == 1;
+    const bool translucentA = records[a].blend == kBlendAlpha, translucentB = records[b].blend == kBlendAlpha;
     if (translucentA != translucentB) return translucentB;  // opaque ones first
     return distance[a] > distance[b];
   });

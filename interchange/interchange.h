@@ -23,6 +23,7 @@
 namespace Assimp {
 class IOSystem;
 }
+struct aiScene;
 
 // ---- What quadview's exports carry besides the geometry (quadview_data.cpp) ---------------
 // glTF and OBJ have no field for a record's blend byte, its winding flag, its slot number or
@@ -271,11 +272,39 @@ void RecordsFromTags(std::vector<TaggedFace>& faces,
                      std::vector<QuadRecord, TableAllocator<QuadRecord>>& records);
 
 // What the child runs (import_assimp.cpp): Assimp reading through `files`, faces in the
-// source's order, node transforms applied; each material's base colour texture (set 0),
-// its header read first and decoded only within `textureBudgetBytes`, times its base
-// colour, or a 1 x 1 image of the colour; identical images share a slot.
+// source's order, node transforms applied, each material an image (MaterialImages below).
 void ReadWithAssimp(const std::string& path, ModelFileAccess& files, uint64_t textureBudgetBytes,
                     ImportedScene& scene, ImageSink& images);
+
+// What a model's material becomes (import_materials.cpp), for ReadWithAssimp: an image and a
+// blend mode. The image is its base colour texture of coordinate set 0 (embedded, or a file
+// that `files` gives, its header read first and decoded only within `textureBudgetBytes`)
+// times its base colour, or a 1 x 1 image of the colour alone; kBlendAlpha when the texture's
+// alpha, the colour's or the material's mode asks for blending. Identical images share a slot
+// and go to `images` when first made, a run of texels at a time, counted in `imageCount`;
+// none is held but the last texture read, so materials tinting one texture in a row decode it
+// once.
+struct MaterialUse {
+  int32_t slot = 0;
+  uint8_t blend = 0;
+};
+class MaterialImages {
+ public:
+  MaterialImages(const aiScene* scene, const std::string& source, ModelFileAccess& files,
+                 uint64_t textureBudgetBytes, ImageSink& images, int64_t& imageCount);
+  ~MaterialImages();
+  // Material `index` (below the scene's count); what of it is lost goes to `warnings`.
+  MaterialUse Use(unsigned index, std::vector<std::string>& warnings);
+  // Image 000, of opaque white, when no material made one: a scene of no faces needs it.
+  void AddWhiteWhenNone();
+
+ private:
+  class Textures;
+  class Slots;
+  const aiScene* scene_;
+  std::unique_ptr<Textures> textures_;
+  std::unique_ptr<Slots> slots_;
+};
 
 // The channel between the child and this process (model_wire.cpp), a socket pair. The
 // child's end: its images as they come, its file requests (answered by the parent), and at

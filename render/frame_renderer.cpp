@@ -9,7 +9,6 @@
 namespace {
 // Matches no texture name the program creates, so the first bind in a context happens.
 constexpr uint32_t kNoTextureBoundYet = 0x0BADF00D;
-constexpr uint8_t kBlendAlpha = 1;
 constexpr GLfloat kHalfTurnDegrees = 180.0f;
 constexpr int kCornersPerQuad = 4;
 }  // namespace

@@ -8,6 +8,7 @@
 #include "scene/scene_types.h"
 
 constexpr int64_t kProgressBlockBytes = 128;
+constexpr int kLinesPerRecord = 6;
 
 // How the reader reports progress. SetProgressMax is called once, before the first record;
 // after every record SetProgressPosition and then ProcessPendingMessages, and also between

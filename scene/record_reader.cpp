@@ -18,7 +18,6 @@ namespace {
 
 constexpr int32_t kHeaderTokens = 2;  // texture number, blend mode; further tokens ignored
 constexpr int32_t kCornerTokens = 5;  // u v x y z
-constexpr int kLinesPerRecord = 6;
 // The smallest reservation worth trying when the up-front one cannot be had.
 constexpr size_t kMinimumReservedRecords = 1024;
 // After this many records the bytes a record takes are known well enough to size the table

@@ -21,9 +21,12 @@ struct QuadCorner {
   float z;
 };
 
+// The blend byte of an alpha-blended record; every other value draws opaque.
+constexpr uint8_t kBlendAlpha = 1;
+
 struct QuadRecord {
   int32_t textureIndex;      // slot of the TextureTable
-  uint8_t blend;             // 1: alpha-blended; anything else: opaque
+  uint8_t blend;             // kBlendAlpha: alpha-blended; anything else: opaque
   uint8_t counterClockwise;  // 1 when the winding line was "CCW"; carried, not drawn
   QuadCorner corners[4];     // in drawing order
 };

@@ -171,7 +171,7 @@ void CheckRecords(const std::string& path, const QuadTable& table,
                                        !(*textured)[static_cast<size_t>(slot)])) {
       Note(findings, RecordFinding::kSlotWithoutImage, slot, i);
     }
-    if (record.blend != 0 && record.blend != 1) {
+    if (record.blend != 0 && record.blend != kBlendAlpha) {
       Note(findings, RecordFinding::kOtherBlend, record.blend, i);
     }
     if (!IsFiniteRecord(record)) {

@@ -87,7 +87,7 @@ void PrintRecordSummary(const std::string& path, const QuadTable& table,
   for (size_t blend = 0; blend < blendUse.size(); ++blend) {
     if (blendUse[blend] == 0) continue;
     std::printf("blend %zu: %s (%s)\n", blend, Counted(blendUse[blend], "quad").c_str(),
-                blend == 1 ? "alpha-blended" : "opaque");
+                blend == kBlendAlpha ? "alpha-blended" : "opaque");
   }
 }
 

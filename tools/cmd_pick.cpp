@@ -37,7 +37,7 @@ void RunPick(const PickOptions& options) {
     const QuadRecord& record = quads.records[static_cast<size_t>(index)];
     std::printf("record %d (%s:%lld): slot %d, blend %d%s\n%s\n", index, options.scenePath.c_str(),
                 static_cast<long long>(HeaderLine(index)), record.textureIndex, record.blend,
-                record.blend == 1 ? " (alpha-blended)" : " (opaque)",
+                record.blend == kBlendAlpha ? " (alpha-blended)" : " (opaque)",
                 DumpLine(index, record).c_str());
   }
 }

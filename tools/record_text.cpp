@@ -3,9 +3,7 @@
 
 #include <cstdio>
 
-namespace {
-constexpr int64_t kLinesPerRecord = 6;
-}
+#include "scene/quad_list.h"
 
 std::string DumpLine(int32_t index, const QuadRecord& record) {
   char text[512];
