@@ -253,24 +253,6 @@ class ModelFiles : public ModelFileAccess {
 // allowed folders are noted in `refusals`, once each.
 Assimp::IOSystem* NewModelIOSystem(ModelFileAccess& files, std::vector<std::string>& refusals);
 
-// A face of a foreign model whose every corner carries the same record tag: its corners in
-// the source's order, three or four of them, and its material's slot.
-struct TaggedFace {
-  RecordTag tag;
-  int32_t slot = 0;
-  int cornerCount = 0;
-  QuadCorner corners[4];
-};
-
-// The records tagged faces were (import_tags.cpp), appended to `records`: in the order of
-// their tags' indices, a tag seen again after its record's faces (a duplicate made in the
-// other tool) making a second record right after it; the two triangles of each record, split
-// as (0, 1, 2) and (0, 2, 3), paired back into its quad, corners in their first order; blend
-// and winding from the tag, slot from the material. A triangle without its partner (the
-// other deleted) stays a triangle.
-void RecordsFromTags(std::vector<TaggedFace>& faces,
-                     std::vector<QuadRecord, TableAllocator<QuadRecord>>& records);
-
 // What the child runs (import_assimp.cpp): Assimp reading through `files`, faces in the
 // source's order, node transforms applied, each material an image (MaterialImages below).
 void ReadWithAssimp(const std::string& path, ModelFileAccess& files, uint64_t textureBudgetBytes,
@@ -305,6 +287,24 @@ class MaterialImages {
   std::unique_ptr<Textures> textures_;
   std::unique_ptr<Slots> slots_;
 };
+
+// A face of a foreign model whose every corner carries the same record tag: its corners in
+// the source's order, three or four of them, and its material's slot.
+struct TaggedFace {
+  RecordTag tag;
+  int32_t slot = 0;
+  int cornerCount = 0;
+  QuadCorner corners[4];
+};
+
+// The records tagged faces were (import_tags.cpp), appended to `records`: in the order of
+// their tags' indices, a tag seen again after its record's faces (a duplicate made in the
+// other tool) making a second record right after it; the two triangles of each record, split
+// as (0, 1, 2) and (0, 2, 3), paired back into its quad, corners in their first order; blend
+// and winding from the tag, slot from the material. A triangle without its partner (the
+// other deleted) stays a triangle.
+void RecordsFromTags(std::vector<TaggedFace>& faces,
+                     std::vector<QuadRecord, TableAllocator<QuadRecord>>& records);
 
 // The channel between the child and this process (model_wire.cpp), a socket pair. The
 // child's end: its images as they come, its file requests (answered by the parent), and at
