@@ -24,5 +24,5 @@ extern "C" void glBegin(GLenum mode) {
       // Nothing to do: the probe then reports the mark as missing.
     }
   }
-  next(mode);
+  if (next != nullptr) next(mode);
 }

@@ -59,6 +59,7 @@ for ((run = 1; run <= runs; run++)); do
   # Output: loaded S first-frame S first-draw S
   read -r _ _ _ shown_big _ draw_big < <("$probe" "$viewer" "$big_map")
   read -r _ _ _ _ _ draw_tiny < <("$probe" "$viewer" "$tiny_map")
+  [[ "$draw_big" != -* && "$draw_tiny" != -* ]] || { echo "run $run: the probe saw no first frame" >&2; exit 1; }
   info=$(awk -v a="$info_big" -v b="$info_tiny" 'BEGIN { printf "%.3f", a - b }')
   load=$(awk -v a="$draw_big" -v b="$draw_tiny" 'BEGIN { printf "%.3f", a - b }')
   info_runs+=("$info") load_runs+=("$load") span_runs+=("$shown_big")

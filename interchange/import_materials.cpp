@@ -22,10 +22,16 @@ namespace {
 
 constexpr int kOpaqueAlpha = 255;
 constexpr int kRgbaChannels = 4;
+constexpr uint64_t kColourImagesReserve = uint64_t{kTextureSlots} * kRgbaChannels;
+
+// A material's colour factor as a tint: within 0 to 1, and 1 (no tint) for one that is not a
+// number (Assimp reads "nan" in an MTL file as one).
+float TintFactor(float factor) {
+  return std::isnan(factor) ? 1.0f : std::clamp(factor, 0.0f, 1.0f);
+}
 
 uint8_t Scaled(uint8_t texel, float factor) {
-  const float value = std::round(static_cast<float>(texel) * std::clamp(factor, 0.0f, 1.0f));
-  return static_cast<uint8_t>(value);
+  return static_cast<uint8_t>(std::round(static_cast<float>(texel) * factor));
 }
 
 // A material's image: its texture (or a 1 x 1 white texel) times the material's colour, made
@@ -73,7 +79,7 @@ class TintedImage {
 // Fed in runs of whole words; only the last run may end with a part of one.
 struct ImageKey {
   uint64_t fnv = 14695981039346656037ull;
-  uint64_t mix = 0;
+  uint64_t mix = 0x243F6A8885A308D3ull;  // not 0: leading zero words change it too
   int width = 0;
   int height = 0;
 
@@ -175,6 +181,7 @@ class MaterialImages::Textures {
   const DecodedImage* Read(const aiString& name, uint64_t budgetUsed, std::string& why) {
     if (!held_ || heldName_ != name.C_Str()) {
       texture_ = DecodedImage();  // the one held goes before the next is decoded
+      held_ = false;              // until this read has ended
       heldWhy_.clear();
       heldOk_ = ReadTexture(name, budgetUsed, texture_, heldWhy_);
       if (!heldOk_) texture_ = DecodedImage();
@@ -284,7 +291,11 @@ MaterialImages::MaterialImages(const aiScene* scene, const std::string& source,
                                ModelFileAccess& files, uint64_t textureBudgetBytes,
                                ImageSink& images, int64_t& imageCount)
     : scene_(scene),
-      textures_(std::make_unique<Textures>(scene, source, files, textureBudgetBytes)),
+      // Textures leave room in the budget for a 1 x 1 image of colour in every slot, which
+      // the budget counts like any other image.
+      textures_(std::make_unique<Textures>(
+          scene, source, files,
+          textureBudgetBytes - std::min(textureBudgetBytes, kColourImagesReserve))),
       slots_(std::make_unique<Slots>(images, imageCount)) {}
 
 MaterialImages::~MaterialImages() = default;
@@ -323,7 +334,8 @@ MaterialUse MaterialImages::Use(unsigned index, std::vector<std::string>& warnin
     break;
   }
   // Materials of the same texture, colour and mode make the same image: it is read once.
-  const float factors[4] = {colour.r, colour.g, colour.b, colour.a};
+  const float factors[kRgbaChannels] = {TintFactor(colour.r), TintFactor(colour.g),
+                                        TintFactor(colour.b), TintFactor(colour.a)};
   std::string key = textured ? std::string(texture.C_Str()) : std::string();
   key.append(reinterpret_cast<const char*>(factors), sizeof factors);
   key += blendMode ? 'B' : 'O';
@@ -341,7 +353,7 @@ MaterialUse MaterialImages::Use(unsigned index, std::vector<std::string>& warnin
     const DecodedImage white = base == nullptr ? WhiteTexel() : DecodedImage();
     bool textureAlpha = false;
     use.slot = slots.SlotOf(TintedImage(base != nullptr ? *base : white, factors), textureAlpha);
-    use.blend = textureAlpha || colour.a < 1 || blendMode ? kBlendAlpha : 0;
+    use.blend = textureAlpha || factors[3] < 1 || blendMode ? kBlendAlpha : 0;
     slots.Remember(key, use);
   }
   for (const aiTextureType dropped :

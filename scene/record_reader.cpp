@@ -187,7 +187,7 @@ bool ReadRecordRun(const std::string& path, const RecordRun& run, const TextureN
     table.count = 0;
     table.records.clear();
   }
-  QuadListLines lines(path, run.offset, run.firstRecord * kLinesPerRecord, progress);
+  QuadListLines lines(path, run.offset, int64_t{run.firstRecord} * kLinesPerRecord, progress);
   int64_t index = run.firstRecord;
   try {
     const int64_t fileSize = lines.Reader().FileSize();

@@ -129,13 +129,14 @@ Xvfb "$display" -ac -nolisten tcp -screen 0 1024x768x24 >/dev/null 2>&1 &
 xvfb_pid=$!
 
 # Runs a command as the user on that server until a viewer window shows a loaded scene, then
-# stops it; fails with the end of its output when the command ends first.
+# stops it; fails with the end of its output when the command ends first, or has shown no
+# scene after 30 minutes (a viewer that met an error waits in its error box).
 watch_viewer() {  # LOG COMMAND
-  local log=$1 pid shown=0
+  local log=$1 pid shown=0 deadline=$((SECONDS + 1800))
   # In a process group of its own, so that the viewer goes with it at the end.
   setsid "${as_user[@]}" DISPLAY="$display" bash -c "$2" >"$log" 2>&1 &
   pid=$!
-  while kill -0 "$pid" 2>/dev/null; do
+  while kill -0 "$pid" 2>/dev/null && [ "$SECONDS" -lt "$deadline" ]; do
     # The title reads "OpenGL - N FPS | ..." once the scene is loaded and frames are drawn.
     if DISPLAY=$display xwininfo -root -tree 2>/dev/null | grep -qE '"OpenGL - [0-9]+ FPS'; then
       shown=1
@@ -179,8 +180,12 @@ package_log="$work/package.log"
   /usr/bin/quadscene --version && /usr/bin/quadscene demo installed-demo --force &&
   /usr/bin/quadscene check installed-demo/nyc.map &&
   /usr/bin/quadscene render installed-demo/nyc.map -o installed-demo.png --quiet &&
-  test -s installed-demo.png' >"$package_log" 2>&1 ||
-  { tail -n 30 "$package_log" >&2; say "FAILED: the package did not install or run"; exit 1; }
+  test -s installed-demo.png' >"$package_log" 2>&1 || {
+  phase ""
+  tail -n 30 "$package_log" >&2
+  say "FAILED: the package did not install or run"
+  exit 1
+}
 watch_viewer "$work/installed-viewer.log" 'cd /tmp && exec /usr/bin/quadview installed-demo/nyc.map' ||
   { say "FAILED: the installed viewer never showed the demo"; exit 1; }
 say "the package installs; $(grep -h -m1 '^quadview ' "$package_log") shows the demo"

@@ -299,14 +299,16 @@ TEST(Interchange, ImportedModelDrawsWhereItsGeometryLies) {
       << run.out;
   EXPECT_NE(run.out.find("skipped: 1 point, 1 line\n"), std::string::npos) << run.out;
   // Materials that tint one texture differently make an image each (the texture itself stays
-  // untinted for the next one); the same texture and colour again share one.
+  // untinted for the next one); the same texture and colour again share one, and so does a
+  // colour that is not a number (no tint).
   WriteFile(dir.File("tints.mtl"),
             "newmtl checks\nKd 1 1 1\nmap_Kd check.png\nnewmtl half\nKd 0.5 1 1\n"
-            "map_Kd check.png\nnewmtl again\nKd 1 1 1\nmap_Kd check.png\n");
+            "map_Kd check.png\nnewmtl again\nKd 1 1 1\nmap_Kd check.png\n"
+            "newmtl nan\nKd nan 1 1\nmap_Kd check.png\n");
   WriteFile(dir.File("tints.obj"),
             "mtllib tints.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nvt 0 0\nvt 1 0\nvt 1 1\n"
             "usemtl half\nf 1/1 2/2 3/3\nusemtl checks\nf 1/1 2/2 3/3\n"
-            "usemtl again\nf 1/1 2/2 3/3\n");
+            "usemtl again\nf 1/1 2/2 3/3\nusemtl nan\nf 1/1 2/2 3/3\n");
   ASSERT_EQ(
       RunQuadscene("import " + dir.File("tints.obj") + " -o " + dir.File("tints/nyc.map"), dir)
           .status,
