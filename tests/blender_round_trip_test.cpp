@@ -68,22 +68,11 @@ QuadTable ReadTable(const std::string& path) {
   return table;
 }
 
-// The texels each slot of a scene's texture set uploads.
-std::vector<std::vector<uint8_t>> Textures(const std::string& path) {
-  std::vector<std::vector<uint8_t>> textures;
-  const std::string folder = TextureFolderPrefix(path);
-  for (int slot = 0; slot == 0 || TextureSetContinues(folder, slot); ++slot) {
-    LoadTga(TextureImagePath(folder, slot));
-    const TgaImage& image = LastTgaImage();
-    textures.emplace_back(image.UploadPixels(), image.UploadPixels() + image.UploadBytes());
-  }
-  return textures;
-}
-
 struct Scene {
   QuadTable table;
   std::vector<std::vector<uint8_t>> textures;
-  explicit Scene(const std::string& path) : table(ReadTable(path)), textures(Textures(path)) {}
+  explicit Scene(const std::string& path)
+      : table(ReadTable(path)), textures(UploadedTextures(path)) {}
   const std::vector<uint8_t>& TextureOf(const QuadRecord& record) const {
     return textures.at(static_cast<size_t>(record.textureIndex));
   }

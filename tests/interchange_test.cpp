@@ -78,19 +78,6 @@ std::string DemoScene(const TempDir& dir) {
   return dir.File("demo/nyc.map");
 }
 
-// The bytes each image of a scene's texture set uploads, slot by slot.
-std::vector<std::vector<uint8_t>> UploadedTextures(const std::string& quadListPath) {
-  std::vector<std::vector<uint8_t>> textures;
-  const std::string folder = TextureFolderPrefix(quadListPath);
-  for (int slot = 0; slot == 0 || TextureSetContinues(folder, slot); ++slot) {
-    LoadTga(TextureImagePath(folder, slot));
-    const TgaImage& image = LastTgaImage();
-    textures.emplace_back(image.UploadPixels(), image.UploadPixels() + image.UploadBytes());
-    textures.back().push_back(static_cast<uint8_t>(image.uploadWidth));  // the size counts too
-  }
-  return textures;
-}
-
 // "Vertices: N" and the like from `assimp info --raw`.
 int64_t AssimpCount(const std::string& info, const std::string& label) {
   const size_t at = info.find("\n" + label + ":");

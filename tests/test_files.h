@@ -9,8 +9,11 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "scene/scene_types.h"
+#include "scene/texture_paths.h"
+#include "scene/tga.h"
 
 class TempDir {
  public:
@@ -56,4 +59,17 @@ inline QuadRecord Quad(int32_t slot, uint8_t blend, uint8_t ccw, float x0, float
   record.corners[2] = QuadCorner{1, 1, x1, y1, -z};
   record.corners[3] = QuadCorner{0, 1, x0, y1, -z};
   return record;
+}
+
+// The bytes each image of a scene's texture set uploads, slot by slot.
+inline std::vector<std::vector<uint8_t>> UploadedTextures(const std::string& quadListPath) {
+  std::vector<std::vector<uint8_t>> textures;
+  const std::string folder = TextureFolderPrefix(quadListPath);
+  for (int slot = 0; slot == 0 || TextureSetContinues(folder, slot); ++slot) {
+    LoadTga(TextureImagePath(folder, slot));
+    const TgaImage& image = LastTgaImage();
+    textures.emplace_back(image.UploadPixels(), image.UploadPixels() + image.UploadBytes());
+    textures.back().push_back(static_cast<uint8_t>(image.uploadWidth));  // the size counts too
+  }
+  return textures;
 }
