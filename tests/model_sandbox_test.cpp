@@ -121,6 +121,15 @@ TEST(ModelSandbox, TheReaderRunsUnderSeccompAndCtrlCEndsTheImport) {
             static_cast<char*>(nullptr));
     ::_exit(127);
   }
+  // A failed assertion must not leave the import stopped: it holds the test's output open.
+  struct Reap {
+    pid_t pid;
+    ~Reap() {
+      if (pid <= 0) return;
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  } reap{import};
   pid_t reader = 0;
   ASSERT_TRUE(PollUntil([&] { return (reader = ChildOf(import)) != 0; }, std::chrono::seconds(20)));
   ::kill(import, SIGSTOP);
@@ -138,6 +147,7 @@ TEST(ModelSandbox, TheReaderRunsUnderSeccompAndCtrlCEndsTheImport) {
   int exitStatus = 0;
   ASSERT_TRUE(PollUntil([&] { return ::waitpid(import, &exitStatus, WNOHANG) == import; },
                         std::chrono::seconds(5)));
+  reap.pid = 0;
   EXPECT_TRUE(WIFSIGNALED(exitStatus) && WTERMSIG(exitStatus) == SIGINT);
   EXPECT_TRUE(PollUntil([&] { return ::kill(reader, 0) != 0; }, std::chrono::seconds(5)));
   EXPECT_FALSE(fs::exists(dir.File("out")));

@@ -64,12 +64,15 @@ void PrintRecordSummary(const std::string& path, const QuadTable& table,
     }
     ++blendUse[q.blend];
     for (const QuadCorner& c : q.corners) {
-      lowX = std::min(lowX, c.x);
-      highX = std::max(highX, c.x);
-      lowY = std::min(lowY, c.y);
-      highY = std::max(highY, c.y);
-      lowZ = std::min(lowZ, c.z);
-      highZ = std::max(highZ, c.z);
+      // Copied out first: std::min and std::max take references, and a packed field is not
+      // aligned for one.
+      const float x = c.x, y = c.y, z = c.z;
+      lowX = std::min(lowX, x);
+      highX = std::max(highX, x);
+      lowY = std::min(lowY, y);
+      highY = std::max(highY, y);
+      lowZ = std::min(lowZ, z);
+      highZ = std::max(highZ, z);
     }
   }
   const float low[3] = {lowX, lowY, -highZ}, high[3] = {highX, highY, -lowZ};
