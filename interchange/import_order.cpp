@@ -35,7 +35,8 @@ void OrderFarFirst(ImportedScene& scene, size_t first) {
   std::vector<size_t> order(records.size());
   std::iota(order.begin(), order.end(), size_t{0});
   std::stable_sort(order.begin() + static_cast<long>(first), order.end(), [&](size_t a, size_t b) {
-    const bool translucentA = records[a].blend == kBlendAlpha, translucentB = records[b].blend == kBlendAlpha;
+    const bool translucentA = records[a].blend == kBlendAlpha,
+               translucentB = records[b].blend == kBlendAlpha;
     if (translucentA != translucentB) return translucentB;  // opaque ones first
     return distance[a] > distance[b];
   });

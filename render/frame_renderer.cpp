@@ -5,7 +5,6 @@
 
 #include <GL/gl.h>
 
-
 namespace {
 // Matches no texture name the program creates, so the first bind in a context happens.
 constexpr uint32_t kNoTextureBoundYet = 0x0BADF00D;

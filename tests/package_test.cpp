@@ -44,8 +44,7 @@ TEST(Package, DebianPackageHoldsTheProgramsPagesAndDesktopEntryWithComputedDepen
   }
   // Debian's own judge of packages finds no error and no warning (a copyright file, a
   // changelog, hardened programs among what it checks).
-  EXPECT_EQ(Shell("lintian --tag-display-limit 0 " + deb + " 2>/dev/null | grep -E '^[EW]: '"),
-            "");
+  EXPECT_EQ(Shell("lintian --tag-display-limit 0 " + deb + " 2>/dev/null | grep -E '^[EW]: '"), "");
   const std::string desktop = Shell("dpkg-deb --fsys-tarfile " + deb +
                                     " | tar -xO ./usr/share/applications/quadview.desktop");
   EXPECT_NE(desktop.find("\nExec=quadview %f\n"), std::string::npos) << desktop;
