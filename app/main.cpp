@@ -1,57 +1,132 @@
-// quadview: opens the viewer window on the quad-list file named by the first argument.
-// "--help" or "--version" as the only argument prints and exits without a window; any other
-// argument is the scene's path ("./--help" opens a file of that name). The display is tried
-// first, so that a machine without one gets a plain sentence instead of the toolkit's abort.
+// quadview: opens the viewer window on the quad-list file named on the command line. Options
+// set the start camera (the values quadscene render takes) and --watch reloads the scene when
+// its files change; "--" ends the options, and the first other argument is the scene's path.
+// The display is opened here, once, and handed to the toolkit, so that a machine without one
+// gets a plain sentence instead of the toolkit's abort.
 #include <X11/Xlib.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/main_window.h"
+#include "app/title.h"
+#include "render/frame_renderer.h"
+#include "scene/command_line.h"
 
 namespace {
 
 constexpr int kExitNoDisplay = 1;
+constexpr int kExitUsage = 2;
 
-constexpr const char* kHelp =
-    "Usage: quadview [FILE.map]\n"
-    "Opens the quad-list scene FILE.map, with its textures FILE/000.tga, 001.tga, ..., in a\n"
-    "window and draws it with OpenGL. Drag with the left button to pan, with the right button\n"
-    "to turn; the wheel moves nearer or farther. The title shows the frame rate and the camera.\n"
-    "Needs a graphical session (DISPLAY). quadscene inspects, checks, converts and renders\n"
-    "scenes without one.\n"
-    "\n"
-    "  --help     print this help and exit\n"
-    "  --version  print the version and exit\n";
+constexpr const char* kUsage = "quadview [OPTIONS] [--] [FILE.map]";
 
-// True when the X display named by DISPLAY can be opened; otherwise says why on stderr.
-bool DisplayOpens() {
+// An option's line of the help: its name, then its description wrapped beside it.
+std::string HelpLine(const std::string& option, const std::string& description) {
+  constexpr size_t kDescriptionColumn = 18;
+  constexpr size_t kColumns = 79;
+  std::string text = "  " + option;
+  text.resize(kDescriptionColumn, ' ');
+  const std::string wrapped = WrapWords(description, kColumns - kDescriptionColumn);
+  for (char c : wrapped) {
+    text += c;
+    if (c == '\n') text.append(kDescriptionColumn, ' ');
+  }
+  return text + "\n";
+}
+
+void PrintHelp() {
+  const std::string help =
+      std::string("Usage: ") + kUsage +
+      "\n"
+      "Opens the quad-list scene FILE.map, with its textures FILE/000.tga, 001.tga, ..., in a\n"
+      "window and draws it with OpenGL. The title shows the frame rate and the camera once a\n"
+      "second. Needs a graphical session (DISPLAY); quadscene inspects, checks, converts and\n"
+      "renders scenes without one.\n"
+      "\n"
+      "Options:\n" +
+      HelpLine("--watch",
+               "Reload the scene when its quad list or a texture has changed and "
+               "its files have been still for a moment") +
+      HelpLine("--pan X Y", kPanHelp) + HelpLine("--distance D", kDistanceHelp) +
+      HelpLine("--tilt T", kTiltHelp) + HelpLine("--spin S", kSpinHelp) +
+      HelpLine("--", "End of the options: the next argument is the file") +
+      HelpLine("--help", "Print this help and exit") +
+      HelpLine("--version", "Print the version and exit") + "\n" + ControlsText();
+  std::fputs(help.c_str(), stdout);
+}
+
+// One line for a command line the viewer cannot take; exit status 2.
+int UsageError(const std::string& why) {
+  std::fprintf(stderr, "quadview: %s; usage: %s\n", why.c_str(), kUsage);
+  return kExitUsage;
+}
+
+// The camera options' values, or the reason one is refused.
+bool TakeFloat(int argc, char** argv, int& index, const std::string& option, float& value,
+               std::string& why) {
+  if (index + 1 >= argc || !ParseOptionFloat(argv[index + 1], value)) {
+    why = option + ": " + kOptionFloatRange;
+    return false;
+  }
+  index += 1;
+  return true;
+}
+
+// The display named by DISPLAY, or nullptr after saying why on stderr.
+Display* OpenDisplay() {
   const char* name = std::getenv("DISPLAY");
   if (name == nullptr || *name == '\0') {
     std::fprintf(stderr, "quadview: DISPLAY is not set; quadview needs a graphical session\n");
-    return false;
+    return nullptr;
   }
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) {
     std::fprintf(stderr, "quadview: cannot open the display \"%s\"\n", name);
-    return false;
   }
-  XCloseDisplay(display);  // the toolkit opens its own connection
-  return true;
+  return display;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    std::fputs(kHelp, stdout);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+  ViewerOptions options;
+  if (argc > 0) options.programPath = argv[0];
+  bool optionsEnded = false;
+  for (int index = 1; index < argc; ++index) {
+    const std::string argument = argv[index];
+    std::string why;
+    if (optionsEnded || argument.empty() || argument[0] != '-' || argument == "-") {
+      // The first file is the scene; further arguments are ignored.
+      if (options.scenePath == nullptr) options.scenePath = argv[index];
+    } else if (argument == "--") {
+      optionsEnded = true;
+    } else if (argument == "--help") {
+      PrintHelp();
+      return std::fflush(stdout) == 0 ? 0 : 1;
+    } else if (argument == "--version") {
+      std::printf("quadview %s\n", QUADVIEW_VERSION);
+      return std::fflush(stdout) == 0 ? 0 : 1;
+    } else if (argument == "--watch") {
+      options.watch = true;
+    } else if (argument == "--pan") {
+      if (!TakeFloat(argc, argv, index, argument, options.camera.panX, why) ||
+          !TakeFloat(argc, argv, index, argument, options.camera.panY, why)) {
+        return UsageError(why);
+      }
+    } else if (argument == "--distance") {
+      if (!TakeFloat(argc, argv, index, argument, options.camera.distance, why))
+        return UsageError(why);
+    } else if (argument == "--tilt") {
+      if (!TakeFloat(argc, argv, index, argument, options.camera.tilt, why)) return UsageError(why);
+    } else if (argument == "--spin") {
+      if (!TakeFloat(argc, argv, index, argument, options.camera.spin, why)) return UsageError(why);
+    } else {
+      return UsageError("unknown option '" + argument + "'");
+    }
   }
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("quadview %s\n", QUADVIEW_VERSION);
-    return std::fflush(stdout) == 0 ? 0 : 1;
-  }
-  if (!DisplayOpens()) return kExitNoDisplay;
-  return RunViewer(argc, argv);
+  Display* display = OpenDisplay();
+  if (display == nullptr) return kExitNoDisplay;
+  return RunViewer(display, options);
 }

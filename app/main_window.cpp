@@ -5,16 +5,22 @@
 #include "app/main_window.h"
 
 #include <FL/Fl.H>
+#include <FL/fl_ask.H>
 #include <FL/gl.h>
 #include <FL/x.H>
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 #include "app/error_box.h"
 #include "app/navigation.h"
 #include "app/scene_load.h"
+#include "app/scene_watch.h"
 #include "app/title.h"
+#include "app/window_icon.h"
 #include "render/frame_renderer.h"
+#include "render/texture_set.h"
 #include "render/view_setup.h"
 #include "scene/scene_types.h"
 #include "scene/text_parser.h"
@@ -47,11 +53,21 @@ CameraState sceneCamera;
 QuadTable sceneQuads;
 TextureTable sceneTextures{};
 
+CameraState startCamera;
+
 int frameCount = 0;  // frames drawn since the last title update
 char captionDecimalSeparator = '.';
 const char* sceneArgument = nullptr;
 bool closeRequested = false;
 bool sceneLoadStarted = false;
+// Set by F5 and the watch, from inside whatever handler; the frame loop reloads, so a reload
+// never starts inside another load's event processing.
+bool reloadRequested = false;
+
+// The window class: the desktop groups the viewer's windows by it and finds its icon and
+// desktop entry (StartupWMClass).
+constexpr const char* kWindowClass = "quadview";
+constexpr const char* kControlsBoxTitle = "quadview: mouse and keys";
 
 MouseButton ButtonOf(int fltkButton, bool& known) {
   known = true;
@@ -69,21 +85,34 @@ MouseButton ButtonOf(int fltkButton, bool& known) {
 }
 
 // Every event passes here before FLTK routes it, so the wheel acts wherever the pointer is
-// over the window, the GL view and the progress bar included, without being consumed. Not
-// while a box is up: the main window then takes no input.
+// over the window, the GL view and the progress bar included, without being consumed, and the
+// keys act wherever the focus is inside the window. Not while a box is up: the main window
+// then takes no input.
 int DispatchEvent(int event, Fl_Window* window) {
-  if (event == FL_MOUSEWHEEL && window != nullptr && wnd_careditor != nullptr &&
-      (window == wnd_careditor || window->top_window() == wnd_careditor) &&
-      Fl::modal() == nullptr && Fl::event_dy() != 0) {
+  const bool ours = window != nullptr && wnd_careditor != nullptr &&
+                    (window == wnd_careditor || window->top_window() == wnd_careditor) &&
+                    Fl::modal() == nullptr;
+  if (ours && event == FL_MOUSEWHEEL && Fl::event_dy() != 0) {
     GuardHandler([] { FormMouseWheel(sceneCamera, -Fl::event_dy() * kWheelDeltaPerNotch); });
+  }
+  if (ours && event == FL_KEYDOWN) {
+    bool taken = false;
+    GuardHandler([&] { taken = wnd_careditor->KeyDown(Fl::event_key(), Fl::event_state()); });
+    if (taken) return 1;
   }
   return Fl::handle_(event, window);
 }
 
 void WindowCallback(Fl_Widget*, void*) {
-  // FLTK also calls the window callback for the Escape key; no key is handled here, only the
-  // close request of the window manager (FL_CLOSE).
+  // FLTK also calls the window callback for the Escape key, which KeyDown handles; only the
+  // close request of the window manager (FL_CLOSE) closes.
   if (Fl::event() == FL_CLOSE) closeRequested = true;
+}
+
+// The watch's files have been still since their last change.
+void SceneFilesSettled() {
+  RewatchTextureFolder();
+  reloadRequested = true;
 }
 
 void Timer1Tick(void*) {
@@ -92,10 +121,17 @@ void Timer1Tick(void*) {
   if (wnd_careditor != nullptr) GuardHandler([] { wnd_careditor->Timer1Timer(); });
 }
 
-// The window as the scene load sees it.
+// The window as the scene load sees it. Only the first load raises the window; a reload
+// brings back the bar where the window is.
 class LoadWindow : public SceneLoadWindow {
  public:
-  void ShowAndRaise() override { wnd_careditor->show(); }
+  explicit LoadWindow(bool raise) : raise_(raise) {}
+  void ShowAndRaise() override {
+    if (raise_) wnd_careditor->show();
+    wnd_careditor->ProgressBar1->maximum(static_cast<float>(kProgressStartMax));
+    wnd_careditor->ProgressBar1->value(0.0f);
+    wnd_careditor->progressHolder->show();
+  }
   void MakeViewCurrent() override { wnd_careditor->Panel1->make_current(); }
   void SetBarMaximum(int32_t blocks) override {
     maximum_ = blocks;
@@ -115,6 +151,7 @@ class LoadWindow : public SceneLoadWindow {
   }
 
  private:
+  bool raise_ = true;
   int32_t maximum_ = 0;
   int64_t shownFill_ = -1;
 };
@@ -150,6 +187,11 @@ bool WaitUntilVisible() {
 
 void RunMessageLoop() {
   while (!closeRequested) {
+    if (reloadRequested) {
+      reloadRequested = false;
+      GuardHandler([] { wnd_careditor->ReloadScene(); });
+      continue;
+    }
     if (!ViewShowing()) {
       // Nobody sees frames now: wait for events (a restore, the timer) instead of drawing.
       Fl::wait();
@@ -265,8 +307,53 @@ void Twnd_careditor::FormDestroy() {
 void Twnd_careditor::FormActivate() {
   if (sceneLoadStarted) return;  // once per run, also after a failed load
   sceneLoadStarted = true;
-  LoadWindow window;
+  LoadWindow window(true);
   LoadScene(sceneArgument, sceneQuads, sceneTextures, window);
+}
+
+void Twnd_careditor::ReloadScene() {
+  // The old scene goes first: its textures from the view's context, its records from the
+  // table (the reader empties it too, and reuses its storage).
+  Panel1->make_current();
+  ReleaseTextureSet(sceneTextures);
+  sceneQuads.count = 0;
+  LoadWindow window(false);
+  LoadScene(sceneArgument, sceneQuads, sceneTextures, window);
+}
+
+bool Twnd_careditor::KeyDown(int key, int modifiers) {
+  const bool control = (modifiers & FL_CTRL) != 0;
+  const bool plain = (modifiers & (FL_CTRL | FL_ALT | FL_META)) == 0;
+  if (control && (key == 'q' || key == 'w')) {
+    closeRequested = true;
+  } else if (!plain) {
+    return false;
+  } else if (key == 'r' || key == FL_Home) {
+    sceneCamera = startCamera;
+  } else if (key == 'c') {
+    const std::string command = ViewCommand(
+        sceneArgument != nullptr ? sceneArgument : "FILE.map", sceneCamera.panX, sceneCamera.panY,
+        sceneCamera.distance, sceneCamera.tilt, sceneCamera.spin, Panel1->w(), Panel1->h());
+    std::printf("%s\n", command.c_str());
+    std::fflush(stdout);
+    Fl::copy(command.c_str(), static_cast<int>(command.size()), 1);  // the clipboard
+  } else if (key == FL_F + 5) {
+    reloadRequested = true;
+  } else if (key == FL_F + 11) {
+    if (fullscreen_active()) {
+      fullscreen_off();
+    } else {
+      fullscreen();
+    }
+  } else if (key == FL_Escape && fullscreen_active()) {
+    fullscreen_off();
+  } else if (key == FL_F + 1) {
+    fl_message_title(kControlsBoxTitle);
+    fl_message("%s", ControlsText().c_str());
+  } else {
+    return false;
+  }
+  return true;
 }
 
 void Twnd_careditor::Panel1Resize() {
@@ -285,14 +372,24 @@ void Twnd_careditor::Timer1Timer() {
   Fl::check();
 }
 
-int RunViewer(int argc, char** argv) {
-  sceneArgument = argc > 1 ? argv[1] : nullptr;
+int RunViewer(Display* display, const ViewerOptions& options) {
+  // The toolkit takes over this connection instead of opening a second one: an X server
+  // with no other client resets when its last connection closes, and a second open could
+  // meet the reset.
+  fl_open_display(display);
+  sceneArgument = options.scenePath;
+  startCamera = options.camera;
+  sceneCamera = startCamera;
   captionDecimalSeparator = EnvironmentDecimalSeparator();
-  SetApplicationTitle(ApplicationTitle(argc > 0 ? argv[0] : "quadview"));
+  SetApplicationTitle(ApplicationTitle(options.programPath));
   SetParserMessageSink(ShowParserMessageBox);
   Fl::event_dispatch(DispatchEvent);
 
+  Fl_Window::default_xclass(kWindowClass);  // the boxes' class too
   wnd_careditor = new Twnd_careditor();
+  SetWindowIcon(*wnd_careditor);
+  if (options.watch && options.scenePath != nullptr)
+    WatchScene(options.scenePath, SceneFilesSettled);
   wnd_careditor->show();
   GuardHandler([] { wnd_careditor->FormCreate(); });
   if (WaitUntilVisible()) {

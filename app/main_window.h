@@ -6,9 +6,20 @@
 #include <FL/Fl_Gl_Window.H>
 #include <FL/Fl_Progress.H>
 #include <FL/Fl_Window.H>
+#include <X11/Xlib.h>
+
+#include "scene/scene_types.h"
+
+// What the command line asks of the viewer.
+struct ViewerOptions {
+  const char* programPath = "quadview";
+  const char* scenePath = nullptr;  // none: a black view under the empty bar
+  bool watch = false;               // reload when the scene's files change
+  CameraState camera;               // the start camera, which r and Home bring back
+};
 
 // The GL view. Mouse presses, moves and releases over it drive the navigation; it never takes
-// the keyboard focus.
+// the keyboard focus: keys go to the whole window (KeyDown).
 class TPanel1 : public Fl_Gl_Window {
  public:
   TPanel1(int x, int y, int width, int height);
@@ -37,10 +48,15 @@ class Twnd_careditor : public Fl_Window {
   void FormActivate();
   void Panel1Resize();
   void Timer1Timer();
+  // A key pressed while the window has the focus; true when it was one of the viewer's.
+  bool KeyDown(int key, int modifiers);
+  // F5 and --watch: the start's load again into emptied tables; the camera stays.
+  void ReloadScene();
 };
 
 extern Twnd_careditor* wnd_careditor;
 
-// Creates and shows the window, runs the scene load once it is visible and then the frame
-// loop until the window is closed. Returns the exit status.
-int RunViewer(int argc, char** argv);
+// Hands `display` to the toolkit (its one connection to the X server), creates and shows the
+// window, runs the scene load once it is visible and then the frame loop until the window is
+// closed. Returns the exit status.
+int RunViewer(Display* display, const ViewerOptions& options);

@@ -5,6 +5,8 @@
 #include "app/scene_load.h"
 
 #include <chrono>
+#include <cstdio>
+#include <string>
 
 #include "render/texture_set.h"
 #include "scene/file_access.h"
@@ -68,8 +70,14 @@ bool SceneLoadRunning() {
 void LoadScene(const char* path, QuadTable& quads, TextureTable& textures,
                SceneLoadWindow& window) {
   window.ShowAndRaise();
-  // No file is a FIFO, a device or a folder: those stop here like a missing file.
-  if (path == nullptr || !IsRegularFile(path)) return;  // the bar stays, over a black view
+  if (path == nullptr) return;  // the bar stays, over a black view
+  // No file is a FIFO, a device or a folder: those stop here like a missing file, with a line
+  // that says why.
+  const std::string notRegular = NotARegularFileBecause(path);
+  if (!notRegular.empty()) {
+    std::fprintf(stderr, "quadview: %s: %s\n", path, notRegular.c_str());
+    return;
+  }
 
   LoadRunningScope running;
   ProgressBarProgress progress(window);

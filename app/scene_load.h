@@ -24,8 +24,9 @@ class SceneLoadWindow {
 };
 
 // Loads the scene at `path` into the tables: nothing when there is no path or no regular
-// file there (the bar then stays, over a black view). Pending events are handled between
-// images and between records; a close of the window ends the load quietly. Other errors
+// file there (the bar then stays, over a black view; for a path, a line on stderr says why:
+// "quadview: PATH: no such file", "a folder" or "not a regular file"). Pending events are handled
+// between images and between records; a close of the window ends the load quietly. Other errors
 // propagate, the tables keeping what was loaded before them.
 void LoadScene(const char* path, QuadTable& quads, TextureTable& textures, SceneLoadWindow& window);
 

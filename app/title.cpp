@@ -7,6 +7,9 @@
 #include <locale.h>
 
 #include <cstdio>
+#include <filesystem>
+
+#include "scene/numbers.h"
 
 std::string FormatFixed2(double value, char decimalSeparator) {
   char buffer[64] = {};
@@ -53,4 +56,52 @@ std::string ApplicationTitle(const std::string& programPath) {
 std::string ErrorBoxText(const std::string& message) {
   if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
   return message;
+}
+
+std::string ControlsText() {
+  return "Mouse and keys:\n"
+         "  left drag          pan\n"
+         "  right drag         turn\n"
+         "  wheel              nearer or farther\n"
+         "  r, Home            back to the start camera\n"
+         "  c                  print the view as a quadscene render command, and copy it\n"
+         "  F5                 reload the scene from disk; the camera stays\n"
+         "  F11                fullscreen; Esc leaves it\n"
+         "  F1                 this list\n"
+         "  Ctrl+Q, Ctrl+W     close the window\n";
+}
+
+namespace {
+
+// `text` as one shell word: unchanged when it holds only characters no shell treats
+// specially, else in single quotes (a quote inside written as '\'').
+std::string ShellWord(const std::string& text) {
+  const bool plain = !text.empty() && text.find_first_not_of(
+                                          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                          "0123456789_./+-=:,@%") == std::string::npos;
+  if (plain) return text;
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+}  // namespace
+
+std::string ViewCommand(const std::string& scenePath, float panX, float panY, float distance,
+                        float tilt, float spin, int width, int height) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(scenePath, error);
+  std::string command =
+      "quadscene render " + ShellWord(error ? scenePath : absolute.string()) + " --pan ";
+  AppendShortestFloat(command, panX);
+  command += " ";
+  AppendShortestFloat(command, panY);
+  command += " --distance ";
+  AppendShortestFloat(command, distance);
+  command += " --tilt ";
+  AppendShortestFloat(command, tilt);
+  command += " --spin ";
+  AppendShortestFloat(command, spin);
+  command += " --size " + std::to_string(width) + "x" + std::to_string(height) + " -o view.png";
+  return command;
 }

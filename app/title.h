@@ -23,3 +23,12 @@ std::string ApplicationTitle(const std::string& programPath);
 // The error box text: `message` plus "." when it is not empty and its last character comes
 // after '.' in byte order (a letter, a digit or '?' gets one; '.', '!' or ')' does not).
 std::string ErrorBoxText(const std::string& message);
+
+// The mouse and the keys, as --help and the F1 box list them.
+std::string ControlsText();
+
+// The command that draws the view the window shows: "quadscene render FILE --pan X Y
+// --distance D --tilt T --spin S --size WxH -o view.png", each value the shortest text that
+// reads back as the same float, FILE absolute and quoted for the shell where it needs it.
+std::string ViewCommand(const std::string& scenePath, float panX, float panY, float distance,
+                        float tilt, float spin, int width, int height);

@@ -14,6 +14,20 @@ void RenderFrame(const CameraState& camera, const QuadTable& quads, const Textur
 // about y. RenderFrame and everything that must land on its pixels use this.
 void ApplyCameraTransform(const CameraState& camera);
 
+// What each camera value does to the picture, as the programs' help says it.
+constexpr const char* kPanHelp =
+    "Camera pan X Y, as the viewer's title shows them (default 0.01 0); a larger X moves the "
+    "scene left, a larger Y moves it up";
+constexpr const char* kDistanceHelp =
+    "Camera distance, as the viewer's title shows it (default -2.48); the scene comes nearer "
+    "as it rises towards 0";
+constexpr const char* kTiltHelp =
+    "Degrees about the view's x axis (default 0); positive turns the view up, so the scene "
+    "moves down";
+constexpr const char* kSpinHelp =
+    "Degrees about the view's axis (default 0); positive turns the scene clockwise on the "
+    "screen";
+
 // Binds `name` to GL_TEXTURE_2D unless it is the one bound last (lastBoundTexture, which
 // starts at 0x0BADF00D, a value no texture name has, and is never reset between frames).
 // Every texture bind of the program goes through here (the renderer's loop and the uploads),

@@ -47,3 +47,11 @@ void LoadTextureSet(const std::string& quadListPath, TextureTable& table,
                    if (betweenImages) betweenImages();
                  });
 }
+
+void ReleaseTextureSet(TextureTable& table) {
+  for (uint32_t& name : table) {
+    if (name != 0) glDeleteTextures(1, &name);
+    name = 0;
+  }
+  ForgetTextureBinding();
+}

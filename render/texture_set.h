@@ -21,6 +21,10 @@ int32_t MaxTextureSize();
 void LoadTextureSet(const std::string& quadListPath, TextureTable& table,
                     const std::function<void()>& betweenImages = nullptr);
 
+// Deletes every texture of `table` and empties it; the binding cache forgets, as GL may hand
+// the freed names out again. Needs the context the textures were made in.
+void ReleaseTextureSet(TextureTable& table);
+
 // One texture from tightly packed `pixels` (width * height * 4 bytes for GL_RGBA): linear
 // filters, no mipmaps, level 0, internal format 4. Returns its name; it stays bound, and the
 // binding cache knows it.

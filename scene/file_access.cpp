@@ -77,8 +77,17 @@ std::string LowerExtension(const std::string& path) {
 }
 
 bool IsRegularFile(const std::string& path) {
+  return NotARegularFileBecause(path).empty();
+}
+
+std::string NotARegularFileBecause(const std::string& path) {
   struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  if (::stat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return "no such file";
+    return std::strerror(errno);
+  }
+  if (S_ISREG(info.st_mode)) return std::string();
+  return S_ISDIR(info.st_mode) ? "a folder" : "not a regular file";
 }
 
 int OpenRegularFile(const std::string& path) {

@@ -19,6 +19,9 @@ std::string LowerExtension(const std::string& path);
 // True when `path` names a regular file (a symbolic link to one counts). Folders, FIFOs,
 // devices and missing paths do not.
 bool IsRegularFile(const std::string& path);
+// Why `path` is not a regular file: "no such file", "a folder", "not a regular file" (a FIFO,
+// a device, a socket), or the system's reason when it cannot be looked at; "" when it is one.
+std::string NotARegularFileBecause(const std::string& path);
 
 // A descriptor open for reading on the regular file at `path`, opened so that a FIFO or a
 // device cannot block the open; -1 when it is missing or not a regular file.

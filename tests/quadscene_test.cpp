@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -83,13 +84,18 @@ TEST(QuadsceneInfo, SummarisesRecordsTexturesAndBlendModes) {
   EXPECT_NE(run.out.find("load: "), std::string::npos);
 }
 
+// Every command that reads a scene names the missing scene, not its first texture.
 TEST(QuadsceneInfo, MissingFileFailsWithTheOpenMessage) {
   TempDir dir;
   const std::string path = dir.File("none.map");
-  const CommandResult run = Quadscene("info " + path, dir);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, path + ": Cannot open file " + path + "\n");
+  for (const std::string& command :
+       {"info " + path, "check " + path, "dump " + path, "render " + path + " -o x.png",
+        "export " + path + " -o x.glb", "pick " + path + " 1 1"}) {
+    const CommandResult run = Quadscene(command, dir);
+    EXPECT_EQ(run.status, 1) << command;
+    EXPECT_EQ(run.out, "") << command;
+    EXPECT_EQ(run.err, path + ": Cannot open file " + path + "\n") << command;
+  }
 }
 
 TEST(QuadsceneTexture, PrintsSizeAndResultAndWritesTheUploadImage) {
@@ -308,11 +314,18 @@ TEST(QuadsceneUsage, BadUsageExitsWithTwoAndHelpWithZero) {
     EXPECT_EQ(run.status, 2) << option;
     EXPECT_EQ(run.err.substr(0, run.err.find('\n')), message) << option;
   }
+  // Help in plain words that fits the man page's 80 columns: no parser types, counts or
+  // defaults, lines of at most 72 characters.
   for (const char* command :
-       {"--help", "demo --help", "dump --help", "info --help", "texture --help", "render --help"}) {
-    const CommandResult run = Quadscene(command, dir);
+       {"", "demo", "dump", "info", "texture", "render", "export", "import", "pick", "check"}) {
+    const CommandResult run = Quadscene(std::string(command) + " --help", dir);
     EXPECT_EQ(run.status, 0) << command;
     EXPECT_NE(run.out.find("Usage"), std::string::npos) << command;
+    for (const char* artifact : {"TEXT", "REQUIRED", " x 2", "FLOAT:", ":DIR", "=auto"}) {
+      EXPECT_EQ(run.out.find(artifact), std::string::npos) << command << ": " << artifact;
+    }
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 72u) << line;
   }
   const CommandResult version = Quadscene("--version", dir);
   EXPECT_EQ(version.status, 0);

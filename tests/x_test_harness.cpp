@@ -64,7 +64,7 @@ bool PollUntil(const std::function<bool()>& condition, std::chrono::milliseconds
   }
 }
 
-XvfbServer::XvfbServer(int width, int height) {
+XvfbServer::XvfbServer(int width, int height, bool resetWhenIdle) {
   int fds[2];
   if (pipe(fds) != 0) return;
   std::vector<std::string> args = {"Xvfb",
@@ -74,8 +74,8 @@ XvfbServer::XvfbServer(int width, int height) {
                                    "tcp",
                                    "-screen",
                                    "0",
-                                   std::to_string(width) + "x" + std::to_string(height) + "x24",
-                                   "-noreset"};
+                                   std::to_string(width) + "x" + std::to_string(height) + "x24"};
+  if (!resetWhenIdle) args.push_back("-noreset");
   pid_ = fork();
   if (pid_ == 0) {
     DieWithParent();
@@ -172,8 +172,9 @@ WindowManager::~WindowManager() {
 }
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
-                           const std::vector<std::string>& extraEnv, const std::string& stderrPath)
-    : stderrPath_(stderrPath) {
+                           const std::vector<std::string>& extraEnv, const std::string& stderrPath,
+                           const std::string& stdoutPath)
+    : stderrPath_(stderrPath), stdoutPath_(stdoutPath) {
   std::vector<std::string> args = argv;
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
@@ -191,8 +192,10 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
     DieWithParent();
     int devNull = open("/dev/null", O_RDWR);
     int errFile = open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int outFile =
+        stdoutPath.empty() ? devNull : open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(devNull, 0);
-    dup2(devNull, 1);
+    dup2(outFile, 1);
     dup2(errFile, 2);
     std::vector<char*> argvPointers = CStrings(args);
     std::vector<char*> envPointers = CStrings(env);
@@ -224,6 +227,13 @@ bool ChildProcess::WaitForExit(std::chrono::milliseconds timeout, int& status) {
 
 std::string ChildProcess::StderrText() const {
   std::ifstream file(stderrPath_);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+std::string ChildProcess::StdoutText() const {
+  std::ifstream file(stdoutPath_);
   std::stringstream text;
   text << file.rdbuf();
   return text.str();
@@ -306,6 +316,46 @@ bool XClient::Exists(Window window) {
   return exists;
 }
 
+std::vector<Rgb> XClient::RootPixels(int x, int y, int width, int height) {
+  std::vector<Rgb> pixels;
+  XImage* image =
+      XGetImage(display_, DefaultRootWindow(display_), x, y, static_cast<unsigned>(width),
+                static_cast<unsigned>(height), AllPlanes, ZPixmap);
+  if (image == nullptr) return pixels;
+  for (int row = 0; row < height; ++row) {
+    for (int column = 0; column < width; ++column) {
+      const unsigned long pixel = XGetPixel(image, column, row);
+      pixels.push_back(Rgb{static_cast<int>((pixel & image->red_mask) >> 16),
+                           static_cast<int>((pixel & image->green_mask) >> 8),
+                           static_cast<int>(pixel & image->blue_mask)});
+    }
+  }
+  XDestroyImage(image);
+  return pixels;
+}
+
+std::string XClient::WindowClass(Window window) {
+  XClassHint hint{};
+  if (XGetClassHint(display_, window, &hint) == 0) return "";
+  const std::string name = hint.res_class != nullptr ? hint.res_class : "";
+  XFree(hint.res_name);
+  XFree(hint.res_class);
+  return name;
+}
+
+bool XClient::HasIcon(Window window) {
+  Atom type = None;
+  int format = 0;
+  unsigned long items = 0, after = 0;
+  unsigned char* data = nullptr;
+  const Atom icon = XInternAtom(display_, "_NET_WM_ICON", False);
+  const bool found = XGetWindowProperty(display_, window, icon, 0, 2, False, AnyPropertyType, &type,
+                                        &format, &items, &after, &data) == Success &&
+                     type != None && items == 2;
+  if (data != nullptr) XFree(data);
+  return found;
+}
+
 Rgb XClient::RootPixel(int x, int y) {
   Rgb rgb;
   XImage* image = XGetImage(display_, DefaultRootWindow(display_), x, y, 1, 1, AllPlanes, ZPixmap);
@@ -328,10 +378,13 @@ void XClient::Button(unsigned button, bool press) {
   XSync(display_, False);
 }
 
-void XClient::Key(unsigned long keysym) {
+void XClient::Key(unsigned long keysym, unsigned long modifier) {
   const KeyCode code = XKeysymToKeycode(display_, keysym);
+  const KeyCode held = modifier != 0 ? XKeysymToKeycode(display_, modifier) : 0;
+  if (held != 0) XTestFakeKeyEvent(display_, held, True, CurrentTime);
   XTestFakeKeyEvent(display_, code, True, CurrentTime);
   XTestFakeKeyEvent(display_, code, False, CurrentTime);
+  if (held != 0) XTestFakeKeyEvent(display_, held, False, CurrentTime);
   XSync(display_, False);
 }
 
@@ -357,6 +410,22 @@ void XClient::Focus(Window window) {
   }
   XSetInputFocus(display_, window, RevertToPointerRoot, CurrentTime);
   XSync(display_, False);
+}
+
+bool XClient::Focused(Window window) {
+  Window focus = None;
+  int revert = 0;
+  XGetInputFocus(display_, &focus, &revert);
+  while (focus != None && focus != PointerRoot) {
+    if (focus == window) return true;
+    Window root = None, parent = None;
+    Window* children = nullptr;
+    unsigned count = 0;
+    if (XQueryTree(display_, focus, &root, &parent, &children, &count) == 0) return false;
+    if (children != nullptr) XFree(children);
+    focus = parent == root ? None : parent;
+  }
+  return false;
 }
 
 void XClient::Resize(Window window, int width, int height) {

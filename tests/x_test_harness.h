@@ -18,9 +18,11 @@
 bool PollUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 
 // An Xvfb server on a display number it picks itself (-displayfd), killed on destruction.
+// With `resetWhenIdle` it resets whenever its last client leaves, as a server started by
+// xvfb-run does; otherwise it never resets.
 class XvfbServer {
  public:
-  XvfbServer(int width, int height);
+  XvfbServer(int width, int height, bool resetWhenIdle = false);
   ~XvfbServer();
   XvfbServer(const XvfbServer&) = delete;
   XvfbServer& operator=(const XvfbServer&) = delete;
@@ -51,12 +53,12 @@ class WindowManager {
   bool running_ = false;
 };
 
-// A child process with DISPLAY set and stderr written to a file; killed and reaped on
-// destruction if it is still running.
+// A child process with DISPLAY set and stderr (and, given a path, stdout) written to a file;
+// killed and reaped on destruction if it is still running.
 class ChildProcess {
  public:
   ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
-               const std::string& stderrPath);
+               const std::string& stderrPath, const std::string& stdoutPath = "");
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -65,11 +67,13 @@ class ChildProcess {
   // Waits for the exit; true with the raw wait status when it came before the timeout.
   bool WaitForExit(std::chrono::milliseconds timeout, int& status);
   std::string StderrText() const;
+  std::string StdoutText() const;
 
  private:
   pid_t pid_ = -1;
   bool reaped_ = false;
   std::string stderrPath_;
+  std::string stdoutPath_;
 };
 
 struct Rgb {
@@ -125,11 +129,20 @@ class XClient {
   bool Exists(Window window);
 
   Rgb RootPixel(int x, int y);
+  // The pixels of a rectangle of the screen, row by row from its top-left corner.
+  std::vector<Rgb> RootPixels(int x, int y, int width, int height);
+  // The class of WM_CLASS, and whether the window offers an icon (_NET_WM_ICON).
+  std::string WindowClass(Window window);
+  bool HasIcon(Window window);
 
   void MovePointer(int x, int y);
   void Button(unsigned button, bool press);
-  void Key(unsigned long keysym);
+  // Presses and releases `keysym`, with `modifier` (a modifier key's keysym, as
+  // XK_Control_L) held down around it when given.
+  void Key(unsigned long keysym, unsigned long modifier = 0);
   void Focus(Window window);
+  // True when the keyboard focus is on `window` or a window inside it.
+  bool Focused(Window window);
   void Resize(Window window, int width, int height);
   // Asks to close `window`: through the window manager (_NET_CLOSE_WINDOW) when there is one,
   // else with the WM_DELETE_WINDOW message a window manager would send.

@@ -1,60 +1,30 @@
-// Shared command-line pieces of quadscene. Numbers are parsed with std::from_chars and
-// strtof in the C locale, so "1,5" or "0x10" never slip through, and ranges are checked
-// before anything is stored.
+// Shared command-line pieces of quadscene. Numbers are read as scene/command_line.h
+// reads them, and ranges are checked before anything is stored.
 #include "tools/cli.h"
 
-#include <locale.h>
-
 #include <cerrno>
-#include <cfloat>
-#include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <sstream>
 #include <vector>
 
 #include "interchange/interchange.h"
+#include "render/frame_renderer.h"
 #include "render/view_setup.h"
+#include "scene/command_line.h"
 #include "scene/file_access.h"
 #include "scene/scene_error.h"
 
 namespace {
 
-bool ParseWhole(const std::string& text, int64_t& value) {
-  const char* begin = text.data();
-  const char* end = begin + text.size();
-  if (begin < end && *begin == '+') ++begin;
-  const auto result = std::from_chars(begin, end, value);
-  return result.ec == std::errc() && result.ptr == end && begin < end;
-}
-
-bool ParseFloat32(const std::string& text, float& value) {
-  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-  // strtod also takes leading blanks, hexadecimal and words; the options take none of them.
-  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) ||
-      text.find_first_of("xXnN") != std::string::npos) {
-    return false;
-  }
-  char* end = nullptr;
-  errno = 0;
-  const double parsed = strtod_l(text.c_str(), &end, cLocale);
-  if (end != text.c_str() + text.size() || !std::isfinite(parsed) || std::fabs(parsed) > FLT_MAX) {
-    return false;
-  }
-  value = static_cast<float>(parsed);
-  return true;
-}
-
-// Accepts what ParseFloat32 reads, else names the range.
+// Accepts what ParseOptionFloat reads, else names the range.
 CLI::Validator FloatValidator() {
   return CLI::Validator(
       [](std::string& text) {
         float value = 0;
-        return ParseFloat32(text, value) ? std::string()
-                                         : std::string(
-                                               "expected a number between -3.4e38 "
-                                               "and 3.4e38");
+        return ParseOptionFloat(text, value) ? std::string() : std::string(kOptionFloatRange);
       },
       "");
 }
@@ -64,7 +34,8 @@ bool ParseSize(const std::string& text, int& width, int& height) {
   const size_t x = text.find('x');
   if (x == std::string::npos) return false;
   int64_t w = 0, h = 0;
-  if (!ParseWhole(text.substr(0, x), w) || !ParseWhole(text.substr(x + 1), h)) return false;
+  if (!ParseOptionWhole(text.substr(0, x), w) || !ParseOptionWhole(text.substr(x + 1), h))
+    return false;
   if (w < 1 || h < 1 || w > kMaxViewSidePixels || h > kMaxViewSidePixels) return false;
   if (text[0] == '+' || text[x + 1] == '+') return false;
   width = static_cast<int>(w);
@@ -88,15 +59,16 @@ void AddWholeNumberOption(CLI::App* command, const std::string& name, int64_t& t
           name,
           [&target](const std::string& text) {
             int64_t value = 0;
-            ParseWhole(text, value);  // checked below
+            ParseOptionWhole(text, value);  // checked below
             target = value;
           },
           description)
       ->check(CLI::Validator(
           [minimum, maximum, range](std::string& text) {
             int64_t value = 0;
-            return ParseWhole(text, value) && value >= minimum && value <= maximum ? std::string()
-                                                                                   : range;
+            return ParseOptionWhole(text, value) && value >= minimum && value <= maximum
+                       ? std::string()
+                       : range;
           },
           ""))
       ->type_name("INT");
@@ -106,7 +78,7 @@ void AddFloatOption(CLI::App* command, const std::string& name, float& target,
                     const std::string& description) {
   command
       ->add_option_function<std::string>(
-          name, [&target](const std::string& text) { ParseFloat32(text, target); }, description)
+          name, [&target](const std::string& text) { ParseOptionFloat(text, target); }, description)
       ->check(FloatValidator())
       ->type_name("FLOAT");
 }
@@ -133,17 +105,55 @@ void AddViewOptions(CLI::App* command, ViewOptions& options) {
       ->add_option_function<std::vector<std::string>>(
           "--pan",
           [&options](const std::vector<std::string>& values) {
-            ParseFloat32(values[0], options.camera.panX);
-            ParseFloat32(values[1], options.camera.panY);
+            ParseOptionFloat(values[0], options.camera.panX);
+            ParseOptionFloat(values[1], options.camera.panY);
           },
-          "Camera panX panY, as the viewer's title shows them (default 0.01 0)")
+          kPanHelp)
       ->expected(2)
       ->check(FloatValidator())
       ->type_name("X Y");
-  AddFloatOption(command, "--distance", options.camera.distance,
-                 "Camera distance, as the viewer's title shows it (default -2.48)");
-  AddFloatOption(command, "--tilt", options.camera.tilt, "Degrees about x (default 0)");
-  AddFloatOption(command, "--spin", options.camera.spin, "Degrees about z (default 0)");
+  AddFloatOption(command, "--distance", options.camera.distance, kDistanceHelp);
+  AddFloatOption(command, "--tilt", options.camera.tilt, kTiltHelp);
+  AddFloatOption(command, "--spin", options.camera.spin, kSpinHelp);
+}
+
+namespace {
+
+constexpr size_t kHelpColumns = 73;   // the man page indents each command's help by 7
+constexpr size_t kOptionColumn = 26;  // where option descriptions start
+
+class PlainHelp : public CLI::Formatter {
+ public:
+  PlainHelp() { column_width(kOptionColumn); }
+
+  std::string make_description(const CLI::App* app) const override {
+    return WrapWords(app->get_description(), kHelpColumns - 1) + "\n";
+  }
+  std::string make_subcommand(const CLI::App* sub) const override {
+    std::stringstream out;
+    CLI::detail::format_help(out, sub->get_display_name(),
+                             WrapWords(sub->get_description(), kHelpColumns - 1 - kOptionColumn),
+                             kOptionColumn);
+    return out.str();
+  }
+  // A flag or a positional shows its name alone; an option its value's name, which is the
+  // type name before any validator's.
+  std::string make_option_opts(const CLI::Option* option) const override {
+    if (option->get_type_size() == 0 || !option->nonpositional()) return "";
+    const std::string type = option->get_type_name();
+    return " " + type.substr(0, type.find(':'));
+  }
+  std::string make_option_desc(const CLI::Option* option) const override {
+    const std::string required =
+        option->get_required() && option->nonpositional() ? "Required. " : "";
+    return WrapWords(required + option->get_description(), kHelpColumns - 1 - kOptionColumn);
+  }
+};
+
+}  // namespace
+
+void UsePlainHelp(CLI::App& app) {
+  app.formatter(std::make_shared<PlainHelp>());
 }
 
 std::string Counted(int64_t count, const std::string& noun) {
@@ -166,6 +176,13 @@ int RunCommand(const std::string& inputFile, const std::function<void()>& work) 
     ReportFailure(inputFile + ": unexpected error");
   }
   return kExitBadFile;
+}
+
+int RunSceneCommand(const std::string& scenePath, const std::function<void()>& work) {
+  return RunCommand(scenePath, [&] {
+    if (!IsRegularFile(scenePath)) throw CannotOpenFile(scenePath);
+    work();
+  });
 }
 
 namespace {

@@ -18,6 +18,11 @@ constexpr int kExitUsage = 2;
 
 constexpr int kMaxViewSidePixels = 16384;
 
+// Help in plain words within 80 columns: each option with its value's name alone (no type,
+// validator, count or default of the parser's), descriptions wrapped, "Required." before a
+// required option's. Set on the main command before its subcommands are added.
+void UsePlainHelp(CLI::App& app);
+
 // A whole-number option; anything outside [minimum, maximum] or not a whole number is a usage
 // error naming the option and the range: "--frames: expected a whole number from 1 to 1000000".
 void AddWholeNumberOption(CLI::App* command, const std::string& name, int64_t& target,
@@ -46,6 +51,11 @@ std::string Counted(int64_t count, const std::string& noun);
 // whatever was thrown: "FILE:LINE: message" for scene errors, "Not enough memory reading
 // FILE" when memory ran out (FILE: the command's input).
 int RunCommand(const std::string& inputFile, const std::function<void()>& work);
+
+// RunCommand for a command that reads the scene `scenePath`: a missing scene file, or a path
+// that is not a regular file, fails as "FILE: Cannot open file FILE" before anything else is
+// read, so the message names the scene rather than its first texture.
+int RunSceneCommand(const std::string& scenePath, const std::function<void()>& work);
 
 // Ends a command that went on past a failure to report all it could: with two failures,
 // prints `earlier` on stderr and raises `last`; with one, raises it; with none, returns.

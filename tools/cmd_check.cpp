@@ -225,7 +225,7 @@ int RunCheck(const CheckOptions& options) {
   Warnings warnings;
   std::vector<bool> textured;
   QuadTable table;
-  const int status = RunCommand(options.scenePath, [&] {
+  const int status = RunSceneCommand(options.scenePath, [&] {
     // Everything that can be checked is, as info does: a texture set that fails to load does
     // not hide what the quad list holds, nor a failure further on in it.
     std::exception_ptr textureFailure;

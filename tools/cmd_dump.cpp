@@ -33,7 +33,7 @@ void RegisterDumpCommand(CLI::App& app, int& exitStatus) {
   command->add_option("FILE", path, "Quad-list file")->required();
   AddQuietOption(command);
   command->callback([&exitStatus]() {
-    exitStatus = RunCommand(path, [] {
+    exitStatus = RunSceneCommand(path, [] {
       QuadTable table;
       TerminalProgress progress("reading " + path, TerminalProgress::Unit::kBytes);
       try {

@@ -61,6 +61,7 @@ void RegisterExportCommand(CLI::App& app, int& exitStatus) {
   command->add_option("FILE", options.scenePath, "Quad-list file; its texture folder beside it")
       ->required();
   command->add_option("-o,--output", options.outPath, "OUT.glb, OUT.gltf or OUT.obj")
+      ->type_name("OUT")
       ->required()
       ->check(CLI::Validator(
           [](std::string& text) {
@@ -72,6 +73,7 @@ void RegisterExportCommand(CLI::App& app, int& exitStatus) {
           "OUT"));
   AddViewOptions(command, options.view);
   AddQuietOption(command);
-  command->callback(
-      [&exitStatus]() { exitStatus = RunCommand(options.scenePath, [] { RunExport(options); }); });
+  command->callback([&exitStatus]() {
+    exitStatus = RunSceneCommand(options.scenePath, [] { RunExport(options); });
+  });
 }

@@ -82,7 +82,8 @@ void RegisterImportCommand(CLI::App& app, int& exitStatus) {
                              "must be named nyc.map, sanb.map or miami.map: only those "
                              "names have their texture numbers read");
           },
-          "OUT.map"));
+          ""))
+      ->type_name("OUT.map");
   command
       ->add_option("--order", options.order,
                    "auto: a quadview export's records in their exported order (also after "
@@ -90,9 +91,9 @@ void RegisterImportCommand(CLI::App& app, int& exitStatus) {
                    "other face after them in the painter's order; far-first: every record in "
                    "the painter's order for a viewer without a depth test (opaque records first, "
                    "farthest from the start camera first, then translucent ones the same way); "
-                   "file: the source's order")
+                   "file: the source's order (default auto)")
       ->check(CLI::IsMember({"auto", "far-first", "file"}))
-      ->capture_default_str();
+      ->type_name("auto|far-first|file");
   command->add_flag("--force", options.force, "Overwrite an existing scene and its images");
   command
       ->add_option("--textures-from", options.model.textureFolders,

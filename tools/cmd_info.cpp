@@ -173,5 +173,5 @@ void RegisterInfoCommand(CLI::App& app, int& exitStatus) {
   static std::string path;
   command->add_option("FILE", path, "Quad-list file")->required();
   AddQuietOption(command);
-  command->callback([&exitStatus]() { exitStatus = RunCommand(path, [] { RunInfo(path); }); });
+  command->callback([&exitStatus]() { exitStatus = RunSceneCommand(path, [] { RunInfo(path); }); });
 }

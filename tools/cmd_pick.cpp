@@ -69,6 +69,6 @@ void RegisterPickCommand(CLI::App& app, int& exitStatus) {
                      std::to_string(options.view.width - 1) + ", Y from 0 to " +
                      std::to_string(options.view.height - 1));
     }
-    exitStatus = RunCommand(options.scenePath, [] { RunPick(options); });
+    exitStatus = RunSceneCommand(options.scenePath, [] { RunPick(options); });
   });
 }

@@ -85,11 +85,14 @@ void RegisterRenderCommand(CLI::App& app, int& exitStatus) {
   static RenderOptions options;
   command->add_option("FILE", options.scenePath, "Quad-list file; its texture folder beside it")
       ->required();
-  command->add_option("-o,--output", options.pngPath, "PNG file to write (RGB)")->required();
+  command->add_option("-o,--output", options.pngPath, "PNG file to write (RGB)")
+      ->required()
+      ->type_name("OUT.png");
   AddViewOptions(command, options.view);
   AddQuietOption(command);
   AddWholeNumberOption(command, "--frames", options.frames, 1, kMaxFrames,
                        "Draw N frames, waiting for each, and print the median frame time");
-  command->callback(
-      [&exitStatus]() { exitStatus = RunCommand(options.scenePath, [] { RunRender(options); }); });
+  command->callback([&exitStatus]() {
+    exitStatus = RunSceneCommand(options.scenePath, [] { RunRender(options); });
+  });
 }

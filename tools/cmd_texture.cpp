@@ -36,6 +36,7 @@ void RegisterTextureCommand(CLI::App& app, int& exitStatus) {
   static std::string path, out;
   command->add_option("FILE", path, "TGA image")->required();
   command->add_option("-o,--output", out, "Output: raw RGBA bytes if it ends in .rgba, else PNG")
+      ->type_name("OUT")
       ->required();
   command->callback([&exitStatus]() {
     exitStatus = RunCommand(path, [] {

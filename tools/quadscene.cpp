@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
     std::signal(signalNumber, EndRunOnSignal);
   }
   CLI::App app{"Inspect, validate, convert and render quadview scenes.", "quadscene"};
+  UsePlainHelp(app);
   app.require_subcommand(1);
   app.set_version_flag("--version", std::string("quadscene ") + QUADVIEW_VERSION);
   int exitStatus = kExitOk;

@@ -3,7 +3,7 @@
 # the build: cmake -DQUADSCENE=... -DSECTIONS=... -DOUTPUT=... -P command_help.cmake
 execute_process(COMMAND ${QUADSCENE} --help OUTPUT_VARIABLE help COMMAND_ERROR_IS_FATAL ANY)
 string(REGEX REPLACE ".*Subcommands:\n" "" commands "${help}")
-string(REGEX MATCHALL "\n?  ([a-z]+) " names "\n${commands}")
+string(REGEX MATCHALL "\n  ([a-z]+) " names "\n${commands}")
 set(body "[COMMANDS]\n")
 foreach(name IN LISTS names)
   string(STRIP "${name}" name)
