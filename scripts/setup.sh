@@ -56,6 +56,9 @@ if [ "$with_tests" -eq 1 ]; then
     clang libclang-rt-dev bc time procps
     assimp-utils assimp-testmodels
     ca-certificates
+    # the package test runs quadscene's completion, validates the AppStream file and lays
+    # out the man pages
+    bash-completion appstream man-db
   )
   # The glTF validator runs on Node.js; a machine that has node and npm already keeps them.
   command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)

@@ -1,6 +1,7 @@
 // What `cmake --install` and the Debian package hold: the package built from this build with
-// cpack, its contents and metadata read back with dpkg-deb and judged by lintian, and
-// quadscene's man page holding every command and every option its --help names.
+// cpack under a Debian 13 user's umask, its contents, modes and metadata read back with
+// dpkg-deb and judged by lintian and appstreamcli, quadscene's bash completion, and the man
+// pages, which hold every command and option and fit 80 columns.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -16,7 +17,8 @@ namespace {
 
 TEST(Package, DebianPackageHoldsTheProgramsPagesAndDesktopEntryWithComputedDepends) {
   TempDir dir;
-  ASSERT_EQ(std::system(("cpack -G DEB --config " QUADVIEW_BINARY_DIR "/CPackConfig.cmake -B " +
+  ASSERT_EQ(std::system(("umask 002 && cpack -G DEB --config " QUADVIEW_BINARY_DIR
+                         "/CPackConfig.cmake -B " +
                          dir.path() + " >" + dir.File("cpack.log") + " 2>&1")
                             .c_str()),
             0)
@@ -27,9 +29,18 @@ TEST(Package, DebianPackageHoldsTheProgramsPagesAndDesktopEntryWithComputedDepen
        {"./usr/bin/quadview", "./usr/bin/quadscene", "./usr/share/man/man1/quadview.1.gz",
         "./usr/share/man/man1/quadscene.1.gz", "./usr/share/applications/quadview.desktop",
         "./usr/share/icons/hicolor/scalable/apps/quadview.svg",
-        "./usr/share/doc/quadview/README.md", "./usr/share/doc/quadview/copyright",
-        "./usr/share/doc/quadview/changelog.gz"}) {
+        "./usr/share/icons/hicolor/64x64/apps/quadview.png",
+        "./usr/share/metainfo/invalid.quadview.quadview.metainfo.xml",
+        "./usr/share/bash-completion/completions/quadscene", "./usr/share/doc/quadview/README.md",
+        "./usr/share/doc/quadview/copyright", "./usr/share/doc/quadview/changelog.gz"}) {
     EXPECT_NE(contents.find(std::string(" ") + file + "\n"), std::string::npos) << file;
+  }
+  // Fixed modes whatever the umask: folders 0755, files 0644, the two programs 0755.
+  std::istringstream entries(contents);
+  for (std::string entry; std::getline(entries, entry);) {
+    const bool program = entry.find("./usr/bin/quad") != std::string::npos;
+    const std::string mode = entry.substr(0, 10);
+    EXPECT_TRUE(mode == "drwxr-xr-x" || mode == (program ? "-rwxr-xr-x" : "-rw-r--r--")) << entry;
   }
   const std::string info = Shell("dpkg-deb -I " + deb);
   EXPECT_NE(info.find(" Package: quadview\n"), std::string::npos) << info;
@@ -49,6 +60,56 @@ TEST(Package, DebianPackageHoldsTheProgramsPagesAndDesktopEntryWithComputedDepen
                                     " | tar -xO ./usr/share/applications/quadview.desktop");
   EXPECT_NE(desktop.find("\nExec=quadview %f\n"), std::string::npos) << desktop;
   EXPECT_NE(desktop.find("\nCategories=Graphics;3DGraphics;Viewer;\n"), std::string::npos);
+  EXPECT_NE(desktop.find("\nStartupWMClass=quadview\n"), std::string::npos);
+  const std::string metainfo = dir.File("quadview.metainfo.xml");
+  ASSERT_EQ(
+      std::system(("dpkg-deb --fsys-tarfile " + deb +
+                   " | tar -xO ./usr/share/metainfo/invalid.quadview.quadview.metainfo.xml >" +
+                   metainfo)
+                      .c_str()),
+      0);
+  EXPECT_EQ(Shell("appstreamcli validate --no-net " + metainfo + " | grep -E '^[EW]: '"), "");
+}
+
+// quadscene's completion, as bash runs it: commands, each command's options (every option its
+// --help names), and files by the extensions the command takes.
+TEST(Package, BashCompletionCompletesCommandsOptionsAndFiles) {
+  TempDir dir;
+  for (const char* file : {"a.map", "b.tga", "c.glb", "notes.txt"}) WriteFile(dir.File(file), "");
+  // (complete.sh, below, is one more file that no command takes.)
+  const std::string script = QUADVIEW_SOURCE_DIR "/docs/package/quadscene.bash-completion";
+  // Completes the last of the words it is given; prints the completions sorted, on one line.
+  WriteFile(dir.File("complete.sh"),
+            ". /usr/share/bash-completion/bash_completion\n. " + script +
+                "\nCOMP_WORDS=(\"$@\")\nCOMP_CWORD=$(($# - 1))\n_quadscene\n"
+                "printf '%s\\n' \"${COMPREPLY[@]}\" | sort | tr '\\n' ' '\n");
+  const auto complete = [&](const std::string& words) {
+    return Shell("cd " + dir.path() + " && bash complete.sh " + words);
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      {"quadscene ''", "--help --version check demo dump export import info pick render texture "},
+      {"quadscene re", "render "},
+      {"quadscene render --t", "--tilt "},
+      {"quadscene check ''", "a.map "},
+      {"quadscene texture ''", "b.tga "},
+      {"quadscene export a.map -o ''", "c.glb "},
+      {"quadscene import --order ''", "auto far-first file "},
+  };
+  for (const auto& [words, expected] : cases) {
+    // Folders are offered beside files; the test's folder has none.
+    EXPECT_EQ(complete(words), expected) << words;
+  }
+  const std::string completion = ReadFile(script);
+  for (const char* command :
+       {"demo", "dump", "info", "texture", "render", "export", "import", "pick", "check"}) {
+    std::istringstream help(RunQuadscene(std::string(command) + " --help", dir).out);
+    for (std::string line; std::getline(help, line);) {
+      const size_t dashes = line.find("--");
+      if (line.rfind("  -", 0) != 0 || dashes == std::string::npos) continue;
+      const std::string option = line.substr(dashes, line.find_first_of(" ,", dashes) - dashes);
+      EXPECT_NE(completion.find(option), std::string::npos) << command << " " << option;
+    }
+  }
 }
 
 // The man page is generated from the program's own help: every command and option is in it.
@@ -81,6 +142,12 @@ TEST(Package, ManPageNamesEveryCommandAndOption) {
   }
   const std::string viewerPage = ReadFile(QUADVIEW_BINARY_DIR "/docs/package/man/quadview.1");
   EXPECT_NE(viewerPage.find("quadview " QUADVIEW_VERSION), std::string::npos);
+  for (const char* name : {"quadscene.1", "quadview.1"}) {
+    EXPECT_EQ(Shell(std::string("MANWIDTH=80 man -l " QUADVIEW_BINARY_DIR "/docs/package/man/") +
+                    name + " 2>&1 | awk 'length($0) > 80'"),
+              "")
+        << name;
+  }
 }
 
 }  // namespace
