@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Proves the README's two commands on a brand-new machine: makes a minimal root of Debian 12
 # or 13 with debootstrap from this machine's own Debian mirror, clones the current commit
-# into it, and there, as an ordinary user with sudo, runs scripts/run-demo.sh under a private
-# Xvfb until the viewer's window shows the demo, then scripts/test.sh to the end (with
-# --release, its Release build alone), then builds the Debian package, installs it with apt and
-# runs the installed programs on the demo. The root trusts this machine's certificate
+# into it, and there, in a login shell of an ordinary user with sudo (the release's own umask
+# and environment), runs scripts/run-demo.sh under plain xvfb-run until the viewer's window
+# shows the demo, then scripts/test.sh to the end (with --release, its Release build alone),
+# then builds the Debian package, installs it with apt and runs the installed programs on the
+# demo. The root trusts this machine's certificate
 # authorities (a proxy may stand between it and the npm registry). The bare root is cached
 # in CACHE (/var/cache/quadview-roots) and made again after 30 days. Needs root, or sudo.
 # Prints the time of each phase; exits 1 when any of them fails.
@@ -48,7 +49,7 @@ phase() {  # ends the phase before with its time, then names the next one
 }
 
 # What this machine needs to make and watch the root.
-host_packages=(debootstrap xvfb xauth x11-utils git)
+host_packages=(debootstrap x11-utils git)
 missing=()
 for package in "${host_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
@@ -83,14 +84,18 @@ fi
 phase "copying the root and cloning $(git -C "$repo" rev-parse --short HEAD) into it"
 work=$(mktemp -d /var/tmp/quadview-fresh-root-XXXXXX)
 root="$work/root"
-xvfb_pid=
+# The processes that run inside the root.
+root_processes() {
+  local proc
+  for proc in /proc/[0-9]*; do
+    [ "$(readlink "$proc/root" 2>/dev/null)" = "$root" ] && echo "${proc#/proc/}"
+  done
+  return 0
+}
 cleanup() {
   set +e
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   # Whatever still runs inside the root (a viewer, a test's server) holds its mounts.
-  for proc in /proc/[0-9]*; do
-    [ "$(readlink "$proc/root" 2>/dev/null)" = "$root" ] && kill -9 "${proc#/proc/}" 2>/dev/null
-  done
+  kill -9 $(root_processes) 2>/dev/null
   sleep 1
   for mount in $(grep -o " $root/[^ ]*" /proc/mounts | sort -r); do umount -l "$mount"; done
   if [ "$keep" -eq 1 ]; then say "the root is kept in $root"; else rm -rf "$work"; fi
@@ -115,36 +120,44 @@ git clone -q "$repo" "$root/home/user/quadview"
 git -C "$root/home/user/quadview" checkout -q "$(git -C "$repo" rev-parse HEAD)"
 chroot "$root" chown -R user:user /home/user/quadview
 
-# A command as the user, with a login's plain environment.
-as_user=(chroot "$root" /usr/sbin/runuser -u user -- env -i HOME=/home/user USER=user
-  LOGNAME=user SHELL=/bin/bash PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8)
+# A command in a login shell of the user, as they would type it after logging in: su -
+# gives the release's own umask (002 on Debian 13, 022 on 12) and a login's environment.
+as_user() {  # COMMAND
+  chroot "$root" su - user -c "$1"
+}
 
-# A private X server of this machine: the root reaches it through the server's abstract
-# socket, which a chroot shares.
-display=
-for number in $(seq 90 140); do
-  [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ] || { display=":$number"; break; }
-done
-Xvfb "$display" -ac -nolisten tcp -screen 0 1024x768x24 >/dev/null 2>&1 &
-xvfb_pid=$!
+# The user's graphical session stands in as xvfb-run, which starts a server that resets when
+# its last client leaves; the root has it as a desktop user's machine has an X server.
+{ chroot "$root" apt-get update -q && chroot "$root" env DEBIAN_FRONTEND=noninteractive \
+  apt-get install -y -q --no-install-recommends xvfb xauth; } >"$work/xvfb-install.log" 2>&1 ||
+  { tail -n 20 "$work/xvfb-install.log" >&2; exit 1; }
 
-# Runs a command as the user on that server until a viewer window shows a loaded scene, then
-# stops it; fails with the end of its output when the command ends first, or has shown no
-# scene after 30 minutes (a viewer that met an error waits in its error box).
+# Runs a command as the user under plain xvfb-run until a viewer window shows a loaded scene,
+# then stops it; fails with the end of its output when the command ends first, or has shown
+# no scene after 30 minutes (a viewer that met an error waits in its error box). Nothing of
+# this script connects to that server while the viewer starts: its title is read only once a
+# viewer of the root has run for 5 s, through the display and cookie in its environment.
 watch_viewer() {  # LOG COMMAND
-  local log=$1 pid shown=0 deadline=$((SECONDS + 1800))
-  # In a process group of its own, so that the viewer goes with it at the end.
-  setsid "${as_user[@]}" DISPLAY="$display" bash -c "$2" >"$log" 2>&1 &
+  local log=$1 pid shown=0 deadline=$((SECONDS + 1800)) viewer environment
+  setsid chroot "$root" su - user -c "xvfb-run -a -s '-screen 0 1024x768x24' bash -c $(printf %q "$2")" \
+    >"$log" 2>&1 &
   pid=$!
   while kill -0 "$pid" 2>/dev/null && [ "$SECONDS" -lt "$deadline" ]; do
+    sleep 2
+    viewer=$(for p in $(root_processes); do
+      [ "$(cat "/proc/$p/comm" 2>/dev/null)" = quadview ] && echo "$p"
+    done | head -n 1)
+    [ -n "$viewer" ] && [ "$(ps -o etimes= -p "$viewer" | tr -d ' ')" -ge 5 ] || continue
+    environment=$(tr '\0' '\n' <"/proc/$viewer/environ")
     # The title reads "OpenGL - N FPS | ..." once the scene is loaded and frames are drawn.
-    if DISPLAY=$display xwininfo -root -tree 2>/dev/null | grep -qE '"OpenGL - [0-9]+ FPS'; then
+    if DISPLAY=$(sed -n 's/^DISPLAY=//p' <<<"$environment") \
+      XAUTHORITY=$root$(sed -n 's/^XAUTHORITY=//p' <<<"$environment") \
+      xwininfo -root -tree 2>/dev/null | grep -qE '"OpenGL - [0-9]+ FPS'; then
       shown=1
       break
     fi
-    sleep 2
   done
-  kill -- -"$pid" 2>/dev/null || true
+  kill $(root_processes) 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
   if [ "$shown" -ne 1 ]; then
     tail -n 30 "$log" >&2
@@ -152,6 +165,7 @@ watch_viewer() {  # LOG COMMAND
   fi
 }
 
+say "the user's login shell: umask $(as_user umask), PATH $(as_user 'echo $PATH')"
 phase "README's first command: scripts/run-demo.sh, until the viewer shows the demo"
 demo_log="$work/run-demo.log"
 watch_viewer "$demo_log" 'cd ~/quadview && scripts/run-demo.sh' ||
@@ -160,8 +174,7 @@ say "the viewer shows the demo ($(grep -c '' "$demo_log") lines of output)"
 
 phase "README's second command: scripts/test.sh ${test_args[*]}"
 status=0
-"${as_user[@]}" bash -c "cd ~/quadview && scripts/test.sh ${test_args[*]}" >"$work/test.log" 2>&1 ||
-  status=$?
+as_user "cd ~/quadview && scripts/test.sh ${test_args[*]}" >"$work/test.log" 2>&1 || status=$?
 grep -E 'tests passed|tests failed|The following tests|\(Failed\)|\(Skipped\)|Not Run' \
   "$work/test.log" | sed "s/^/fresh-root $release:   /"
 if [ "$status" -ne 0 ]; then
@@ -175,7 +188,7 @@ fi
 # version, quadscene writes, checks and draws (headless) the demo, and the viewer shows it.
 phase "the package: scripts/package.sh, sudo apt install, the installed programs"
 package_log="$work/package.log"
-"${as_user[@]}" bash -c 'cd ~/quadview && scripts/package.sh && sudo apt-get install -y -q \
+as_user 'cd ~/quadview && scripts/package.sh && sudo apt-get install -y -q \
   ./build-package/quadview_*.deb && cd /tmp && /usr/bin/quadview --version &&
   /usr/bin/quadscene --version && /usr/bin/quadscene demo installed-demo --force &&
   /usr/bin/quadscene check installed-demo/nyc.map &&
