@@ -332,7 +332,7 @@ bool Twnd_careditor::KeyDown(int key, int modifiers) {
     sceneCamera = startCamera;
   } else if (key == 'c') {
     const std::string command = ViewCommand(
-        sceneArgument != nullptr ? sceneArgument : "FILE.map", sceneCamera.panX, sceneCamera.panY,
+        sceneArgument != nullptr ? sceneArgument : "", sceneCamera.panX, sceneCamera.panY,
         sceneCamera.distance, sceneCamera.tilt, sceneCamera.spin, Panel1->w(), Panel1->h());
     std::printf("%s\n", command.c_str());
     std::fflush(stdout);

@@ -89,10 +89,13 @@ std::string ShellWord(const std::string& text) {
 
 std::string ViewCommand(const std::string& scenePath, float panX, float panY, float distance,
                         float tilt, float spin, int width, int height) {
-  std::error_code error;
-  const std::filesystem::path absolute = std::filesystem::absolute(scenePath, error);
-  std::string command =
-      "quadscene render " + ShellWord(error ? scenePath : absolute.string()) + " --pan ";
+  std::string file = "FILE.map";
+  if (!scenePath.empty()) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(scenePath, error);
+    file = ShellWord(error ? scenePath : absolute.string());
+  }
+  std::string command = "quadscene render " + file + " --pan ";
   AppendShortestFloat(command, panX);
   command += " ";
   AppendShortestFloat(command, panY);

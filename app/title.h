@@ -29,6 +29,7 @@ std::string ControlsText();
 
 // The command that draws the view the window shows: "quadscene render FILE --pan X Y
 // --distance D --tilt T --spin S --size WxH -o view.png", each value the shortest text that
-// reads back as the same float, FILE absolute and quoted for the shell where it needs it.
+// reads back as the same float, FILE made absolute and quoted for the shell where it needs it
+// (with no scene, the word FILE.map).
 std::string ViewCommand(const std::string& scenePath, float panX, float panY, float distance,
                         float tilt, float spin, int width, int height);

@@ -64,3 +64,22 @@ TEST(ErrorBoxText, GetsAFullStopOnlyAfterCharactersSortingAfterThePoint) {
 }
 
 }  // namespace
+
+// The c key's command: the shortest text of each float, and the path as one shell word.
+TEST(ViewCommand, QuotesThePathForTheShellAndWritesEachValueExactly) {
+  const struct {
+    std::string path;
+    std::string file;
+  } cases[] = {
+      {"/maps/nyc.map", "/maps/nyc.map"},
+      {"/my maps/it's.map", "'/my maps/it'\\''s.map'"},
+      {"/m/$(rm -rf ~).map", "'/m/$(rm -rf ~).map'"},
+      {"", "FILE.map"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ViewCommand(c.path, 0.01f, -1e-7f, -2.48f, 1.5f, -360.25f, 535, 326),
+              "quadscene render " + c.file +
+                  " --pan 0.01 -1e-07 --distance -2.48 --tilt 1.5 --spin -360.25 --size 535x326 "
+                  "-o view.png");
+  }
+}
