@@ -80,13 +80,14 @@ void CloseBox(Fl_Widget* button, void*) {
 }
 
 // A modal box: the icon (or none), the wrapped text, one OK button. Centred on the screen.
-void ShowBox(const std::string& caption, const std::string& text, const char* icon) {
+void ShowBox(const std::string& caption, const std::string& text, const char* icon,
+             Fl_Font font = kTextFont) {
   int screenX = 0, screenY = 0, screenW = 0, screenH = 0;
   Fl::screen_work_area(screenX, screenY, screenW, screenH);
   const int iconSpace = icon != nullptr ? kIconSize + kMargin : 0;
   const int textWidthLimit =
       std::max(kMinTextWidth, std::min(kMaxTextWidth, screenW - iconSpace - 4 * kMargin));
-  fl_font(kTextFont, kTextSize);
+  fl_font(font, kTextSize);
   const std::vector<std::string> lines = WrapLines(text, textWidthLimit);
   std::string label;
   int textWidth = 0;
@@ -116,9 +117,13 @@ void ShowBox(const std::string& caption, const std::string& text, const char* ic
     iconBox->color(FL_WHITE);
     iconBox->labelcolor(FL_BLUE);
   }
-  Fl_Box* message = new Fl_Box(kMargin + iconSpace, kMargin, textWidth, textHeight);
+  // FLTK draws a left-aligned label 3 pixels inside its box on each side: the box reaches that
+  // far into the margins, so the widest line is not clipped.
+  constexpr int kLabelInset = 3;
+  Fl_Box* message = new Fl_Box(kMargin + iconSpace - kLabelInset, kMargin,
+                               textWidth + 2 * kLabelInset, textHeight);
   message->copy_label(label.c_str());
-  message->labelfont(kTextFont);
+  message->labelfont(font);
   message->labelsize(kTextSize);
   message->align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
   Fl_Return_Button* ok =
@@ -146,6 +151,10 @@ void ShowErrorBox(const std::string& message) {
 
 void ShowParserMessageBox(const std::string& text) {
   ShowBox("", text, "i");
+}
+
+void ShowTableBox(const std::string& caption, const std::string& text) {
+  ShowBox(caption, text, "i", FL_COURIER);
 }
 
 void ReportHandlerError(const SceneError& error) {

@@ -21,6 +21,10 @@ void ShowErrorBox(const std::string& message);
 // The tokenizer's message sink: a modal box with an empty caption and one OK button.
 void ShowParserMessageBox(const std::string& text);
 
+// A modal box with the information icon whose text is laid out in columns (a fixed-width
+// font), one OK button.
+void ShowTableBox(const std::string& caption, const std::string& text);
+
 // Shows `error` as the window's event handling does: the diagnostic line when the error
 // knows its file, then the error box.
 void ReportHandlerError(const SceneError& error);

@@ -5,7 +5,6 @@
 #include "app/main_window.h"
 
 #include <FL/Fl.H>
-#include <FL/fl_ask.H>
 #include <FL/gl.h>
 #include <FL/x.H>
 
@@ -348,8 +347,7 @@ bool Twnd_careditor::KeyDown(int key, int modifiers) {
   } else if (key == FL_Escape && fullscreen_active()) {
     fullscreen_off();
   } else if (key == FL_F + 1) {
-    fl_message_title(kControlsBoxTitle);
-    fl_message("%s", ControlsText().c_str());
+    ShowTableBox(kControlsBoxTitle, ControlsText());
   } else {
     return false;
   }

@@ -60,15 +60,15 @@ std::string ErrorBoxText(const std::string& message) {
 
 std::string ControlsText() {
   return "Mouse and keys:\n"
-         "  left drag          pan\n"
-         "  right drag         turn\n"
-         "  wheel              nearer or farther\n"
-         "  r, Home            back to the start camera\n"
-         "  c                  print the view as a quadscene render command, and copy it\n"
-         "  F5                 reload the scene from disk; the camera stays\n"
-         "  F11                fullscreen; Esc leaves it\n"
-         "  F1                 this list\n"
-         "  Ctrl+Q, Ctrl+W     close the window\n";
+         "  left drag        pan\n"
+         "  right drag       turn\n"
+         "  wheel            nearer or farther\n"
+         "  r, Home          back to the start camera\n"
+         "  c                print the view's render command, and copy it\n"
+         "  F5               reload the scene; the camera stays\n"
+         "  F11              fullscreen; Esc leaves it\n"
+         "  F1               this list\n"
+         "  Ctrl+Q, Ctrl+W   close the window\n";
 }
 
 namespace {
