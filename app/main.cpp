@@ -22,18 +22,11 @@ constexpr int kExitUsage = 2;
 
 constexpr const char* kUsage = "quadview [OPTIONS] [--] [FILE.map]";
 
-// An option's line of the help: its name, then its description wrapped beside it.
+// An option's entry in the help: the descriptions start at this column, within 79.
 std::string HelpLine(const std::string& option, const std::string& description) {
   constexpr size_t kDescriptionColumn = 18;
   constexpr size_t kColumns = 79;
-  std::string text = "  " + option;
-  text.resize(kDescriptionColumn, ' ');
-  const std::string wrapped = WrapWords(description, kColumns - kDescriptionColumn);
-  for (char c : wrapped) {
-    text += c;
-    if (c == '\n') text.append(kDescriptionColumn, ' ');
-  }
-  return text + "\n";
+  return HelpEntry(option, description, kDescriptionColumn, kColumns);
 }
 
 void PrintHelp() {

@@ -52,3 +52,18 @@ std::string WrapWords(const std::string& text, size_t width) {
   }
   return out + line;
 }
+
+std::string HelpEntry(const std::string& name, const std::string& description, size_t column,
+                      size_t width) {
+  std::string text = "  " + name;
+  if (text.size() >= column) {
+    text += "\n" + std::string(column, ' ');
+  } else {
+    text.resize(column, ' ');
+  }
+  for (char c : WrapWords(description, width - column)) {
+    text += c;
+    if (c == '\n') text.append(column, ' ');
+  }
+  return text + "\n";
+}

@@ -18,3 +18,8 @@ bool ParseOptionFloat(const std::string& text, float& value);
 // `text` wrapped at spaces into lines of at most `width` characters (a longer word stands on
 // a line of its own), joined by '\n', without a final one.
 std::string WrapWords(const std::string& text, size_t width);
+
+// One entry of a help listing: "  NAME", then `description` wrapped from column `column` to
+// `width` (on the next line when the name reaches that column), ending in '\n'.
+std::string HelpEntry(const std::string& name, const std::string& description, size_t column,
+                      size_t width);

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <sstream>
 #include <vector>
 
 #include "interchange/interchange.h"
@@ -130,11 +129,8 @@ class PlainHelp : public CLI::Formatter {
     return WrapWords(app->get_description(), kHelpColumns - 1) + "\n";
   }
   std::string make_subcommand(const CLI::App* sub) const override {
-    std::stringstream out;
-    CLI::detail::format_help(out, sub->get_display_name(),
-                             WrapWords(sub->get_description(), kHelpColumns - 1 - kOptionColumn),
-                             kOptionColumn);
-    return out.str();
+    return HelpEntry(sub->get_display_name(), sub->get_description(), kOptionColumn,
+                     kHelpColumns - 1);
   }
   // A flag or a positional shows its name alone; an option its value's name, which is the
   // type name before any validator's.
