@@ -64,7 +64,8 @@ bool sceneLoadStarted = false;
 bool reloadRequested = false;
 
 // The window class: the desktop groups the viewer's windows by it and finds its icon and
-// desktop entry (StartupWMClass).
+// desktop entry. FLTK writes it into WM_CLASS as the instance "quadview" and the class
+// "Quadview", which the desktop entry's StartupWMClass names.
 constexpr const char* kWindowClass = "quadview";
 constexpr const char* kControlsBoxTitle = "quadview: mouse and keys";
 

@@ -60,7 +60,7 @@ TEST(Package, DebianPackageHoldsTheProgramsPagesAndDesktopEntryWithComputedDepen
                                     " | tar -xO ./usr/share/applications/quadview.desktop");
   EXPECT_NE(desktop.find("\nExec=quadview %f\n"), std::string::npos) << desktop;
   EXPECT_NE(desktop.find("\nCategories=Graphics;3DGraphics;Viewer;\n"), std::string::npos);
-  EXPECT_NE(desktop.find("\nStartupWMClass=quadview\n"), std::string::npos);
+  EXPECT_NE(desktop.find("\nStartupWMClass=Quadview\n"), std::string::npos);
   const std::string metainfo = dir.File("quadview.metainfo.xml");
   ASSERT_EQ(
       std::system(("dpkg-deb --fsys-tarfile " + deb +

@@ -19,7 +19,7 @@ TEST_P(ViewerWindow, TitleStartsAsOpenGLThenShowsRateAndCameraOverTheDrawnScene)
   const Window window = FindMainWindow(&firstTitle);
   ASSERT_NE(window, 0u);
   EXPECT_EQ(firstTitle, "OpenGL");
-  EXPECT_EQ(client_->WindowClass(window), "quadview");
+  EXPECT_EQ(client_->WindowClass(window), "quadview.Quadview");
   EXPECT_TRUE(client_->HasIcon(window));
   const WindowRect rect = client_->Rect(window);
   EXPECT_EQ(rect.width, 548);

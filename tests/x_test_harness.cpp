@@ -337,7 +337,8 @@ std::vector<Rgb> XClient::RootPixels(int x, int y, int width, int height) {
 std::string XClient::WindowClass(Window window) {
   XClassHint hint{};
   if (XGetClassHint(display_, window, &hint) == 0) return "";
-  const std::string name = hint.res_class != nullptr ? hint.res_class : "";
+  const std::string name = std::string(hint.res_name != nullptr ? hint.res_name : "") + "." +
+                           (hint.res_class != nullptr ? hint.res_class : "");
   XFree(hint.res_name);
   XFree(hint.res_class);
   return name;

@@ -131,7 +131,7 @@ class XClient {
   Rgb RootPixel(int x, int y);
   // The pixels of a rectangle of the screen, row by row from its top-left corner.
   std::vector<Rgb> RootPixels(int x, int y, int width, int height);
-  // The class of WM_CLASS, and whether the window offers an icon (_NET_WM_ICON).
+  // WM_CLASS as "instance.Class", and whether the window offers an icon (_NET_WM_ICON).
   std::string WindowClass(Window window);
   bool HasIcon(Window window);
 
