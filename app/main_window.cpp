@@ -312,6 +312,9 @@ void Twnd_careditor::FormActivate() {
 }
 
 void Twnd_careditor::ReloadScene() {
+  // A scene file that is gone, or not a regular file now (a checkout in progress, a half-done
+  // rename), is no scene to load: the one drawn stays.
+  if (sceneArgument == nullptr || !SceneFileIsThere(sceneArgument)) return;
   // The old scene goes first: its textures from the view's context, its records from the
   // table (the reader empties it too, and reuses its storage).
   Panel1->make_current();

@@ -63,6 +63,13 @@ struct LoadRunningScope {
 
 }  // namespace
 
+bool SceneFileIsThere(const char* path) {
+  const std::string notRegular = NotARegularFileBecause(path);
+  if (notRegular.empty()) return true;
+  std::fprintf(stderr, "quadview: %s: %s\n", path, notRegular.c_str());
+  return false;
+}
+
 bool SceneLoadRunning() {
   return sceneLoadRunning;
 }
@@ -70,14 +77,8 @@ bool SceneLoadRunning() {
 void LoadScene(const char* path, QuadTable& quads, TextureTable& textures,
                SceneLoadWindow& window) {
   window.ShowAndRaise();
-  if (path == nullptr) return;  // the bar stays, over a black view
-  // No file is a FIFO, a device or a folder: those stop here like a missing file, with a line
-  // that says why.
-  const std::string notRegular = NotARegularFileBecause(path);
-  if (!notRegular.empty()) {
-    std::fprintf(stderr, "quadview: %s: %s\n", path, notRegular.c_str());
-    return;
-  }
+  // No file is a FIFO, a device or a folder: those stop here like a missing file.
+  if (path == nullptr || !SceneFileIsThere(path)) return;  // the bar stays, over a black view
 
   LoadRunningScope running;
   ProgressBarProgress progress(window);

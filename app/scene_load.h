@@ -30,5 +30,9 @@ class SceneLoadWindow {
 // propagate, the tables keeping what was loaded before them.
 void LoadScene(const char* path, QuadTable& quads, TextureTable& textures, SceneLoadWindow& window);
 
+// True when `path` names a regular file; otherwise says why on stderr in one line
+// ("quadview: PATH: no such file", "a folder" or "not a regular file").
+bool SceneFileIsThere(const char* path);
+
 // True while LoadScene runs: the view then shows black instead of a partial scene.
 bool SceneLoadRunning();

@@ -66,7 +66,8 @@ bool WatchScene(const std::string& path, void (*settled)()) {
   const std::string folder = FolderOf(path).empty() ? "." : FolderOf(path);
   if (watchFd >= 0) sceneFolderWatch = inotify_add_watch(watchFd, folder.c_str(), kChangeEvents);
   if (watchFd < 0 || sceneFolderWatch < 0) {
-    std::fprintf(stderr, "quadview: cannot watch %s: %s\n", folder.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "quadview: cannot watch %s: %s; the scene is not reloaded by itself\n",
+                 folder.c_str(), std::strerror(errno));
     return false;
   }
   sceneFileName = FileNameOf(path);

@@ -190,8 +190,13 @@ TEST_P(ViewerKeys, WatchReloadsARewrittenTextureAndQuadList) {
                IsBlue(ScenePixel(window, start, 0.5, 0.0));
       },
       kTitleTimeout));
+  // A scene file that goes away is no scene to load: a line says so and the picture stays.
+  const std::string gone = "quadview: " + map.string() + ": no such file\n";
+  fs::remove(map);
+  EXPECT_TRUE(PollUntil([&] { return viewer_->StderrText() == gone; }, kTitleTimeout));
+  EXPECT_TRUE(IsGreen(ScenePixel(window, start, -0.5, 0.0)));
   CloseAndExpectCleanExit(window);
-  EXPECT_EQ(viewer_->StderrText(), "");
+  EXPECT_EQ(viewer_->StderrText(), gone);
 }
 
 // A path that is no scene file: a line that says why, over the black view and the empty bar.

@@ -70,16 +70,16 @@ void AddWholeNumberOption(CLI::App* command, const std::string& name, int64_t& t
                        : range;
           },
           ""))
-      ->type_name("INT");
+      ->type_name("N");
 }
 
 void AddFloatOption(CLI::App* command, const std::string& name, float& target,
-                    const std::string& description) {
+                    const std::string& description, const std::string& valueName) {
   command
       ->add_option_function<std::string>(
           name, [&target](const std::string& text) { ParseOptionFloat(text, target); }, description)
       ->check(FloatValidator())
-      ->type_name("FLOAT");
+      ->type_name(valueName);
 }
 
 ViewOptions::ViewOptions() : width(kViewWidth), height(kViewHeight) {}
@@ -111,9 +111,9 @@ void AddViewOptions(CLI::App* command, ViewOptions& options) {
       ->expected(2)
       ->check(FloatValidator())
       ->type_name("X Y");
-  AddFloatOption(command, "--distance", options.camera.distance, kDistanceHelp);
-  AddFloatOption(command, "--tilt", options.camera.tilt, kTiltHelp);
-  AddFloatOption(command, "--spin", options.camera.spin, kSpinHelp);
+  AddFloatOption(command, "--distance", options.camera.distance, kDistanceHelp, "D");
+  AddFloatOption(command, "--tilt", options.camera.tilt, kTiltHelp, "T");
+  AddFloatOption(command, "--spin", options.camera.spin, kSpinHelp, "S");
 }
 
 namespace {

@@ -28,9 +28,10 @@ void UsePlainHelp(CLI::App& app);
 void AddWholeNumberOption(CLI::App* command, const std::string& name, int64_t& target,
                           int64_t minimum, int64_t maximum, const std::string& description);
 
-// A finite float32 option: "--tilt: expected a number between -3.4e38 and 3.4e38".
+// A finite float32 option, its value named `valueName` in the help: "--tilt: expected a
+// number between -3.4e38 and 3.4e38".
 void AddFloatOption(CLI::App* command, const std::string& name, float& target,
-                    const std::string& description);
+                    const std::string& description, const std::string& valueName);
 
 // The camera a command draws or exports with: the view size and the CameraState, the start
 // camera and the view panel's size by default.
