@@ -74,10 +74,13 @@ bool CloseAllAbove(int last) {
   rlimit files{};
   if (::getrlimit(RLIMIT_NOFILE, &files) != 0) return false;
   const int end = static_cast<int>(std::min<rlim_t>(files.rlim_cur, 1 << 20));
-  for (int fd = last + 1; fd < end; ++fd) ::close(fd);
+  int closeError = 0;
   for (int fd = last + 1; fd < end; ++fd) {
-    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) {
-      errno = EMFILE;
+    if (::close(fd) != 0 && errno != EBADF) closeError = errno;
+  }
+  for (int fd = last + 1; fd < end; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0) {
+      errno = closeError != 0 ? closeError : EBUSY;
       return false;
     }
   }

@@ -311,7 +311,9 @@ bool ReadModelChannel(int fd, const std::string& path,
         const uint32_t width = Take<uint32_t>(payload, 0), height = Take<uint32_t>(payload, 4);
         std::string why;
         const uint64_t bytes = uint64_t(width) * height * 4;
-        if (!FitsTextureFolder(width, height, why) ||
+        // 0 x 0: a slot an own export leaves untextured.
+        const bool untextured = width == 0 && height == 0;
+        if ((!untextured && !FitsTextureFolder(width, height, why)) ||
             bytes > limits.textureBudgetBytes - uploadBytes) {
           Untrue(path, "an image of " + std::to_string(width) + " x " + std::to_string(height));
         }

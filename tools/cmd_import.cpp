@@ -37,10 +37,14 @@ void RunImport(const ImportCommand& options) {
   SceneWriter out(options.outPath, options.force, "the imported texture set");
   ImportedScene scene;
   ImportOptions model = options.model;
-  model.readerSaid = [&options](const std::string& line) {
-    std::fprintf(stderr, "%s: the model reader said: %s\n", Printable(options.inPath).c_str(),
-                 Printable(line).c_str());
-  };
+  // What the reader writes on its stderr (a library's complaint before it aborts): with
+  // --verbose, so that a failure stays one line without it.
+  if (options.verbose) {
+    model.readerSaid = [&options](const std::string& line) {
+      std::fprintf(stderr, "%s: the model reader said: %s\n", Printable(options.inPath).c_str(),
+                   Printable(line).c_str());
+    };
+  }
   const ModelKind kind = ReadModel(options.inPath, model, scene, out);
   if (options.verbose) {
     std::printf("model reader: %s\n", Printable(scene.containment).c_str());
@@ -105,8 +109,10 @@ void RegisterImportCommand(CLI::App& app, int& exitStatus) {
       ->check(CLI::IsMember({"auto", "far-first", "file"}))
       ->capture_default_str();
   command->add_flag("--force", options.force, "Overwrite an existing scene and its images");
-  command->add_flag("--verbose", options.verbose,
-                    "Say the model reader's limits and which layers of its confinement held");
+  command->add_flag(
+      "--verbose", options.verbose,
+      "Say the model reader's limits and which layers of its confinement held, and show what "
+      "it writes on its stderr");
   command
       ->add_option("--textures-from", options.model.textureFolders,
                    "A folder besides the model's own that it may read textures and other files "
