@@ -111,15 +111,20 @@ bool EnterNamespaces(std::string& why) {
   return false;
 }
 
-// No capability left: bounding set (where the process may change it), then effective,
-// permitted and inheritable sets, and the ambient set.
+bool HoldsCapability(int cap) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct sets[_LINUX_CAPABILITY_U32S_3] = {};
+  return ::syscall(SYS_capget, &header, sets) == 0 &&
+         (sets[cap / 32].effective & (1U << (cap % 32))) != 0;
+}
+
+// No capability left: bounding set (where the process may change it: an ordinary user's
+// process outside a namespace of its own may not, and then holds nothing the set could give),
+// then effective, permitted and inheritable sets, and the ambient set.
 bool DropCapabilities() {
-  for (int cap = 0; cap <= CAP_LAST_CAP; ++cap) {
-    if (::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0 && errno != EINVAL) {
-      // Without CAP_SETPCAP the set stays, and the calls below leave nothing it could give.
-      if (errno != EPERM || ::prctl(PR_CAPBSET_READ, CAP_SETPCAP, 0, 0, 0) == 1) return false;
-      break;
-    }
+  const bool mayDrop = HoldsCapability(CAP_SETPCAP);
+  for (int cap = 0; mayDrop && cap <= CAP_LAST_CAP; ++cap) {
+    if (::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0 && errno != EINVAL) return false;
   }
   __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
   __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};

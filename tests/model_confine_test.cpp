@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 #include <linux/io_uring.h>
 #include <linux/sched.h>
+#include <seccomp.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/personality.h>
+#include <sys/prctl.h>
 #include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -147,16 +149,26 @@ const ForbiddenCall kForbiddenCalls[] = {
 };
 
 // Runs `call` in a child confined as the model reader is; the child's end: the errno of a
-// failed call, kAllowed when it succeeded, or the signal that ended it.
+// failed call, kAllowed when it succeeded, or the signal that ended it. `withoutNamespaces`:
+// as in a chroot or where user namespaces are turned off (a filter of the test's own makes
+// unshare fail), so that the confinement without them is tested on every machine.
 constexpr int kAllowed = 200;
-int StatusAfterConfinement(const std::function<long()>& call) {
+int StatusAfterConfinement(const std::function<long()>& call, bool withoutNamespaces = false) {
   int channel[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM, 0, channel) != 0) return -1;
   const pid_t child = ::fork();
   if (child == 0) {
     if (::dup2(channel[1], 3) < 0) ::_exit(1);
+    if (withoutNamespaces) {
+      scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ALLOW);
+      if (seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(unshare), 0) != 0 ||
+          ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || seccomp_load(filter) != 0) {
+        ::_exit(3);
+      }
+    }
     std::string layers, failure;
     if (!ConfineModelReader(3, ReaderLimitsFor(0), layers, failure)) ::_exit(2);
+    if (withoutNamespaces && layers.rfind("no namespaces (", 0) != 0) ::_exit(4);
     const long result = call();
     ::_exit(result >= 0 ? kAllowed : errno);
   }
@@ -168,16 +180,18 @@ int StatusAfterConfinement(const std::function<long()>& call) {
 }
 
 TEST(ModelReaderConfinement, EveryForbiddenCallFailsOrEndsTheReader) {
-  for (const ForbiddenCall& forbidden : kForbiddenCalls) {
-    SCOPED_TRACE(forbidden.what);
-    const int status = StatusAfterConfinement(forbidden.call);
-    if (WIFSIGNALED(status)) {
-      EXPECT_EQ(WTERMSIG(status), SIGSYS);
-      continue;
+  for (bool withoutNamespaces : {false, true}) {
+    for (const ForbiddenCall& forbidden : kForbiddenCalls) {
+      SCOPED_TRACE(std::string(forbidden.what) + (withoutNamespaces ? ", no namespaces" : ""));
+      const int status = StatusAfterConfinement(forbidden.call, withoutNamespaces);
+      if (WIFSIGNALED(status)) {
+        EXPECT_EQ(WTERMSIG(status), SIGSYS);
+        continue;
+      }
+      ASSERT_TRUE(WIFEXITED(status));
+      const int code = WEXITSTATUS(status);
+      EXPECT_TRUE(code == EACCES || code == EPERM || code == ENOTTY) << "exit status " << code;
     }
-    ASSERT_TRUE(WIFEXITED(status));
-    const int code = WEXITSTATUS(status);
-    EXPECT_TRUE(code == EACCES || code == EPERM || code == ENOTTY) << "exit status " << code;
   }
 }
 
@@ -201,9 +215,11 @@ TEST(ModelReaderConfinement, CallsOnItsOwnDescriptorsWork) {
         return ::syscall(SYS_prlimit64, 0, RLIMIT_AS, nullptr, &limit);
       },
   };
-  for (const auto& call : allowed) {
-    const int status = StatusAfterConfinement(call);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kAllowed) << status;
+  for (bool withoutNamespaces : {false, true}) {
+    for (const auto& call : allowed) {
+      const int status = StatusAfterConfinement(call, withoutNamespaces);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kAllowed) << status;
+    }
   }
 }
 
