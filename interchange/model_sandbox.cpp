@@ -202,24 +202,22 @@ ReaderOutput::ReaderOutput(int fd, std::function<void(const std::string&)> heard
     : fd_(fd), heard_(std::move(heard)) {}
 
 void ReaderOutput::Take() {
+  // One read a call: a reader that writes without end cannot hold this process here.
   char bytes[4096];
-  ssize_t got = 0;
-  while ((got = ::read(fd_, bytes, sizeof bytes)) > 0) {
-    for (ssize_t i = 0; i < got; ++i) {
-      if (kept_ >= kReaderOutputBytes) break;
-      ++kept_;
-      if (bytes[i] != '\n') {
-        line_ += bytes[i];
-        continue;
-      }
-      if (heard_) heard_(line_);
-      line_.clear();
+  const ssize_t got = ::read(fd_, bytes, sizeof bytes);
+  for (ssize_t i = 0; i < got && kept_ < kReaderOutputBytes; ++i, ++kept_) {
+    if (bytes[i] != '\n') {
+      line_ += bytes[i];
+      continue;
     }
+    if (heard_) heard_(line_);
+    line_.clear();
   }
 }
 
 void ReaderOutput::Finish() {
-  Take();
+  // What the pipe still holds: at most its 64 KiB once the reader is gone.
+  for (int reads = 0; reads < 16; ++reads) Take();
   if (!line_.empty() && heard_) heard_(line_);
   line_.clear();
   if (kept_ >= kReaderOutputBytes && heard_) heard_("(more output dropped)");
