@@ -45,7 +45,10 @@ constexpr uint64_t kMaxCpuSeconds = 600;
 constexpr uint64_t kWallSecondsPerCpuSecond = 2;
 constexpr uint64_t kWallSecondsBase = 10;
 
-// The process's address space, as the kernel counts it against RLIMIT_AS.
+// The process's address space, as the kernel counts it against RLIMIT_AS; where /proc is not
+// there to say (a chroot without it), as much as a quadscene process holds at most before it
+// reads a model.
+constexpr uint64_t kAddressSpaceUnknownBytes = uint64_t(1) << 30;
 uint64_t AddressSpaceBytes() {
   std::FILE* statm = std::fopen("/proc/self/statm", "re");
   unsigned long long pages = 0;
@@ -53,6 +56,7 @@ uint64_t AddressSpaceBytes() {
     if (std::fscanf(statm, "%llu", &pages) != 1) pages = 0;
     std::fclose(statm);
   }
+  if (pages == 0) return kAddressSpaceUnknownBytes;
   return static_cast<uint64_t>(pages) * static_cast<uint64_t>(::sysconf(_SC_PAGE_SIZE));
 }
 
