@@ -115,6 +115,7 @@ bool EnterNamespaces(std::string& why) {
   return false;
 }
 
+// Whether the effective set holds `cap`.
 bool HoldsCapability(int cap) {
   __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
   __user_cap_data_struct sets[_LINUX_CAPABILITY_U32S_3] = {};
@@ -126,9 +127,14 @@ bool HoldsCapability(int cap) {
 // process outside a namespace of its own may not, and then holds nothing the set could give),
 // then effective, permitted and inheritable sets, and the ambient set.
 bool DropCapabilities() {
+  // Up to the kernel's last capability, which may be past the headers' CAP_LAST_CAP.
+  constexpr int kMostCapabilities = 64;
   const bool mayDrop = HoldsCapability(CAP_SETPCAP);
-  for (int cap = 0; mayDrop && cap <= CAP_LAST_CAP; ++cap) {
-    if (::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0 && errno != EINVAL) return false;
+  for (int cap = 0; mayDrop && cap < kMostCapabilities; ++cap) {
+    if (::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0) {
+      if (errno == EINVAL) break;  // past the last
+      return false;
+    }
   }
   __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
   __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
