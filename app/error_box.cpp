@@ -159,7 +159,7 @@ void ShowTableBox(const std::string& caption, const std::string& text) {
 
 void ReportHandlerError(const SceneError& error) {
   if (!error.file().empty()) {
-    std::fprintf(stderr, "%s\n", FormatDiagnostic(error).c_str());
+    std::fprintf(stderr, "%s\n", Printable(FormatDiagnostic(error)).c_str());
     std::fflush(stderr);
   }
   ShowErrorBox(error.what());

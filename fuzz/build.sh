@@ -80,7 +80,7 @@ for target in ${1:-$TARGETS}; do
       # shellcheck disable=SC2086
       $CXX $FLAGS -DOWN_EXPORT_EXTENSION="\".${target#own_}\"" fuzz/own_export_fuzz.cpp \
         interchange/import_own.cpp interchange/image_codec.cpp interchange/quadview_data.cpp \
-        scene/*.cpp -lstb -o "fuzz/out/${target}_fuzz"
+        interchange/model_files.cpp scene/*.cpp -lstb -lassimp -o "fuzz/out/${target}_fuzz"
       ;;
     *)
       # shellcheck disable=SC2086

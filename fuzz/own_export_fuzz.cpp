@@ -46,8 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteFuzzFile(FuzzFile(), data, size);
   ImportedScene scene;
   CheckedImages images;
+  // The files the reader would be granted, opened here in the fuzzer's own process.
+  ModelFiles files(FuzzFile(), {});
   try {
-    if (ReadOwnExport(FuzzFile(), scene, images) &&
+    if (ReadOwnExport(FuzzFile(), files, scene, images) &&
         scene.records.records.size() != static_cast<size_t>(scene.records.count)) {
       std::abort();
     }

@@ -1,8 +1,9 @@
-// Reading quadview's own exports back exactly: the records from the bytes a glTF carries in
-// its quadview data, or from an OBJ's faces (floats read with correct rounding) and its
-// quadview comments; the images of the set from the PNGs they name, each read header first,
-// decoded, handed on and released before the next. Nothing is read whole that need not be:
-// a .glb or .bin is read view by view where it lies.
+// Reading quadview's own exports back exactly, in the contained model reader: the records from
+// the bytes a glTF carries in its quadview data, or from an OBJ's faces (floats read with
+// correct rounding) and its quadview comments; the images of the set from the PNGs they name,
+// each read header first, decoded, handed on and released before the next. Every file, the
+// export itself included, comes from the reader's file access, under the rule every model
+// reads by. Nothing is read whole that need not be: a .glb or .bin is read view by view.
 #include <charconv>
 #include <climits>
 #include <cstring>
@@ -51,12 +52,26 @@ std::string DecodeUri(const std::string& path, const std::string& uri) {
   return text;
 }
 
-// A file the export refers to (its .bin, an image), opened from beside it. A failure names
-// the export as well, since that is the file the user gave.
-std::unique_ptr<InputFile> OpenReferencedFile(const std::string& path, const std::string& file,
+// The export itself, from `files`.
+std::unique_ptr<InputFile> OpenExport(const std::string& path, ModelFileAccess& files) {
+  std::string refusal;
+  const int fd = files.Open(path, refusal);
+  if (fd < 0) throw CannotOpenFile(path);
+  return std::make_unique<InputFile>(fd, path);
+}
+
+// A file the export refers to (its .bin, an image), named from beside it; nullptr with
+// `refusal` set when `files` refuses it. A failure names the export as well, since that is
+// the file the user gave.
+std::unique_ptr<InputFile> OpenReferencedFile(const std::string& path, ModelFileAccess& files,
+                                              const std::string& file, std::string& refusal,
                                               int line = 0) {
+  const std::string named = FolderOf(path) + file;
+  const int fd = files.Open(named, refusal);
+  if (fd < 0 && !refusal.empty()) return nullptr;
   try {
-    return std::make_unique<InputFile>(FolderOf(path) + file);
+    if (fd < 0) throw CannotOpenFile(named);
+    return std::make_unique<InputFile>(fd, named);
   } catch (const SceneError& error) {
     throw SceneError(error.what(), path, line, error.reason());
   }
@@ -75,6 +90,22 @@ class OwnImages {
   void AddUntextured() {
     images_.AddImage(0, 0, nullptr);
     ++scene_.images;
+  }
+
+  // The image in a file the export names; one that `files` refuses draws untextured.
+  void AddFile(ModelFileAccess& files, const std::string& file, int line = 0) {
+    std::string refusal;
+    const std::unique_ptr<InputFile> image = OpenReferencedFile(path_, files, file, refusal, line);
+    if (image == nullptr) {
+      scene_.warnings.push_back("image " + std::to_string(scene_.images) + ": " + refusal +
+                                "; its slot draws untextured");
+      AddUntextured();
+      return;
+    }
+    ImageBytes bytes;
+    bytes.file = image.get();
+    bytes.size = static_cast<uint64_t>(image->Size());
+    Add(bytes);
   }
 
   void Add(const ImageBytes& bytes) {
@@ -129,8 +160,8 @@ uint32_t Little32(const uint8_t* bytes) {
 
 // The JSON of a .glb or .gltf, and where a .glb's BIN chunk lies; false when it is no glTF
 // 2.0 file this reader can take (Assimp then reads it, or says why not).
-bool LoadGltf(const std::string& path, GltfFile& gltf) {
-  auto file = std::make_unique<InputFile>(path);
+bool LoadGltf(const std::string& path, ModelFileAccess& files, GltfFile& gltf) {
+  std::unique_ptr<InputFile> file = OpenExport(path, files);
   uint8_t header[12];
   const uint64_t size = static_cast<uint64_t>(file->Size());
   if (file->ReadAt(0, header, sizeof header) == sizeof header && Little32(header) == kGlbMagic) {
@@ -154,7 +185,8 @@ bool LoadGltf(const std::string& path, GltfFile& gltf) {
     gltf.glb = std::move(file);
     return gltf.doc.is_object();
   }
-  const std::vector<uint8_t> text = ReadWholeFile(path);
+  std::vector<uint8_t> text(static_cast<size_t>(size));
+  text.resize(file->ReadAt(0, text.data(), text.size()));
   gltf.doc = json::parse(text.begin(), text.end(), nullptr, false);
   return gltf.doc.is_object();
 }
@@ -188,9 +220,10 @@ ImageBytes BytesOf(const FileRange& range) {
   return bytes;
 }
 
-bool ReadOwnGltf(const std::string& path, ImportedScene& scene, ImageSink& images) {
+bool ReadOwnGltf(const std::string& path, ModelFileAccess& files, ImportedScene& scene,
+                 ImageSink& images) {
   GltfFile gltf;
-  if (!LoadGltf(path, gltf)) return false;
+  if (!LoadGltf(path, files, gltf)) return false;
   // Looked up in place, never copied: a hostile file may nest values deeply, and copying
   // one recurses once per level.
   const auto extras = gltf.doc.find("extras");
@@ -201,7 +234,10 @@ bool ReadOwnGltf(const std::string& path, ImportedScene& scene, ImageSink& image
     const auto buffers = gltf.doc.find("buffers");
     if (gltf.glb == nullptr && buffers != gltf.doc.end() && buffers->is_array() &&
         !buffers->empty() && (*buffers)[0].contains("uri")) {
-      gltf.bin = OpenReferencedFile(path, DecodeUri(path, (*buffers)[0]["uri"].get<std::string>()));
+      std::string refusal;
+      gltf.bin = OpenReferencedFile(
+          path, files, DecodeUri(path, (*buffers)[0]["uri"].get<std::string>()), refusal);
+      if (gltf.bin == nullptr) Malformed(path, "its buffer " + refusal);
       gltf.buffer = FileRange{gltf.bin.get(), 0, static_cast<uint64_t>(gltf.bin->Size())};
     }
     const json& quadview = extras->at(kGltfExtrasKey);
@@ -238,9 +274,7 @@ bool ReadOwnGltf(const std::string& path, ImportedScene& scene, ImageSink& image
       if (image.contains("bufferView")) {
         set.Add(BytesOf(ViewRange(path, gltf, WholeNumber(path, image["bufferView"]))));
       } else {
-        const std::unique_ptr<InputFile> file =
-            OpenReferencedFile(path, DecodeUri(path, image.at("uri").get<std::string>()));
-        set.Add(BytesOf(FileRange{file.get(), 0, static_cast<uint64_t>(file->Size())}));
+        set.AddFile(files, DecodeUri(path, image.at("uri").get<std::string>()));
       }
     }
   } catch (const json::exception& error) {
@@ -286,8 +320,12 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
-bool ReadOwnObj(const std::string& path, ImportedScene& scene, ImageSink& images) {
-  LineReader reader(path);
+bool ReadOwnObj(const std::string& path, ModelFileAccess& files, ImportedScene& scene,
+                ImageSink& images) {
+  std::string refusal;
+  const int fd = files.Open(path, refusal);
+  if (fd < 0) throw CannotOpenFile(path);
+  LineReader reader(fd, path);
   bool complete = true;
   const std::string_view first = reader.NextLine(complete);
   if (!StartsWith(first, std::string(kObjMarker) + " ")) return false;
@@ -390,11 +428,7 @@ bool ReadOwnObj(const std::string& path, ImportedScene& scene, ImageSink& images
       if (file == "-") {
         set.AddUntextured();
       } else {
-        const std::unique_ptr<InputFile> image = OpenReferencedFile(path, file, lineNumber);
-        ImageBytes bytes;
-        bytes.file = image.get();
-        bytes.size = static_cast<uint64_t>(image->Size());
-        set.Add(bytes);
+        set.AddFile(files, file, lineNumber);
       }
     }
   }
@@ -407,9 +441,10 @@ bool ReadOwnObj(const std::string& path, ImportedScene& scene, ImageSink& images
 
 }  // namespace
 
-bool ReadOwnExport(const std::string& path, ImportedScene& scene, ImageSink& images) {
+bool ReadOwnExport(const std::string& path, ModelFileAccess& files, ImportedScene& scene,
+                   ImageSink& images) {
   const std::string extension = LowerExtension(path);
-  if (extension == ".glb" || extension == ".gltf") return ReadOwnGltf(path, scene, images);
-  if (extension == ".obj") return ReadOwnObj(path, scene, images);
+  if (extension == ".glb" || extension == ".gltf") return ReadOwnGltf(path, files, scene, images);
+  if (extension == ".obj") return ReadOwnObj(path, files, scene, images);
   return false;
 }

@@ -182,6 +182,8 @@ struct ImportOptions {
   // Folders besides the model's own (with their subfolders) that a foreign model may read
   // files from: an asset pack's Textures/ beside its Models/ (--textures-from).
   std::vector<std::string> textureFolders;
+  // Each line the contained reader writes on its stderr, as it comes (unescaped).
+  std::function<void(const std::string&)> readerSaid;
 };
 
 struct ImportedScene {
@@ -195,7 +197,10 @@ struct ImportedScene {
   int64_t lines = 0;             // skipped
   // Records 0 to taggedRecords - 1 came back from their tags, in their exported order.
   int64_t taggedRecords = 0;
+  bool ownExport = false;  // quadview's own export, restored exactly
   std::vector<std::string> warnings;
+  // The layers of confinement the model reader ran under, for --verbose.
+  std::string containment;
 };
 
 // What a model turned out to be: quadview's own export, a model with quadview's record tags
@@ -208,20 +213,76 @@ enum class ModelKind { kOwnExport, kTagged, kForeign };
 ModelKind ReadModel(const std::string& path, const ImportOptions& options, ImportedScene& scene,
                     ImageSink& images);
 
-// quadview's own exports (import_own.cpp), read in this process: true when `path` is one (a
-// glTF carrying quadview's data, an OBJ starting with its marker); then `scene` and `images`
-// hold it exactly as exported.
-bool ReadOwnExport(const std::string& path, ImportedScene& scene, ImageSink& images);
+class ModelFileAccess;
 
-// Any other model, contained (model_sandbox.cpp): ReadWithAssimp runs in a child process
-// that may only compute and talk to this one (a seccomp allow-list: no opening of files, no
-// writing but to its channel and stderr, no new programs, sockets or privileges; limits of
-// address space, CPU time and file size, no core file), under a wall-clock limit. It asks
-// for each file it would read, and gets a descriptor only for what ModelFiles allows; what it
-// reads crosses the channel as plain data, checked again here. A child that crashes or runs
-// out of time is a SceneError naming `path`, and nothing of it reaches the files.
+// quadview's own exports (import_own.cpp), read in the contained reader like any model: true
+// when `path` is one (a glTF carrying quadview's data, an OBJ starting with its marker); then
+// `scene` and `images` hold it exactly as exported. Its files, itself included, come from
+// `files`: an image refused there draws untextured, with the refusal among the warnings; a
+// refused buffer is a SceneError that quotes the refusal.
+bool ReadOwnExport(const std::string& path, ModelFileAccess& files, ImportedScene& scene,
+                   ImageSink& images);
+
+// Every model, contained (model_sandbox.cpp): ReadOwnExport, else ReadWithAssimp, run in a
+// child process confined by ConfineModelReader under the limits of ReaderLimitsFor and a
+// wall-clock limit. It asks for each file it would read, and gets a descriptor only for what
+// ModelFiles allows; what it reads crosses the channel as plain data, checked again here. A
+// child that crashes or runs out of time is a SceneError naming `path`, and nothing of it
+// reaches the files.
 void ReadModelContained(const std::string& path, const ImportOptions& options, ImportedScene& scene,
                         ImageSink& images);
+
+// What the reader may take. The address space is an allowance above what the process holds
+// when it is confined; the wall-clock limit covers every wait on it.
+struct ReaderLimits {
+  uint64_t addressSpaceAllowance = 0;
+  uint64_t cpuSeconds = 0;
+  uint64_t wallSeconds = 0;
+  uint64_t textureBudgetBytes = 0;
+};
+
+// The limits for a model whose folder holds `modelBytes` bytes on disk (model_confine.cpp):
+// 256 MiB plus 32 bytes a byte, at most 8 GiB, of address space; 10 s plus 1 s for each 4 MiB,
+// at most 600 s, of CPU time; twice the CPU time plus 10 s of wall-clock time.
+ReaderLimits ReaderLimitsFor(uint64_t modelBytes);
+
+// Confines the calling process, a child about to read a model whose channel to its parent is
+// `channel`, the highest descriptor it keeps (model_confine.cpp): every descriptor above it
+// closed (checked), its own user, mount, network and IPC namespaces with an empty root where
+// the kernel allows them, the limits (address space, CPU time, file size 0, no core file), no
+// capability, no new privileges, not dumpable, and a seccomp allow-list under which no call
+// opens, examines or tests a file by name. `layers` says which of these held; false with
+// `failure` saying why when one that must hold did not.
+bool ConfineModelReader(int channel, const ReaderLimits& limits, std::string& layers,
+                        std::string& failure);
+
+class ModelChannel;
+
+// The reader's stderr, read by the parent beside its channel: its lines handed to `heard`, at
+// most 64 KiB of them, the rest dropped. The descriptor is non-blocking.
+class ReaderOutput {
+ public:
+  ReaderOutput(int fd, std::function<void(const std::string&)> heard);
+  int Fd() const { return fd_; }
+  void Take();    // what is there to read now
+  void Finish();  // then the last line, also without its line break
+
+ private:
+  int fd_;
+  std::function<void(const std::string&)> heard_;
+  std::string line_;
+  size_t kept_ = 0;
+};
+
+// The reader's process (model_sandbox.cpp): `read` runs in a child confined by
+// ConfineModelReader and sends through the channel it is given; this process reads the channel
+// (ReadModelChannel) and the child's stderr (to `heard`) until the child's end mark and its
+// exit, all within `limits.wallSeconds`. A child that is late for any of it is stopped:
+// "the model reader did not finish within N s and was stopped".
+void RunModelReader(const std::string& path, const ReaderLimits& limits, ModelFileAccess& files,
+                    const std::function<void(ModelChannel&)>& read,
+                    const std::function<void(const std::string&)>& heard, ImportedScene& scene,
+                    ImageSink& images);
 
 // How a model reader reaches the files it may read.
 class ModelFileAccess {
@@ -235,17 +296,25 @@ class ModelFileAccess {
 
 // The rule (model_files.cpp): regular files only, inside the model's folder or a folder of
 // ImportOptions::textureFolders (with their subfolders), "../" and symbolic links resolved
-// first. A refusal reads "FILE lies outside the model's folder; --textures-from FOLDER lets
-// the import read it".
+// first, then opened beneath that folder's descriptor without leaving it (a link swapped in
+// after the check is refused). A refusal reads "FILE lies outside the model's folder;
+// --textures-from FOLDER lets the import read it".
 class ModelFiles : public ModelFileAccess {
  public:
   ModelFiles(const std::string& modelPath, const std::vector<std::string>& folders);
+  ~ModelFiles() override;
+  ModelFiles(const ModelFiles&) = delete;
+  ModelFiles& operator=(const ModelFiles&) = delete;
   int Open(const std::string& path, std::string& refusal) override;
   bool Exists(const std::string& path) override;
 
  private:
-  bool Allows(const std::string& path, std::string& canonical, std::string& refusal) const;
-  std::vector<std::string> folders_;  // canonical, each ending in '/'
+  struct Folder {
+    std::string name;  // canonical, ending in '/'
+    int fd;            // O_PATH
+  };
+  const Folder* Allows(const std::string& path, std::string& canonical, std::string& refusal) const;
+  std::vector<Folder> folders_;
 };
 
 // Assimp's file access through `files`, read-only, each file read no further than its size;
@@ -319,6 +388,9 @@ class ModelChannel : public ImageSink, public ModelFileAccess {
   bool Exists(const std::string& path) override;
   void Finish(const ImportedScene& scene);
   void Fail(const std::string& message, int line);
+  // Which layers of confinement held (ImportedScene::containment).
+  void Note(const std::string& layers);
+  int Fd() const { return fd_; }
 
  private:
   void Send(uint8_t type, const void* data, size_t size);
@@ -328,14 +400,16 @@ class ModelChannel : public ImageSink, public ModelFileAccess {
 };
 
 // The parent's end: reads what the child sends until its end mark, answering its file
-// requests through `files`, and trusting none of it: every count and size is checked
-// against `maxRecordBytes`, the texture folder's limits and what has come so far before
-// anything is kept. Raises the child's own error as a SceneError naming `path`, and
-// SceneError for what no honest child sends; false when the channel closed early or
-// `deadline` passed (the caller then asks the child's end why).
+// requests through `files` without ever waiting past `deadline` for the child to take an
+// answer, reading its stderr into `output` meanwhile, and trusting none of it: every count
+// and size is checked against the limits, the texture folder's and what has come so far
+// before anything is kept, and tables grow only as records arrive. Raises the child's own
+// error as a SceneError naming `path`, and SceneError for what no honest child sends; false
+// when the channel closed early or `deadline` passed (the caller then asks the child's end
+// why).
 bool ReadModelChannel(int fd, const std::string& path,
-                      std::chrono::steady_clock::time_point deadline, uint64_t maxRecordBytes,
-                      uint64_t textureBudgetBytes, ModelFileAccess& files, ImportedScene& scene,
+                      std::chrono::steady_clock::time_point deadline, const ReaderLimits& limits,
+                      ModelFileAccess& files, ReaderOutput& output, ImportedScene& scene,
                       ImageSink& images);
 
 // How import orders the records. kAuto: quadview's own exports and records back from their

@@ -1,9 +1,16 @@
-// The files a foreign model may read, and Assimp's access to them. Paths are made canonical
-// ("../" and symbolic links resolved) before they are compared with the allowed folders, so
-// neither leads out of them; files open only when regular (a FIFO or a device named by a
-// model never blocks the reader).
+// The files a model may read, and Assimp's access to them. Paths are made canonical ("../"
+// and symbolic links resolved) before they are compared with the allowed folders, so neither
+// leads out of them; the file is then opened beneath the allowed folder's own descriptor,
+// never leaving it (openat2 with RESOLVE_BENEATH), so that a link swapped in after the check
+// opens nothing outside. Files open only when regular (a FIFO or a device named by a model
+// never blocks the reader).
+#include <fcntl.h>
 #include <limits.h>
+#include <linux/openat2.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <assimp/IOStream.hpp>
@@ -112,31 +119,60 @@ ModelFiles::ModelFiles(const std::string& modelPath, const std::vector<std::stri
   for (const std::string& folder : wanted) {
     std::string canonical = Canonical(folder);
     if (canonical.empty()) continue;
+    const int fd = ::open(canonical.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) continue;
     if (canonical.back() != '/') canonical += '/';
-    folders_.push_back(canonical);
+    folders_.push_back(Folder{canonical, fd});
   }
 }
 
-bool ModelFiles::Allows(const std::string& path, std::string& canonical,
-                        std::string& refusal) const {
+ModelFiles::~ModelFiles() {
+  for (const Folder& folder : folders_) ::close(folder.fd);
+}
+
+const ModelFiles::Folder* ModelFiles::Allows(const std::string& path, std::string& canonical,
+                                             std::string& refusal) const {
   canonical = Canonical(path);
-  if (canonical.empty() || !IsRegularFile(canonical)) return false;
-  for (const std::string& folder : folders_) {
-    if (canonical.compare(0, folder.size(), folder) == 0) return true;
+  if (canonical.empty() || !IsRegularFile(canonical)) return nullptr;
+  for (const Folder& folder : folders_) {
+    if (canonical.compare(0, folder.name.size(), folder.name) == 0) return &folder;
   }
   refusal = path + " lies outside the model's folder; --textures-from " + FolderOf(canonical) +
             " lets the import read it";
-  return false;
+  return nullptr;
 }
 
 int ModelFiles::Open(const std::string& path, std::string& refusal) {
   std::string canonical;
-  return Allows(path, canonical, refusal) ? OpenRegularFile(canonical) : -1;
+  const Folder* folder = Allows(path, canonical, refusal);
+  if (folder == nullptr) return -1;
+  open_how how{};
+  how.flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+  const std::string beneath = canonical.substr(folder->name.size());
+  const int fd =
+      static_cast<int>(::syscall(SYS_openat2, folder->fd, beneath.c_str(), &how, sizeof how));
+  if (fd < 0) {
+    // Changed since the check: a link now leads out of the folder.
+    if (errno == EXDEV || errno == ELOOP) {
+      refusal = path + " lies outside the model's folder; --textures-from " + FolderOf(canonical) +
+                " lets the import read it";
+    }
+    return -1;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  // Regular files never block; reads then behave as on any descriptor.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
 }
 
 bool ModelFiles::Exists(const std::string& path) {
   std::string canonical, refusal;
-  return Allows(path, canonical, refusal);
+  return Allows(path, canonical, refusal) != nullptr;
 }
 
 Assimp::IOSystem* NewModelIOSystem(ModelFileAccess& files, std::vector<std::string>& refusals) {

@@ -1,15 +1,15 @@
-// The contained model reader: Assimp, and the stb_image decoding of the textures it names, run
-// in a child process that may only compute, read what it is handed and talk to this one. A
-// memory-safety bug in a parser of a stranger's file then ends in a message here, never in
-// code running with the user's rights, in a hang, or in a runaway of memory.
+// The contained model reader: quadview's own export readers, Assimp and the stb_image decoding
+// of the textures a model names, run in a child process that may only compute, read what it
+// is handed and talk to this one (model_confine.cpp). A memory-safety bug in a parser of a
+// stranger's file then ends in a message here, never in code running with the user's rights,
+// in a hang, or in a runaway of memory. Every wait on the child has the wall-clock deadline.
 #include <fcntl.h>
-#include <seccomp.h>
+#include <poll.h>
 #include <signal.h>
-#include <string.h>
-#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,7 +19,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <initializer_list>
 #include <new>
 #include <system_error>
 
@@ -29,27 +28,20 @@
 
 namespace {
 
-// Assimp may grow the address space by this much, plus so many bytes for each byte the model
-// is made of: far more than a real model of that size needs, far less than a hostile header
-// can ask for.
-constexpr uint64_t kAssimpAllowanceBytes = uint64_t(256) << 20;
-constexpr uint64_t kAllowancePerModelByte = 32;
-// CPU time for the reader: a base for every model and more for large ones (Assimp reads a
-// model at tens of MB a second, far below this rate).
-constexpr uint64_t kCpuSecondsBase = 10;
-constexpr uint64_t kModelBytesPerCpuSecond = uint64_t(4) << 20;
-// The wall-clock limit: a reader that waits instead of computing is stopped too.
-constexpr uint64_t kWallSecondsPerCpuSecond = 2;
-constexpr uint64_t kWallSecondsBase = 10;
 constexpr int kMaxFilesCounted = 4096;
 constexpr int kChannelFd = 3;  // the child's end of the channel, once everything else is closed
+constexpr size_t kReaderOutputBytes = size_t(64) << 10;  // of its stderr, the rest dropped
+constexpr int kExitPollMilliseconds = 20;
+constexpr std::chrono::seconds kGrace(1);
 
-struct ReaderLimits {
-  uint64_t addressSpaceAllowance;
-  uint64_t cpuSeconds;
-  uint64_t wallSeconds;
-  uint64_t textureBudgetBytes;
-};
+// The bytes a file takes on disk: its blocks, never its apparent size (a sparse file of a
+// terabyte takes none), and never more than that size.
+uint64_t DiskBytes(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
+  return std::min<uint64_t>(static_cast<uint64_t>(info.st_size),
+                            static_cast<uint64_t>(info.st_blocks) * 512);
+}
 
 // Bytes of the model and of the files beside it (a glTF's buffers, an OBJ's materials and
 // textures): what reading it may take is bounded by what it is made of.
@@ -61,158 +53,39 @@ uint64_t BytesOfModel(const std::string& path) {
   int counted = 0;
   for (; !error && entries != std::filesystem::directory_iterator() && counted < kMaxFilesCounted;
        entries.increment(error), ++counted) {
-    if (entries->is_regular_file(error)) bytes += entries->file_size(error);
+    bytes += DiskBytes(entries->path().string());
   }
-  return std::max<uint64_t>(bytes, std::filesystem::file_size(path, error));
-}
-
-// The process's address space, as the kernel counts it against RLIMIT_AS.
-uint64_t AddressSpaceBytes() {
-  std::FILE* statm = std::fopen("/proc/self/statm", "r");
-  unsigned long long pages = 0;
-  if (statm != nullptr) {
-    if (std::fscanf(statm, "%llu", &pages) != 1) pages = 0;
-    std::fclose(statm);
-  }
-  return static_cast<uint64_t>(pages) * static_cast<uint64_t>(::sysconf(_SC_PAGE_SIZE));
-}
-
-// Lowers a limit to `soft` and `hard`, or to the limit already set where that is lower.
-bool SetLimit(int resource, uint64_t soft, uint64_t hard) {
-  rlimit limit{};
-  if (::getrlimit(resource, &limit) != 0) return false;
-  const uint64_t ceiling = limit.rlim_max == RLIM_INFINITY ? UINT64_MAX : limit.rlim_max;
-  limit.rlim_cur = static_cast<rlim_t>(std::min(soft, ceiling));
-  limit.rlim_max = static_cast<rlim_t>(std::min(hard, ceiling));
-  return ::setrlimit(resource, &limit) == 0;
-}
-
-// The system calls the reader may make: computing, memory, time, reading from descriptors it
-// holds, writing to its channel and to stderr, receiving descriptors on its channel, ending
-// itself (also by a signal to itself, as abort() does). Opening files by name, and every
-// question about the file system by name, fails with EACCES (it asks the parent instead);
-// ioctl fails with ENOTTY (isatty). Everything else ends the process: no new programs,
-// processes, threads, sockets or privileges, no writing, renaming or removing of files, no
-// executable memory, no tracing.
-bool AllowOnlyReading(int channel) {
-  scmp_filter_ctx filter = seccomp_init(SCMP_ACT_KILL_PROCESS);
-  if (filter == nullptr) return false;
-  bool ok = true;
-  auto rule = [&](uint32_t action, int call, std::initializer_list<scmp_arg_cmp> args = {}) {
-    ok = ok && seccomp_rule_add_array(filter, action, call, static_cast<unsigned>(args.size()),
-                                      args.begin()) == 0;
-  };
-  for (int call : {SCMP_SYS(read),
-                   SCMP_SYS(readv),
-                   SCMP_SYS(pread64),
-                   SCMP_SYS(preadv),
-                   SCMP_SYS(lseek),
-                   SCMP_SYS(close),
-                   SCMP_SYS(fstat),
-                   SCMP_SYS(brk),
-                   SCMP_SYS(munmap),
-                   SCMP_SYS(mremap),
-                   SCMP_SYS(madvise),
-                   SCMP_SYS(futex),
-                   SCMP_SYS(sched_yield),
-                   SCMP_SYS(clock_gettime),
-                   SCMP_SYS(clock_getres),
-                   SCMP_SYS(gettimeofday),
-                   SCMP_SYS(time),
-                   SCMP_SYS(nanosleep),
-                   SCMP_SYS(clock_nanosleep),
-                   SCMP_SYS(getpid),
-                   SCMP_SYS(gettid),
-                   SCMP_SYS(getppid),
-                   SCMP_SYS(getuid),
-                   SCMP_SYS(geteuid),
-                   SCMP_SYS(getgid),
-                   SCMP_SYS(getegid),
-                   SCMP_SYS(rt_sigreturn),
-                   SCMP_SYS(rt_sigprocmask),
-                   SCMP_SYS(rt_sigaction),
-                   SCMP_SYS(sigaltstack),
-                   SCMP_SYS(exit),
-                   SCMP_SYS(exit_group),
-                   SCMP_SYS(getrandom),
-                   SCMP_SYS(uname),
-                   SCMP_SYS(fcntl),
-                   SCMP_SYS(sysinfo),
-                   SCMP_SYS(getrusage),
-                   SCMP_SYS(sched_getaffinity),
-                   SCMP_SYS(restart_syscall),
-                   SCMP_SYS(getrlimit)}) {
-    rule(SCMP_ACT_ALLOW, call);
-  }
-  // Memory, never executable.
-  for (int call : {SCMP_SYS(mmap), SCMP_SYS(mprotect)}) {
-    rule(SCMP_ACT_ALLOW, call, {SCMP_A2(SCMP_CMP_MASKED_EQ, PROT_EXEC, 0)});
-  }
-  // fstat() is newfstatat or statx on the descriptor itself (an empty path).
-  rule(SCMP_ACT_ALLOW, SCMP_SYS(newfstatat),
-       {SCMP_A3(SCMP_CMP_MASKED_EQ, AT_EMPTY_PATH, AT_EMPTY_PATH)});
-  rule(SCMP_ACT_ERRNO(EACCES), SCMP_SYS(newfstatat),
-       {SCMP_A3(SCMP_CMP_MASKED_EQ, AT_EMPTY_PATH, 0)});
-  rule(SCMP_ACT_ALLOW, SCMP_SYS(statx),
-       {SCMP_A2(SCMP_CMP_MASKED_EQ, AT_EMPTY_PATH, AT_EMPTY_PATH)});
-  rule(SCMP_ACT_ERRNO(EACCES), SCMP_SYS(statx), {SCMP_A2(SCMP_CMP_MASKED_EQ, AT_EMPTY_PATH, 0)});
-  for (int call : {SCMP_SYS(open), SCMP_SYS(openat), SCMP_SYS(stat), SCMP_SYS(lstat),
-                   SCMP_SYS(access), SCMP_SYS(faccessat), SCMP_SYS(faccessat2), SCMP_SYS(readlink),
-                   SCMP_SYS(readlinkat), SCMP_SYS(getcwd)}) {
-    rule(SCMP_ACT_ERRNO(EACCES), call);
-  }
-  rule(SCMP_ACT_ERRNO(ENOTTY), SCMP_SYS(ioctl));
-  // Getting a limit, never setting one.
-  rule(SCMP_ACT_ALLOW, SCMP_SYS(prlimit64), {SCMP_A2(SCMP_CMP_EQ, 0)});
-  // Writing: to the channel and to stderr only; receiving: descriptors on the channel.
-  for (int call : {SCMP_SYS(write), SCMP_SYS(writev), SCMP_SYS(sendto)}) {
-    rule(SCMP_ACT_ALLOW, call, {SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(channel))});
-    rule(SCMP_ACT_ALLOW, call, {SCMP_A0(SCMP_CMP_EQ, STDERR_FILENO)});
-  }
-  rule(SCMP_ACT_ALLOW, SCMP_SYS(recvmsg),
-       {SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(channel))});
-  // Signals to itself only (abort() raises SIGABRT with tgkill).
-  const scmp_datum_t self = static_cast<scmp_datum_t>(::getpid());
-  rule(SCMP_ACT_ALLOW, SCMP_SYS(tgkill), {SCMP_A0(SCMP_CMP_EQ, self)});
-  rule(SCMP_ACT_ALLOW, SCMP_SYS(kill), {SCMP_A0(SCMP_CMP_EQ, self)});
-  rule(SCMP_ACT_ALLOW, SCMP_SYS(tkill), {SCMP_A0(SCMP_CMP_EQ, self)});
-  ok = ok && seccomp_load(filter) == 0;
-  seccomp_release(filter);
-  return ok;
+  return std::max(bytes, DiskBytes(path));
 }
 
 // The child: contained first, then reading. It never returns, and never unwinds into the
 // parent's frames it was forked from: every path ends in _exit, which also skips the stdio
 // buffers and exit handlers it shares with the parent.
-[[noreturn]] void RunReader(const std::string& path, int channel, const ReaderLimits& limits,
-                            pid_t parent) {
+[[noreturn]] void RunReader(const std::string& path, int channel, int said,
+                            const ReaderLimits& limits, pid_t parent,
+                            const std::function<void(ModelChannel&)>& read) {
   // The parent's handlers remove its unfinished files: not the child's business.
-  // SIGXFSZ stays ignored: with a file-size limit of 0, stderr redirected to a file fails
-  // to take the reader's messages instead of ending it.
-  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(signalNumber, SIG_DFL);
+  // SIGXFSZ stays ignored: with a file-size limit of 0, a write past it fails instead of
+  // ending the reader.
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) {
+    std::signal(signalNumber, SIG_DFL);
+  }
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // gone with the parent, however it ends
   if (::getppid() != parent) ::_exit(1);
   const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
   if (null < 0 || ::dup2(null, STDIN_FILENO) < 0 || ::dup2(null, STDOUT_FILENO) < 0 ||
-      ::dup2(channel, kChannelFd) < 0) {
+      ::dup2(said, STDERR_FILENO) < 0 || ::dup2(channel, kChannelFd) < 0) {
     ::_exit(1);
   }
-  ::close_range(kChannelFd + 1, ~0U, 0);
   ModelChannel out(kChannelFd);
-  const uint64_t addressSpace = AddressSpaceBytes() + limits.addressSpaceAllowance;
-  const bool limited = SetLimit(RLIMIT_AS, addressSpace, addressSpace) &&
-                       SetLimit(RLIMIT_CPU, limits.cpuSeconds, limits.cpuSeconds + 1) &&
-                       SetLimit(RLIMIT_CORE, 0, 0) && SetLimit(RLIMIT_FSIZE, 0, 0) &&
-                       ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-                       ::prctl(PR_SET_DUMPABLE, 0) == 0;
-  if (!limited || !AllowOnlyReading(kChannelFd)) {
-    out.Fail(std::string("cannot contain the model reader: ") + std::strerror(errno), 0);
+  std::string layers, failure;
+  if (!ConfineModelReader(kChannelFd, limits, layers, failure)) {
+    out.Fail("cannot contain the model reader: " + failure, 0);
     ::_exit(1);
   }
+  out.Note(layers);
   try {
-    ImportedScene scene;
-    ReadWithAssimp(path, out, limits.textureBudgetBytes, scene, out);
-    out.Finish(scene);
+    read(out);
     ::_exit(0);
   } catch (const SceneError& error) {
     out.Fail(error.what(), error.line());
@@ -237,16 +110,32 @@ class ReaderProcess {
   }
   ReaderProcess(const ReaderProcess&) = delete;
   ReaderProcess& operator=(const ReaderProcess&) = delete;
+  int Channel() const { return channel_; }
 
-  // Stops the child unless it has ended already; true when it was still running.
-  bool Stop() {
+  bool Ended() const {
     siginfo_t info{};
-    if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-        info.si_pid == pid_) {
-      return false;
+    return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == pid_;
+  }
+  // Waits for the child to end, its stderr read meanwhile, no later than `deadline`; then
+  // stops it. True when it was still running and had to be stopped.
+  bool EndBy(std::chrono::steady_clock::time_point deadline, ReaderOutput& output) {
+    while (!Ended()) {
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        ::kill(pid_, SIGKILL);
+        Wait();
+        return true;
+      }
+      pollfd said{output.Fd(), POLLIN, 0};
+      if (::poll(&said, said.fd >= 0 ? 1 : 0,
+                 static_cast<int>(std::min<int64_t>(left.count(), kExitPollMilliseconds))) > 0) {
+        output.Take();
+      }
     }
-    ::kill(pid_, SIGKILL);
-    return true;
+    Wait();
+    return false;
   }
   void Wait() {
     while (::wait4(pid_, &status_, 0, &usage_) < 0 && errno == EINTR) {
@@ -267,7 +156,7 @@ class ReaderProcess {
 };
 
 // Why the child ended without its answer, in a sentence.
-// `stopped`: this process stopped it, at the wall-clock limit or when it fell silent.
+// `stopped`: this process stopped it at the wall-clock limit.
 std::string WhyTheReaderEnded(const ReaderProcess& reader, const ReaderLimits& limits,
                               bool stopped) {
   const int status = reader.Status();
@@ -297,45 +186,105 @@ std::string WhyTheReaderEnded(const ReaderProcess& reader, const ReaderLimits& l
          std::to_string(WEXITSTATUS(status)) + ")";
 }
 
+// A pipe or socket pair whose ends close however this leaves.
+struct Ends {
+  int fd[2] = {-1, -1};
+  ~Ends() {
+    for (int end : fd) {
+      if (end >= 0) ::close(end);
+    }
+  }
+};
+
 }  // namespace
 
-void ReadModelContained(const std::string& path, const ImportOptions& options, ImportedScene& scene,
-                        ImageSink& images) {
-  if (!IsRegularFile(path)) throw CannotOpenFile(path);
-  const uint64_t modelBytes = BytesOfModel(path);
-  ReaderLimits limits{};
-  limits.addressSpaceAllowance = kAssimpAllowanceBytes + kAllowancePerModelByte * modelBytes;
-  limits.cpuSeconds = kCpuSecondsBase + modelBytes / kModelBytesPerCpuSecond;
-  limits.wallSeconds = kWallSecondsBase + kWallSecondsPerCpuSecond * limits.cpuSeconds;
-  limits.textureBudgetBytes = TextureBudgetBytes();
-  ModelFiles files(path, options.textureFolders);
+ReaderOutput::ReaderOutput(int fd, std::function<void(const std::string&)> heard)
+    : fd_(fd), heard_(std::move(heard)) {}
 
-  int ends[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+void ReaderOutput::Take() {
+  // One read a call: a reader that writes without end cannot hold this process here.
+  char bytes[4096];
+  const ssize_t got = ::read(fd_, bytes, sizeof bytes);
+  for (ssize_t i = 0; i < got && kept_ < kReaderOutputBytes; ++i, ++kept_) {
+    if (bytes[i] != '\n') {
+      line_ += bytes[i];
+      continue;
+    }
+    if (heard_) heard_(line_);
+    line_.clear();
+  }
+}
+
+void ReaderOutput::Finish() {
+  // What the pipe still holds: at most its 64 KiB once the reader is gone.
+  for (int reads = 0; reads < 16; ++reads) Take();
+  if (!line_.empty() && heard_) heard_(line_);
+  line_.clear();
+  if (kept_ >= kReaderOutputBytes && heard_) heard_("(more output dropped)");
+}
+
+void RunModelReader(const std::string& path, const ReaderLimits& limits, ModelFileAccess& files,
+                    const std::function<void(ModelChannel&)>& read,
+                    const std::function<void(const std::string&)>& heard, ImportedScene& scene,
+                    ImageSink& images) {
+  Ends channel, said;
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel.fd) != 0 ||
+      ::pipe2(said.fd, O_CLOEXEC) != 0 || ::fcntl(channel.fd[0], F_SETFL, O_NONBLOCK) != 0 ||
+      ::fcntl(said.fd[0], F_SETFL, O_NONBLOCK) != 0) {
     throw SceneError(std::string("Cannot start the model reader: ") + std::strerror(errno), path);
   }
   std::fflush(nullptr);  // nothing buffered is written twice
   const pid_t parent = ::getpid();
   const pid_t child = ::fork();
   if (child < 0) {
-    const int error = errno;
-    ::close(ends[0]);
-    ::close(ends[1]);
-    throw SceneError(std::string("Cannot start the model reader: ") + std::strerror(error), path);
+    throw SceneError(std::string("Cannot start the model reader: ") + std::strerror(errno), path);
   }
-  if (child == 0) {
-    ::close(ends[0]);
-    RunReader(path, ends[1], limits, parent);
-  }
-  ::close(ends[1]);
-  ReaderProcess reader(child, ends[0]);
+  if (child == 0) RunReader(path, channel.fd[1], said.fd[1], limits, parent, read);
+  ::close(channel.fd[1]);
+  ::close(said.fd[1]);
+  channel.fd[1] = said.fd[1] = -1;
+  ReaderProcess reader(child, channel.fd[0]);
+  channel.fd[0] = -1;  // the reader's to close
+  ReaderOutput output(said.fd[0], heard);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limits.wallSeconds);
-  const bool answered = ReadModelChannel(ends[0], path, deadline, limits.addressSpaceAllowance,
-                                         limits.textureBudgetBytes, files, scene, images);
-  // A child without its answer is stopped before it is waited for: one that fell silent
-  // waits for nothing that could still come.
-  const bool stopped = !answered && reader.Stop();
-  reader.Wait();
-  if (answered && WIFEXITED(reader.Status()) && WEXITSTATUS(reader.Status()) == 0) return;
-  throw SceneError(WhyTheReaderEnded(reader, limits, stopped), path);
+  bool answered = false;
+  try {
+    answered =
+        ReadModelChannel(reader.Channel(), path, deadline, limits, files, output, scene, images);
+  } catch (const SceneError&) {
+    output.Finish();
+    throw;
+  }
+  // A child that answered has until the deadline to end; one without its answer (it crashed,
+  // fell silent or hung up) a moment to be seen ending as it did, then it is stopped.
+  const bool stopped = reader.EndBy(
+      answered ? deadline : std::min(deadline, std::chrono::steady_clock::now() + kGrace), output);
+  output.Finish();
+  if (answered && !stopped && WIFEXITED(reader.Status()) && WEXITSTATUS(reader.Status()) == 0) {
+    return;
+  }
+  const bool late = std::chrono::steady_clock::now() >= deadline;
+  throw SceneError(WhyTheReaderEnded(reader, limits, stopped && late), path);
+}
+
+void ReadModelContained(const std::string& path, const ImportOptions& options, ImportedScene& scene,
+                        ImageSink& images) {
+  if (!IsRegularFile(path)) throw CannotOpenFile(path);
+  ReaderLimits limits = ReaderLimitsFor(BytesOfModel(path));
+  limits.textureBudgetBytes = TextureBudgetBytes();
+  ModelFiles files(path, options.textureFolders);
+  const uint64_t budget = limits.textureBudgetBytes;
+  RunModelReader(
+      path, limits, files,
+      [&path, budget](ModelChannel& out) {
+        ImportedScene read;
+        read.ownExport = ReadOwnExport(path, out, read, out);
+        if (!read.ownExport) ReadWithAssimp(path, out, budget, read, out);
+        out.Finish(read);
+      },
+      options.readerSaid, scene, images);
+  scene.containment = "address space " + std::to_string(limits.addressSpaceAllowance >> 20) +
+                      " MiB above its start, " + std::to_string(limits.cpuSeconds) +
+                      " s of CPU time, " + std::to_string(limits.wallSeconds) + " s in all; " +
+                      scene.containment;
 }

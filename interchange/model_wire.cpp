@@ -2,8 +2,8 @@
 // child sends messages of a type byte, a 32-bit length and that many bytes; it asks for files
 // and blocks for the answer, a type byte, a length, a text and, when granted, a descriptor.
 // The parent reads messages in order, so a request is answered before anything sent after it
-// is read. Both ends are the same program on the same machine: numbers travel in its own
-// byte order.
+// is read; its end is non-blocking, and no read or answer of it waits past the deadline. Both
+// ends are the same program on the same machine: numbers travel in its own byte order.
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -30,6 +30,7 @@ enum Message : uint8_t {
   kEnd,
   kOpen,    // a file to read: answered with kGranted and a descriptor, or kRefused
   kExists,  // whether a file may be read: answered with kGranted or kRefused
+  kLayers,  // the layers of confinement that held, first of all
 };
 enum Answer : uint8_t { kGranted = 1, kRefused };
 
@@ -39,7 +40,7 @@ constexpr size_t kMaxTextBytes = size_t(64) << 10;
 constexpr size_t kMaxWarningBytes = size_t(1) << 20;  // all of them together
 constexpr size_t kTexelsPerMessage = kMaxMessageBytes / 4;
 constexpr size_t kRecordsPerMessage = kMaxMessageBytes / kRecordBytes;
-constexpr int kCountFields = 8;
+constexpr int kCountFields = 9;
 
 // Writes all of `size` bytes; false when the other end is gone.
 bool WriteAll(int fd, const void* data, size_t size) {
@@ -54,23 +55,36 @@ bool WriteAll(int fd, const void* data, size_t size) {
   return true;
 }
 
-// Reads exactly `size` bytes, waiting no later than `deadline`; false at the end of the
-// stream or when the deadline passed.
-bool ReadAll(int fd, void* data, size_t size, std::chrono::steady_clock::time_point deadline) {
-  char* bytes = static_cast<char*>(data);
+// Waits until `fd` is ready for `events`, reading the child's stderr meanwhile; false when
+// `deadline` passed first or the descriptor failed.
+bool WaitFor(int fd, short events, std::chrono::steady_clock::time_point deadline,
+             ReaderOutput& output) {
   constexpr int kLongestPollMilliseconds = 1000;
-  while (size > 0) {
+  for (;;) {
     const auto now = std::chrono::steady_clock::now();
     if (now >= deadline) return false;
     // Rounded up, so that a wait never ends before the deadline it is for.
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-    pollfd ready{fd, POLLIN, 0};
-    const int polled = ::poll(
-        &ready, 1, static_cast<int>(std::min<int64_t>(left.count(), kLongestPollMilliseconds)));
+    pollfd ready[2] = {{fd, events, 0}, {output.Fd(), POLLIN, 0}};
+    const int polled =
+        ::poll(ready, output.Fd() >= 0 ? 2 : 1,
+               static_cast<int>(std::min<int64_t>(left.count(), kLongestPollMilliseconds)));
     if (polled < 0 && errno != EINTR) return false;
     if (polled <= 0) continue;
+    if (ready[1].revents != 0) output.Take();
+    if (ready[0].revents != 0) return true;
+  }
+}
+
+// Reads exactly `size` bytes, waiting no later than `deadline`; false at the end of the
+// stream or when the deadline passed.
+bool ReadAll(int fd, void* data, size_t size, std::chrono::steady_clock::time_point deadline,
+             ReaderOutput& output) {
+  char* bytes = static_cast<char*>(data);
+  while (size > 0) {
+    if (!WaitFor(fd, POLLIN, deadline, output)) return false;
     const ssize_t got = ::read(fd, bytes, size);
-    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (got <= 0) return false;
     bytes += got;
     size -= static_cast<size_t>(got);
@@ -170,7 +184,8 @@ void ModelChannel::Finish(const ImportedScene& scene) {
   }
   const int64_t counts[kCountFields] = {
       scene.images,           scene.quads,  scene.triangles, scene.polygons,
-      scene.polygonTriangles, scene.points, scene.lines,     scene.taggedRecords};
+      scene.polygonTriangles, scene.points, scene.lines,     scene.taggedRecords,
+      scene.ownExport ? 1 : 0};
   Send(kCounts, counts, sizeof counts);
   const uint64_t count = static_cast<uint64_t>(scene.records.count);
   Send(kRecordCount, &count, sizeof count);
@@ -179,6 +194,10 @@ void ModelChannel::Finish(const ImportedScene& scene) {
     Send(kRecords, scene.records.records.data() + at, records * kRecordBytes);
   }
   Send(kEnd, nullptr, 0);
+}
+
+void ModelChannel::Note(const std::string& layers) {
+  Send(kLayers, layers.data(), std::min(layers.size(), kMaxTextBytes));
 }
 
 void ModelChannel::Fail(const std::string& message, int line) {
@@ -198,37 +217,45 @@ namespace {
   throw SceneError("the model reader sent what no reader of it makes (" + what + ")", path);
 }
 
-// Answers a file request: the descriptor travels as SCM_RIGHTS beside the answer's header.
-void Answer(int fd, uint8_t answer, const std::string& text, int descriptor) {
-  uint8_t header[kHeaderBytes] = {answer};
+// Answers a file request: the descriptor travels as SCM_RIGHTS beside the answer's first
+// bytes. Never blocks: a child that stops taking answers is waited for until `deadline` only;
+// false then, or when it is gone.
+bool Answer(int fd, uint8_t answer, const std::string& text, int descriptor,
+            std::chrono::steady_clock::time_point deadline, ReaderOutput& output) {
+  std::vector<uint8_t> bytes(kHeaderBytes + text.size());
+  bytes[0] = answer;
   const uint32_t length = static_cast<uint32_t>(text.size());
-  std::memcpy(header + 1, &length, sizeof length);
-  iovec part{header, sizeof header};
-  msghdr message{};
-  message.msg_iov = &part;
-  message.msg_iovlen = 1;
+  std::memcpy(bytes.data() + 1, &length, sizeof length);
+  std::memcpy(bytes.data() + kHeaderBytes, text.data(), text.size());
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  if (descriptor >= 0) {
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr* c = CMSG_FIRSTHDR(&message);
-    c->cmsg_level = SOL_SOCKET;
-    c->cmsg_type = SCM_RIGHTS;
-    c->cmsg_len = CMSG_LEN(sizeof(int));
-    std::memcpy(CMSG_DATA(c), &descriptor, sizeof descriptor);
+  for (size_t done = 0; done < bytes.size();) {
+    if (!WaitFor(fd, POLLOUT, deadline, output)) return false;
+    iovec part{bytes.data() + done, bytes.size() - done};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    if (descriptor >= 0 && done == 0) {
+      message.msg_control = control;
+      message.msg_controllen = sizeof control;
+      cmsghdr* c = CMSG_FIRSTHDR(&message);
+      c->cmsg_level = SOL_SOCKET;
+      c->cmsg_type = SCM_RIGHTS;
+      c->cmsg_len = CMSG_LEN(sizeof(int));
+      std::memcpy(CMSG_DATA(c), &descriptor, sizeof descriptor);
+    }
+    const ssize_t sent = ::sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (sent <= 0) return false;
+    done += static_cast<size_t>(sent);
   }
-  ssize_t sent = -1;
-  do {
-    sent = ::sendmsg(fd, &message, MSG_NOSIGNAL);
-  } while (sent < 0 && errno == EINTR);
-  if (sent == static_cast<ssize_t>(sizeof header)) WriteAll(fd, text.data(), text.size());
+  return true;
 }
 
 }  // namespace
 
 bool ReadModelChannel(int fd, const std::string& path,
-                      std::chrono::steady_clock::time_point deadline, uint64_t maxRecordBytes,
-                      uint64_t textureBudgetBytes, ModelFileAccess& files, ImportedScene& scene,
+                      std::chrono::steady_clock::time_point deadline, const ReaderLimits& limits,
+                      ModelFileAccess& files, ReaderOutput& output, ImportedScene& scene,
                       ImageSink& images) {
   std::vector<uint8_t> payload;
   bool inImage = false, counted = false, haveRecordCount = false;
@@ -237,13 +264,13 @@ bool ReadModelChannel(int fd, const std::string& path,
   auto& records = scene.records.records;
   for (;;) {
     uint8_t header[kHeaderBytes];
-    if (!ReadAll(fd, header, sizeof header, deadline)) return false;
+    if (!ReadAll(fd, header, sizeof header, deadline, output)) return false;
     uint32_t length = 0;
     std::memcpy(&length, header + 1, sizeof length);
     if (length > kMaxMessageBytes)
       Untrue(path, "a message of " + std::to_string(length) + " bytes");
     payload.resize(length);
-    if (!ReadAll(fd, payload.data(), length, deadline)) return false;
+    if (!ReadAll(fd, payload.data(), length, deadline, output)) return false;
     const uint8_t type = header[0];
     if (inImage && type != kTexels && type != kImageEnd) Untrue(path, "an image cut short");
     switch (type) {
@@ -253,14 +280,23 @@ bool ReadModelChannel(int fd, const std::string& path,
         const std::string file(payload.begin(), payload.end());
         std::string refusal;
         if (type == kExists) {
-          Answer(fd, files.Exists(file) ? kGranted : kRefused, std::string(), -1);
+          if (!Answer(fd, files.Exists(file) ? kGranted : kRefused, std::string(), -1, deadline,
+                      output)) {
+            return false;
+          }
           break;
         }
         const int granted = files.Open(file, refusal);
-        Answer(fd, granted >= 0 ? kGranted : kRefused, refusal, granted);
+        const bool answered =
+            Answer(fd, granted >= 0 ? kGranted : kRefused, refusal, granted, deadline, output);
         if (granted >= 0) ::close(granted);
+        if (!answered) return false;
         break;
       }
+      case kLayers:
+        if (length > kMaxTextBytes || !scene.containment.empty()) Untrue(path, "its layers twice");
+        scene.containment.assign(payload.begin(), payload.end());
+        break;
       case kWarning:
         warningBytes += length;
         if (length > kMaxTextBytes || warningBytes > kMaxWarningBytes) {
@@ -275,7 +311,10 @@ bool ReadModelChannel(int fd, const std::string& path,
         const uint32_t width = Take<uint32_t>(payload, 0), height = Take<uint32_t>(payload, 4);
         std::string why;
         const uint64_t bytes = uint64_t(width) * height * 4;
-        if (!FitsTextureFolder(width, height, why) || bytes > textureBudgetBytes - uploadBytes) {
+        // 0 x 0: a slot an own export leaves untextured.
+        const bool untextured = width == 0 && height == 0;
+        if ((!untextured && !FitsTextureFolder(width, height, why)) ||
+            bytes > limits.textureBudgetBytes - uploadBytes) {
           Untrue(path, "an image of " + std::to_string(width) + " x " + std::to_string(height));
         }
         uploadBytes += bytes;
@@ -301,7 +340,8 @@ bool ReadModelChannel(int fd, const std::string& path,
         std::memcpy(counts, payload.data(), sizeof counts);
         if (std::any_of(counts, counts + kCountFields, [](int64_t n) { return n < 0; }) ||
             counts[0] < static_cast<int64_t>(imagesSent) ||
-            (counts[0] > static_cast<int64_t>(imagesSent) && imagesSent < kTextureSlots)) {
+            (counts[0] > static_cast<int64_t>(imagesSent) && imagesSent < kTextureSlots) ||
+            counts[8] > 1 || (counts[8] == 1 && counts[7] != 0)) {
           Untrue(path, "counts");
         }
         scene.images = counts[0];
@@ -312,18 +352,19 @@ bool ReadModelChannel(int fd, const std::string& path,
         scene.points = counts[5];
         scene.lines = counts[6];
         scene.taggedRecords = counts[7];
+        scene.ownExport = counts[8] == 1;
         counted = true;
         break;
       }
       case kRecordCount:
         if (!counted || haveRecordCount || length != sizeof(uint64_t)) Untrue(path, "records");
         recordsExpected = Take<uint64_t>(payload, 0);
-        // The child cannot have made more records than its address space could hold.
+        // The child cannot have made more records than its address space could hold. Nothing
+        // is reserved for them: the table grows as they arrive.
         if (recordsExpected > static_cast<uint64_t>(INT32_MAX) ||
-            recordsExpected > maxRecordBytes / kRecordBytes) {
+            recordsExpected > limits.addressSpaceAllowance / kRecordBytes) {
           Untrue(path, std::to_string(recordsExpected) + " records");
         }
-        records.reserve(static_cast<size_t>(recordsExpected));
         haveRecordCount = true;
         break;
       case kRecords: {

@@ -286,7 +286,7 @@ void OutputFileSet::Commit(const std::vector<std::string>& obsolete) {
   // and finds nothing unfinished to remove.
   sigset_t ending, previous;
   sigemptyset(&ending);
-  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&ending, signalNumber);
+  for (int signalNumber : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) sigaddset(&ending, signalNumber);
   ::sigprocmask(SIG_BLOCK, &ending, &previous);
   struct Unblock {
     const sigset_t& mask;

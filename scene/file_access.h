@@ -101,8 +101,8 @@ void WriteWholeFile(const std::string& path, const void* bytes, size_t size);
 // The files of one piece of work that writes several (an export and its companions, a scene
 // and its texture folder), useful only together: they replace what their paths hold all at
 // once or not at all. Each is written completely under its temporary name (Add, write,
-// Finish); Commit() then renames them into place with SIGINT, SIGTERM and SIGHUP held back,
-// in the order they were added but for the first, the main file of the set (a scene's quad
+// Finish); Commit() then renames them into place with SIGINT, SIGQUIT, SIGTERM and SIGHUP held
+// back, in the order they were added but for the first, the main file of the set (a scene's quad
 // list, an export's file), which goes last, once everything it names is there; and it
 // removes the `obsolete` paths after them. So an interruption or a failure at any point
 // leaves the old files whole or the new ones. Without Commit(), every temporary file goes

@@ -40,6 +40,14 @@ const char* FindLineBreak(const char* p, const char* end) {
 
 LineReader::LineReader(const std::string& path, int64_t offset) : file_(path), consumed_(offset) {
   if (offset > 0) file_.Seek(static_cast<uint64_t>(offset));
+  SizeBuffer();
+}
+
+LineReader::LineReader(int fd, const std::string& path) : file_(fd, path) {
+  SizeBuffer();
+}
+
+void LineReader::SizeBuffer() {
   // Small files get a small buffer; one more byte than the file lets the first read see its end.
   buffer_.resize(static_cast<size_t>(
       std::clamp<int64_t>(file_.Size() + 1, kSmallestBlockBytes, kReadBlockBytes)));

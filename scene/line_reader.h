@@ -23,6 +23,9 @@ class LineReader {
   // reads it from byte `offset`, a line's start, on; BytesConsumed counts from the file's
   // start. Read failures later raise "Cannot read file %s".
   explicit LineReader(const std::string& path, int64_t offset = 0);
+  // The same on `fd`, a descriptor open for reading on the file `path` names (one handed over
+  // by another process), from its start; it is closed with the reader.
+  LineReader(int fd, const std::string& path);
 
   int64_t FileSize() const { return file_.Size(); }
   int64_t BytesConsumed() const { return consumed_; }
@@ -35,6 +38,7 @@ class LineReader {
   std::string_view NextPiece(bool& complete);
 
  private:
+  void SizeBuffer();
   // Moves the unread bytes to the front, grows the buffer while it is full and below
   // kLineHoldBytes, and reads more. False when nothing more came (the end of the file).
   // Needs room: the unread bytes are fewer than kLineHoldBytes.

@@ -46,3 +46,8 @@ constexpr size_t kQuotedContentBytes = 100;
 // kQuotedContentBytes bytes followed by "...". Keeps error boxes and terminals usable when a
 // file holds a token of megabytes.
 std::string QuoteContent(std::string_view text);
+
+// `text` as it may go to a terminal: C0 controls, DEL, C1 controls (U+0080 to U+009F) and
+// bytes that are no part of UTF-8 shown as \xNN (\u0080 for a C1 control), so that names from
+// a file never move the cursor, re-title the window or rewrite a line. Everything else is kept.
+std::string Printable(std::string_view text);

@@ -1,14 +1,23 @@
 // The contained model reader as a user meets it: models that crash or hang Assimp end in one
 // line and status 1 with nothing written and no core file; the reader runs under seccomp
-// without new privileges, and Ctrl+C ends the import at once; a model reads only files in its
-// own folder or one the user names, and a FIFO among its companions never blocks the import.
+// without new privileges or capabilities, and Ctrl+C or Ctrl+\ ends the import at once; a
+// model, quadview's own exports included, reads only files in its own folder or one the user
+// names, the file checked being the file opened; a FIFO among its companions never blocks the
+// import; the import's own process parses nothing; names print escaped.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <seccomp.h>
 #include <signal.h>
 #include <stb/stb_image_write.h>
+#include <sys/prctl.h>
+#include <sys/ptrace.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "scene/scene_types.h"
 #include "tests/command_runner.h"
 #include "tests/test_files.h"
 
@@ -107,50 +117,78 @@ void WritePng(const std::string& path, int side, uint8_t value) {
 
 // The reader is caught at work whatever the Assimp: the import is stopped (SIGSTOP) as soon as
 // its reader starts, and a 4096 x 4096 texture (64 MiB to send) then holds the reader in its
-// decoding or its writing until the import goes on.
-TEST(ModelSandbox, TheReaderRunsUnderSeccompAndCtrlCEndsTheImport) {
+// decoding or its writing until the import goes on. Ctrl+C and Ctrl+\ then end an import over
+// an older scene (--force) leaving that scene whole and no file of the run behind.
+TEST(ModelSandbox, TheReaderRunsConfinedAndCtrlCOrQuitEndsTheImport) {
   TempDir dir;
   WritePng(dir.File("big.png"), 4096, 90);
   WriteFile(dir.File("model.mtl"), "newmtl big\nmap_Kd big.png\n");
   const std::string model = dir.File("model.obj");
   WriteFile(model, "mtllib model.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nusemtl big\nf 1 2 3\n");
+  WriteFile(dir.File("small.obj"), "v 0 0 0\nv 1 0 0\nv 1 1 0\nf 1 2 3\n");
   const std::string out = dir.File("out/nyc.map");
-  const pid_t import = ::fork();
-  if (import == 0) {
-    ::execl(kQuadscene.c_str(), "quadscene", "import", model.c_str(), "-o", out.c_str(),
-            static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  // A failed assertion must not leave the import stopped: it holds the test's output open.
-  struct Reap {
-    pid_t pid;
-    ~Reap() {
-      if (pid <= 0) return;
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, nullptr, 0);
+  ASSERT_EQ(RunQuadscene("import " + dir.File("small.obj") + " -o " + out, dir).status, 0);
+  const std::string oldScene = ReadFile(out), oldImage = ReadFile(dir.File("out/nyc/000.tga"));
+  for (int signalNumber : {SIGINT, SIGQUIT}) {
+    SCOPED_TRACE(signalNumber);
+    const pid_t import = ::fork();
+    if (import == 0) {
+      const rlimit noCore{0, 0};
+      ::setrlimit(RLIMIT_CORE, &noCore);
+      ::execl(kQuadscene.c_str(), "quadscene", "import", model.c_str(), "-o", out.c_str(),
+              "--force", static_cast<char*>(nullptr));
+      ::_exit(127);
     }
-  } reap{import};
-  pid_t reader = 0;
-  ASSERT_TRUE(PollUntil([&] { return (reader = ChildOf(import)) != 0; }, std::chrono::seconds(20)));
-  ::kill(import, SIGSTOP);
-  std::string status;
-  ASSERT_TRUE(PollUntil(
-      [&] {
-        status = ReadFile("/proc/" + std::to_string(reader) + "/status");
-        return status.find("\nSeccomp:\t2\n") != std::string::npos;
-      },
-      std::chrono::seconds(20)))
-      << status;
-  EXPECT_NE(status.find("\nNoNewPrivs:\t1\n"), std::string::npos) << status;
-  ::kill(import, SIGINT);  // what Ctrl+C sends it, acted on once it goes on
-  ::kill(import, SIGCONT);
-  int exitStatus = 0;
-  ASSERT_TRUE(PollUntil([&] { return ::waitpid(import, &exitStatus, WNOHANG) == import; },
-                        std::chrono::seconds(5)));
-  reap.pid = 0;
-  EXPECT_TRUE(WIFSIGNALED(exitStatus) && WTERMSIG(exitStatus) == SIGINT);
-  EXPECT_TRUE(PollUntil([&] { return ::kill(reader, 0) != 0; }, std::chrono::seconds(5)));
-  EXPECT_FALSE(fs::exists(dir.File("out")));
+    // A failed assertion must not leave the import stopped: it holds the test's output open.
+    struct Reap {
+      pid_t pid;
+      ~Reap() {
+        if (pid <= 0) return;
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+      }
+    } reap{import};
+    pid_t reader = 0;
+    ASSERT_TRUE(
+        PollUntil([&] { return (reader = ChildOf(import)) != 0; }, std::chrono::seconds(20)));
+    ::kill(import, SIGSTOP);
+    std::string status;
+    ASSERT_TRUE(PollUntil(
+        [&] {
+          status = ReadFile("/proc/" + std::to_string(reader) + "/status");
+          return status.find("\nSeccomp:\t2\n") != std::string::npos;
+        },
+        std::chrono::seconds(20)))
+        << status;
+    EXPECT_NE(status.find("\nNoNewPrivs:\t1\n"), std::string::npos) << status;
+    EXPECT_NE(status.find("\nCapPrm:\t0000000000000000\n"), std::string::npos) << status;
+    EXPECT_NE(status.find("\nCapEff:\t0000000000000000\n"), std::string::npos) << status;
+    // The bounding set can only be emptied with CAP_SETPCAP: as root, or in its own namespace
+    // (which only root can see of a reader that is not dumpable).
+    std::error_code unseen;
+    const bool ownUser = fs::read_symlink("/proc/" + std::to_string(reader) + "/ns/user", unseen) !=
+                             fs::read_symlink("/proc/self/ns/user") &&
+                         !unseen;
+    if (::geteuid() == 0 || ownUser) {
+      EXPECT_NE(status.find("\nCapBnd:\t0000000000000000\n"), std::string::npos) << status;
+    }
+    ::kill(import, signalNumber);  // what Ctrl+C or Ctrl+\ sends it, acted on once it goes on
+    ::kill(import, SIGCONT);
+    int exitStatus = 0;
+    ASSERT_TRUE(PollUntil([&] { return ::waitpid(import, &exitStatus, WNOHANG) == import; },
+                          std::chrono::seconds(5)));
+    reap.pid = 0;
+    EXPECT_TRUE(WIFSIGNALED(exitStatus) && WTERMSIG(exitStatus) == signalNumber) << exitStatus;
+    EXPECT_TRUE(PollUntil([&] { return ::kill(reader, 0) != 0; }, std::chrono::seconds(5)));
+    EXPECT_EQ(ReadFile(out), oldScene);
+    EXPECT_EQ(ReadFile(dir.File("out/nyc/000.tga")), oldImage);
+    std::vector<std::string> left;
+    for (const auto& entry : fs::recursive_directory_iterator(dir.File("out"))) {
+      left.push_back(entry.path().lexically_relative(dir.File("out")).string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"nyc", "nyc.map", "nyc/000.tga"}));
+  }
 }
 
 // An asset pack's layout: Models/box.obj whose material takes ../Textures/brick.png.
@@ -236,3 +274,188 @@ TEST(ModelSandbox, ImagesAreReadHeaderFirstAndHeldOneAtATime) {
                          ": warning: material 'huge': unknown image type; its colour is used "
                          "instead\n");
 }
+
+namespace {
+
+// quadview's own exports are read by the same rule as any model: an image outside the folder
+// draws untextured with a warning, a buffer outside ends the import, and nothing of either
+// reaches the scene.
+TEST(ModelSandbox, OwnExportsReadOnlyInTheModelsFolder) {
+  TempDir dir;
+  fs::create_directories(dir.File("secret"));
+  fs::create_directories(dir.File("model"));
+  WritePng(dir.File("secret/private.png"), 3, 7);
+  WriteFile(dir.File("secret/key.bin"), std::string(sizeof(QuadRecord), 'k'));
+  const std::string refused = " lies outside the model's folder; --textures-from " +
+                              fs::canonical(dir.File("secret")).string() +
+                              "/ lets the import read it";
+  const std::string obj = dir.File("model/own.obj");
+  WriteFile(obj,
+            "# quadview export 1\n# quadview image 0 ../secret/private.png\n# quadview end 0\n");
+  CommandResult run = RunQuadscene("import " + obj + " -o " + dir.File("obj/nyc.map"), dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, obj + ": warning: image 0: " + dir.File("model/../secret/private.png") +
+                         refused + "; its slot draws untextured\n");
+  EXPECT_EQ(ReadFile(dir.File("obj/nyc/000.tga")).find(std::string(3 * 3 * 4, '\7')),
+            std::string::npos);
+
+  const std::string gltf = dir.File("model/own.gltf");
+  WriteFile(gltf,
+            R"({"asset":{"version":"2.0"},"buffers":[{"uri":"../secret/key.bin",)"
+            R"("byteLength":86}],"bufferViews":[{"buffer":0,"byteLength":86}],)"
+            R"("extras":{"quadview":{"version":1,"recordCount":1,"records":0,"images":[]}}})");
+  run = RunQuadscene("import " + gltf + " -o " + dir.File("gltf/nyc.map"), dir);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, gltf + ": Cannot read quadview export " + gltf + ": its buffer " +
+                         dir.File("model/../secret/key.bin") + refused + "\n");
+  EXPECT_FALSE(fs::exists(dir.File("gltf")));
+}
+
+// The import's own process parses nothing of a model: a 20 MB own export whose JSON is ten
+// million numbers leaves its peak memory (VmHWM, read as it exits) under 64 MiB; the reader's
+// process takes the rest, within its own limit.
+TEST(ModelSandbox, AnOwnExportIsParsedOutsideTheImportsProcess) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer's shadow memory counts as resident";
+#endif
+  TempDir dir;
+  std::string numbers = "[0";
+  while (numbers.size() < (size_t(20) << 20)) numbers += ",0";
+  const std::string gltf = dir.File("big.gltf");
+  WriteFile(gltf, R"({"asset":{"version":"2.0"},"extras":{"quadview":{"version":1,)"
+                  R"("recordCount":0,"images":[],"pad":)" +
+                      numbers + "]}}}");
+  const std::string out = dir.File("out/nyc.map");
+  const pid_t import = ::fork();
+  if (import == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, STDOUT_FILENO);
+    ::ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+    ::execl(kQuadscene.c_str(), "quadscene", "import", gltf.c_str(), "-o", out.c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(import, &status, 0), import);  // stopped at its exec
+  ASSERT_EQ(::ptrace(PTRACE_SETOPTIONS, import, nullptr, PTRACE_O_TRACEEXIT | PTRACE_O_EXITKILL),
+            0);
+  long peakKib = -1;
+  for (int signalNumber = 0;; signalNumber = 0) {
+    ASSERT_EQ(::ptrace(PTRACE_CONT, import, nullptr, signalNumber), 0);
+    ASSERT_EQ(::waitpid(import, &status, 0), import);
+    if (WIFEXITED(status) || WIFSIGNALED(status)) break;
+    if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) {
+      const std::string proc = ReadFile("/proc/" + std::to_string(import) + "/status");
+      peakKib = std::stol(proc.substr(proc.find("VmHWM:") + 6));
+    } else {
+      signalNumber = WSTOPSIG(status);  // handed on
+    }
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_GT(peakKib, 0);
+  EXPECT_LT(peakKib, 64 << 10);
+}
+
+// A texture swapped for a link to a file outside, again and again while models are read,
+// never brings that file in: what was checked is what is opened.
+TEST(ModelSandbox, ALinkSwappedInDuringReadingBringsNothingFromOutside) {
+  TempDir dir;
+  fs::create_directories(dir.File("model"));
+  WritePng(dir.File("secret.png"), 3, 7);
+  WritePng(dir.File("model/real.png"), 2, 200);
+  WriteFile(dir.File("model/box.mtl"), "newmtl tex\nmap_Kd tex.png\n");
+  const std::string model = dir.File("model/box.obj");
+  WriteFile(model, "mtllib box.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nusemtl tex\nf 1 2 3\n");
+  const std::string texture = dir.File("model/tex.png"), swap = dir.File("model/swap");
+  std::atomic<bool> done{false};
+  std::thread swapper([&] {
+    while (!done) {
+      if (::symlink("../secret.png", swap.c_str()) == 0) ::rename(swap.c_str(), texture.c_str());
+      if (::link(dir.File("model/real.png").c_str(), swap.c_str()) == 0) {
+        ::rename(swap.c_str(), texture.c_str());
+      }
+    }
+  });
+  constexpr int kRuns = 30;
+  for (int run = 0; run < kRuns; ++run) {
+    const CommandResult import =
+        RunQuadscene("import " + model + " -o " + dir.File("out/nyc.map") + " --force", dir);
+    EXPECT_EQ(import.status, 0) << import.err;
+    EXPECT_NE(RunQuadscene("texture " + dir.File("out/nyc/000.tga") + " -o /dev/null", dir).out,
+              "3 3 accepted\n");
+  }
+  done = true;
+  swapper.join();
+}
+
+// What a model's folder holds on disk sets the reader's limits, never what its files claim to
+// be: beside a 1 TiB sparse file they are those of an empty folder.
+TEST(ModelSandbox, ASparseTerabyteBesideTheModelRaisesNoLimit) {
+  TempDir dir;
+  WriteFile(dir.File("small.obj"), "v 0 0 0\nv 1 0 0\nv 1 1 0\nf 1 2 3\n");
+  { std::ofstream(dir.File("sparse.bin")); }
+  fs::resize_file(dir.File("sparse.bin"), uint64_t(1) << 40);
+  const CommandResult run = RunQuadscene(
+      "import " + dir.File("small.obj") + " -o " + dir.File("out/nyc.map") + " --verbose", dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out.rfind("model reader: address space 256 MiB above its start, 10 s of CPU time, "
+                          "30 s in all; ",
+                          0),
+            0u)
+      << run.out;
+}
+
+// Names from a model reach the terminal with their control characters shown, not obeyed.
+TEST(ModelSandbox, NamesFromTheModelPrintEscaped) {
+  TempDir dir;
+  fs::create_directories(dir.File("m"));
+  WritePng(dir.File("outside.png"), 2, 9);
+  WriteFile(dir.File("m/evil.mtl"),
+            "newmtl evil\x1b]0;owned\x07\xc2\x9b\x32J\x7f\nmap_Kd ../outside.png\n");
+  const std::string model = dir.File("m/evil.obj");
+  WriteFile(model,
+            "mtllib evil.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nusemtl "
+            "evil\x1b]0;owned\x07\xc2\x9b\x32J\x7f\nf 1 2 3\n");
+  const CommandResult run = RunQuadscene("import " + model + " -o " + dir.File("out/nyc.map"), dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, model +
+                         R"(: warning: material 'evil\x1b]0;owned\x07\u009b2J\x7f': its texture )" +
+                         dir.File("m/") +
+                         "../outside.png lies outside the model's folder; "
+                         "--textures-from " +
+                         fs::canonical(dir.path()).string() +
+                         "/ lets the import read it; its colour is used instead\n");
+}
+
+// A reader that cannot close the descriptors it inherited reads nothing: here quadscene
+// inherits descriptor 100, and a filter of the test's own makes close_range fail and every
+// close from 100 on.
+TEST(ModelSandbox, AReaderThatCannotCloseWhatItInheritedReadsNothing) {
+  TempDir dir;
+  const std::string model = dir.File("small.obj");
+  WriteFile(model, "v 0 0 0\nv 1 0 0\nv 1 1 0\nf 1 2 3\n");
+  const std::string err = dir.File("err.txt");
+  constexpr int kInherited = 100;
+  const pid_t import = ::fork();
+  if (import == 0) {
+    const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (::dup2(errFd, STDERR_FILENO) < 0 || ::dup2(errFd, kInherited) < 0) ::_exit(125);
+    scmp_filter_ctx filter = seccomp_init(SCMP_ACT_ALLOW);
+    seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(close_range), 0);
+    seccomp_rule_add(filter, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(close), 1,
+                     SCMP_A0(SCMP_CMP_GE, kInherited));
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || seccomp_load(filter) != 0) ::_exit(126);
+    ::execl(kQuadscene.c_str(), "quadscene", "import", model.c_str(), "-o",
+            dir.File("out/nyc.map").c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(import, &status, 0), import);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_EQ(ReadFile(err), model +
+                               ": cannot contain the model reader: cannot close the descriptors "
+                               "it inherited: Operation not permitted\n");
+  EXPECT_FALSE(fs::exists(dir.File("out/nyc.map")));
+}
+
+}  // namespace

@@ -44,7 +44,7 @@ bool ParseSize(const std::string& text, int& width, int& height) {
 
 void ReportFailure(const std::string& text) {
   std::fflush(stdout);
-  std::fprintf(stderr, "%s\n", text.c_str());
+  std::fprintf(stderr, "%s\n", Printable(text).c_str());
 }
 
 }  // namespace

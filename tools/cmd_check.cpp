@@ -41,7 +41,7 @@ struct Finding {
 class Warnings {
  public:
   void Add(const std::string& where, const std::string& what) {
-    std::printf("%s: warning: %s\n", where.c_str(), what.c_str());
+    std::printf("%s: warning: %s\n", Printable(where).c_str(), Printable(what).c_str());
     ++count_;
   }
   int Count() const { return count_; }

@@ -5,6 +5,7 @@
 
 #include "interchange/interchange.h"
 #include "scene/quad_list.h"
+#include "scene/scene_error.h"
 #include "tools/commands.h"
 #include "tools/terminal_progress.h"
 
@@ -15,6 +16,7 @@ struct ImportCommand {
   std::string outPath;
   std::string order = "auto";
   bool force = false;
+  bool verbose = false;
   ImportOptions model;
 };
 
@@ -34,7 +36,19 @@ void RunImport(const ImportCommand& options) {
   const auto start = std::chrono::steady_clock::now();
   SceneWriter out(options.outPath, options.force, "the imported texture set");
   ImportedScene scene;
-  const ModelKind kind = ReadModel(options.inPath, options.model, scene, out);
+  ImportOptions model = options.model;
+  // What the reader writes on its stderr (a library's complaint before it aborts): with
+  // --verbose, so that a failure stays one line without it.
+  if (options.verbose) {
+    model.readerSaid = [&options](const std::string& line) {
+      std::fprintf(stderr, "%s: the model reader said: %s\n", Printable(options.inPath).c_str(),
+                   Printable(line).c_str());
+    };
+  }
+  const ModelKind kind = ReadModel(options.inPath, model, scene, out);
+  if (options.verbose) {
+    std::printf("model reader: %s\n", Printable(scene.containment).c_str());
+  }
   const RecordOrder order = options.order == "far-first" ? RecordOrder::kFarFirst
                             : options.order == "file"    ? RecordOrder::kFile
                                                          : RecordOrder::kAuto;
@@ -57,7 +71,8 @@ void RunImport(const ImportCommand& options) {
                 Counted(scene.lines, "line").c_str());
   }
   for (const std::string& warning : scene.warnings) {
-    std::fprintf(stderr, "%s: warning: %s\n", options.inPath.c_str(), warning.c_str());
+    std::fprintf(stderr, "%s: warning: %s\n", Printable(options.inPath).c_str(),
+                 Printable(warning).c_str());
   }
 }
 
@@ -95,6 +110,10 @@ void RegisterImportCommand(CLI::App& app, int& exitStatus) {
       ->check(CLI::IsMember({"auto", "far-first", "file"}))
       ->type_name("auto|far-first|file");
   command->add_flag("--force", options.force, "Overwrite an existing scene and its images");
+  command->add_flag(
+      "--verbose", options.verbose,
+      "Say the model reader's limits and which layers of its confinement held, and show what "
+      "it writes on its stderr");
   command
       ->add_option("--textures-from", options.model.textureFolders,
                    "A folder besides the model's own that it may read textures and other files "

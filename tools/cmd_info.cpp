@@ -136,7 +136,7 @@ std::exception_ptr PrintTextureSummary(const std::string& path,
       "texture memory: %llu of %llu MiB\n",
       static_cast<unsigned long long>((uploadBytes + kBytesPerMebibyte - 1) / kBytesPerMebibyte),
       static_cast<unsigned long long>(budget / kBytesPerMebibyte));
-  for (const std::string& note : notes) std::printf("image %s\n", note.c_str());
+  for (const std::string& note : notes) std::printf("image %s\n", Printable(note).c_str());
   return failure;
 }
 

@@ -10,8 +10,8 @@
 
 namespace {
 
-// Ctrl+C, a kill or a closed pipe ends the run as the signal would, without leaving the
-// temporary and half-written files of an output behind.
+// Ctrl+C, Ctrl+\\, a kill or a closed pipe ends the run as the signal would, without leaving
+// the temporary and half-written files of an output behind.
 void EndRunOnSignal(int signalNumber) {
   RemoveUnfinishedFiles();
   std::signal(signalNumber, SIG_DFL);
@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
   // A write cut short by a file-size limit then fails with EFBIG and is reported like any
   // other failed write, instead of killing the program half-way through a file.
   std::signal(SIGXFSZ, SIG_IGN);
-  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+  for (int signalNumber : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE}) {
     std::signal(signalNumber, EndRunOnSignal);
   }
   CLI::App app{"Inspect, validate, convert and render quadview scenes.", "quadscene"};
