@@ -14,6 +14,7 @@
 #include "app/title.h"
 #include "render/frame_renderer.h"
 #include "scene/command_line.h"
+#include "scene/scene_error.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ void PrintHelp() {
 
 // One line for a command line the viewer cannot take; exit status 2.
 int UsageError(const std::string& why) {
-  std::fprintf(stderr, "quadview: %s; usage: %s\n", why.c_str(), kUsage);
+  std::fprintf(stderr, "quadview: %s; usage: %s\n", Printable(why).c_str(), kUsage);
   return kExitUsage;
 }
 
@@ -76,7 +77,7 @@ Display* OpenDisplay() {
   }
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) {
-    std::fprintf(stderr, "quadview: cannot open the display \"%s\"\n", name);
+    std::fprintf(stderr, "quadview: cannot open the display \"%s\"\n", Printable(name).c_str());
   }
   return display;
 }

@@ -66,7 +66,7 @@ struct LoadRunningScope {
 bool SceneFileIsThere(const char* path) {
   const std::string notRegular = NotARegularFileBecause(path);
   if (notRegular.empty()) return true;
-  std::fprintf(stderr, "quadview: %s: %s\n", path, notRegular.c_str());
+  std::fprintf(stderr, "quadview: %s: %s\n", Printable(path).c_str(), notRegular.c_str());
   return false;
 }
 

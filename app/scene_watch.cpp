@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "scene/file_access.h"
+#include "scene/scene_error.h"
 #include "scene/texture_paths.h"
 
 namespace {
@@ -67,7 +68,7 @@ bool WatchScene(const std::string& path, void (*settled)()) {
   if (watchFd >= 0) sceneFolderWatch = inotify_add_watch(watchFd, folder.c_str(), kChangeEvents);
   if (watchFd < 0 || sceneFolderWatch < 0) {
     std::fprintf(stderr, "quadview: cannot watch %s: %s; the scene is not reloaded by itself\n",
-                 folder.c_str(), std::strerror(errno));
+                 Printable(folder).c_str(), std::strerror(errno));
     return false;
   }
   sceneFileName = FileNameOf(path);

@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "scene/numbers.h"
+#include "scene/scene_error.h"
 
 std::string FormatFixed2(double value, char decimalSeparator) {
   char buffer[64] = {};
@@ -73,13 +74,30 @@ std::string ControlsText() {
 
 namespace {
 
-// `text` as one shell word: unchanged when it holds only characters no shell treats
-// specially, else in single quotes (a quote inside written as '\'').
+// `text` as one shell word on one line: unchanged when it holds only characters no shell
+// treats specially; in bash's $'...' with every control byte and every byte past ASCII as \xNN
+// when it holds anything a terminal would act on (what Printable would escape); else in single
+// quotes (a quote inside written as '\'').
 std::string ShellWord(const std::string& text) {
   const bool plain = !text.empty() && text.find_first_not_of(
                                           "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
                                           "0123456789_./+-=:,@%") == std::string::npos;
   if (plain) return text;
+  if (Printable(text) != text) {
+    std::string quoted = "$'";
+    char escape[8];
+    for (char c : text) {
+      const unsigned char byte = static_cast<unsigned char>(c);
+      if (byte < 0x20 || byte >= 0x7F) {
+        std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+        quoted += escape;
+      } else {
+        if (c == '\'' || c == '\\') quoted += '\\';
+        quoted += c;
+      }
+    }
+    return quoted + "'";
+  }
   std::string quoted = "'";
   for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return quoted + "'";

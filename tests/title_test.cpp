@@ -74,6 +74,7 @@ TEST(ViewCommand, QuotesThePathForTheShellAndWritesEachValueExactly) {
       {"/maps/nyc.map", "/maps/nyc.map"},
       {"/my maps/it's.map", "'/my maps/it'\\''s.map'"},
       {"/m/$(rm -rf ~).map", "'/m/$(rm -rf ~).map'"},
+      {"/m/a\nb\x1b]0;x\a'\\\xc2\x9b.map", "$'/m/a\\x0ab\\x1b]0;x\\x07\\'\\\\\\xc2\\x9b.map'"},
       {"", "FILE.map"},
   };
   for (const auto& c : cases) {
