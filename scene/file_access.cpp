@@ -54,6 +54,25 @@ void ReleaseUnfinished(int slot) {
   if (slot >= 0) std::free(unfinishedPaths[slot].exchange(nullptr));
 }
 
+// Holds back Ctrl+C, Ctrl+\, SIGTERM and SIGHUP while it lives: one that comes meanwhile is
+// delivered, not lost, when it ends. Around a file's making and its taking into the table, and
+// around the renames into place, so that a signal never finds a file made and not yet known.
+class EndingSignalsHeld {
+ public:
+  EndingSignalsHeld() {
+    sigset_t ending;
+    sigemptyset(&ending);
+    for (int signalNumber : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) sigaddset(&ending, signalNumber);
+    ::sigprocmask(SIG_BLOCK, &ending, &previous_);
+  }
+  ~EndingSignalsHeld() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  EndingSignalsHeld(const EndingSignalsHeld&) = delete;
+  EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
 }  // namespace
 
 std::string FolderOf(const std::string& path) {
@@ -164,10 +183,15 @@ OutputFile::OutputFile(const std::string& path) : path_(path), finalPath_(path) 
     if (::realpath(path.c_str(), resolved) != nullptr) finalPath_ = resolved;
   }
   std::string pattern = FolderOf(finalPath_) + "." + FileNameOf(finalPath_) + ".XXXXXX";
-  fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
-  if (fd_ < 0) Fail(errno);
+  int makeError = 0;
+  {
+    const EndingSignalsHeld held;
+    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd_ >= 0) tempSlot_ = HoldUnfinished(pattern);
+    if (fd_ < 0) makeError = errno;
+  }
+  if (fd_ < 0) Fail(makeError);
   tempPath_ = pattern;
-  tempSlot_ = HoldUnfinished(tempPath_);
   const mode_t mode = exists ? (target.st_mode & 07777) : (kNewFileMode & ~CurrentUmask());
   ::fchmod(fd_, mode);
   buffer_.reserve(kOutputBufferBytes);
@@ -272,26 +296,23 @@ void OutputFileSet::MakeFolder(const std::string& folder) {
     missing.insert(missing.begin(), at.string());
   }
   std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  if (error) throw SceneError("Cannot create folder " + folder + ": " + error.message());
-  for (const std::string& made : missing) {
-    newFolders_.push_back(made);
-    folderSlots_.push_back(HoldUnfinished(made));
+  {
+    const EndingSignalsHeld held;
+    std::filesystem::create_directories(folder, error);
+    for (const std::string& made : missing) {
+      if (error && !std::filesystem::exists(made)) break;
+      newFolders_.push_back(made);
+      folderSlots_.push_back(HoldUnfinished(made));
+    }
   }
+  if (error) throw SceneError("Cannot create folder " + folder + ": " + error.message());
 }
 
 void OutputFileSet::Commit(const std::vector<std::string>& obsolete) {
   for (const std::unique_ptr<OutputFile>& file : files_) file->Finish();
-  // Held back, not lost: a signal that comes now is delivered once every rename is done,
-  // and finds nothing unfinished to remove.
-  sigset_t ending, previous;
-  sigemptyset(&ending);
-  for (int signalNumber : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) sigaddset(&ending, signalNumber);
-  ::sigprocmask(SIG_BLOCK, &ending, &previous);
-  struct Unblock {
-    const sigset_t& mask;
-    ~Unblock() { ::sigprocmask(SIG_SETMASK, &mask, nullptr); }
-  } unblock{previous};
+  // A signal that comes now is delivered once every rename is done, and finds nothing
+  // unfinished to remove.
+  const EndingSignalsHeld held;
   for (size_t i = 1; i < files_.size(); ++i) files_[i]->Commit();
   if (!files_.empty()) files_.front()->Commit();
   committed_ = true;
