@@ -32,8 +32,11 @@ namespace {
 
 // Assimp may grow the address space by this much, plus so many bytes for each byte the model's
 // folder holds on disk, up to the cap: far more than a real model of that size needs, far less
-// than a hostile header can ask for.
+// than a hostile header can ask for. The base also holds one image of 8192 x 8192 decoded
+// twice over (the decoder's copy and the RGBA one), whatever its file's size: a texture of one
+// colour compresses to almost nothing, and the viewer takes it.
 constexpr uint64_t kAssimpAllowanceBytes = uint64_t(256) << 20;
+constexpr uint64_t kOneImageAllowanceBytes = uint64_t(2) * 8192 * 8192 * 4;
 constexpr uint64_t kAllowancePerModelByte = 32;
 constexpr uint64_t kMaxAllowanceBytes = uint64_t(8) << 30;
 // CPU time: a base for every model and more for large ones (Assimp reads a model at tens of MB
@@ -243,8 +246,8 @@ bool LoadFilter(int channel) {
 ReaderLimits ReaderLimitsFor(uint64_t modelBytes) {
   ReaderLimits limits;
   limits.addressSpaceAllowance = std::min(
-      kMaxAllowanceBytes,
-      kAssimpAllowanceBytes + kAllowancePerModelByte * std::min(modelBytes, kMaxAllowanceBytes));
+      kMaxAllowanceBytes, kAssimpAllowanceBytes + kOneImageAllowanceBytes +
+                              kAllowancePerModelByte * std::min(modelBytes, kMaxAllowanceBytes));
   limits.cpuSeconds =
       std::min(kMaxCpuSeconds, kCpuSecondsBase + modelBytes / kModelBytesPerCpuSecond);
   limits.wallSeconds = kWallSecondsBase + kWallSecondsPerCpuSecond * limits.cpuSeconds;

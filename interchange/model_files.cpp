@@ -114,7 +114,11 @@ class ModelIOSystem : public Assimp::IOSystem {
 }  // namespace
 
 ModelFiles::ModelFiles(const std::string& modelPath, const std::vector<std::string>& folders) {
+  // The folder the model is named in, and the one it really lies in when the name is a link:
+  // the file the user names is read wherever it is.
   std::vector<std::string> wanted = {FolderOf(modelPath).empty() ? "." : FolderOf(modelPath)};
+  const std::string real = Canonical(modelPath);
+  if (!real.empty()) wanted.push_back(FolderOf(real));
   wanted.insert(wanted.end(), folders.begin(), folders.end());
   for (const std::string& folder : wanted) {
     std::string canonical = Canonical(folder);

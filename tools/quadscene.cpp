@@ -1,5 +1,7 @@
 // quadscene: the command-line companion of the viewer. Parses the command line with CLI11
 // and hands over to one subcommand; maps usage errors to exit status 2.
+#include <sys/resource.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -14,6 +16,11 @@ namespace {
 // the temporary and half-written files of an output behind.
 void EndRunOnSignal(int signalNumber) {
   RemoveUnfinishedFiles();
+  // Ctrl+\ ends the run as Ctrl+C does: without a core file of what it was reading.
+  if (signalNumber == SIGQUIT) {
+    const rlimit none{0, 0};
+    setrlimit(RLIMIT_CORE, &none);
+  }
   std::signal(signalNumber, SIG_DFL);
   std::raise(signalNumber);
 }
