@@ -61,17 +61,13 @@ std::unique_ptr<InputFile> OpenExport(const std::string& path, ModelFileAccess& 
 }
 
 // A file the export refers to (its .bin, an image), named from beside it unless its name is
-// absolute; nullptr with `refusal` set when `files` refuses it, or, for an `optional` one (an
-// image), when nothing regular is there. Another failure names the export as well, since that
-// is the file the user gave.
+// absolute; nullptr with `refusal` set when `files` refuses it. A failure names the export as
+// well, since that is the file the user gave.
 std::unique_ptr<InputFile> OpenReferencedFile(const std::string& path, ModelFileAccess& files,
                                               const std::string& file, std::string& refusal,
-                                              int line = 0, bool optional = false) {
+                                              int line = 0) {
   const std::string named = !file.empty() && file[0] == '/' ? file : FolderOf(path) + file;
   const int fd = files.Open(named, refusal);
-  if (fd < 0 && refusal.empty() && optional) {
-    refusal = named + " is missing or not a regular file";
-  }
   if (fd < 0 && !refusal.empty()) return nullptr;
   try {
     if (fd < 0) throw CannotOpenFile(named);
@@ -99,8 +95,7 @@ class OwnImages {
   // The image in a file the export names; one that `files` refuses draws untextured.
   void AddFile(ModelFileAccess& files, const std::string& file, int line = 0) {
     std::string refusal;
-    const std::unique_ptr<InputFile> image =
-        OpenReferencedFile(path_, files, file, refusal, line, true);
+    const std::unique_ptr<InputFile> image = OpenReferencedFile(path_, files, file, refusal, line);
     if (image == nullptr) {
       scene_.warnings.push_back("image " + std::to_string(scene_.images) + ": " + refusal +
                                 "; its slot draws untextured");
