@@ -242,8 +242,9 @@ struct ReaderLimits {
 };
 
 // The limits for a model whose folder holds `modelBytes` bytes on disk (model_confine.cpp):
-// 768 MiB (room for one 8192 x 8192 image) plus 32 bytes a byte, at most 8 GiB, of address space; 10 s plus 1 s for each 4 MiB,
-// at most 600 s, of CPU time; twice the CPU time plus 10 s of wall-clock time.
+// 768 MiB (room for one 8192 x 8192 image) plus 32 bytes a byte, at most 8 GiB, of address space;
+// 10 s plus 1 s for each 4 MiB, at most 600 s, of CPU time; twice the CPU time plus 10 s of
+// wall-clock time.
 ReaderLimits ReaderLimitsFor(uint64_t modelBytes);
 
 // Confines the calling process, a child about to read a model whose channel to its parent is
