@@ -8,7 +8,6 @@
 // The binary buffer is laid out first and then streamed to the file view by view, so the
 // export holds the table and the PNGs, never a second copy of the scene.
 #include <algorithm>
-#include <cfloat>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -32,11 +31,6 @@ constexpr int kUnsignedInt = 5125;
 constexpr int kTriangles = 4;
 constexpr int kLinear = 9729;
 constexpr int kRepeat = 10497;
-constexpr double kFieldOfViewRadians = 45.0 * 3.14159265358979323846 / 180.0;
-// The viewer's near plane is 0, which clips nothing in front of the eye; glTF asks for a
-// positive one. The smallest normal float is the smallest that stays positive where shaders
-// flush denormals to zero.
-constexpr double kNearPlane = FLT_MIN;
 
 // The binary buffer: views laid out 4-byte aligned, each with what writes its bytes, so the
 // document can name every offset before a byte is written.
@@ -362,7 +356,7 @@ void WriteGltf(const ExportScene& scene, const CameraState& camera, double aspec
       {"cameras",
        {{{"type", "perspective"},
          {"perspective",
-          {{"yfov", kFieldOfViewRadians}, {"aspectRatio", aspectRatio}, {"znear", kNearPlane}}}}}},
+          {{"yfov", kFieldOfViewRadians}, {"aspectRatio", aspectRatio}, {"znear", kExportNearPlane}}}}}},
       {"extras", {{kGltfExtrasKey, quadview}}},
   };
   if (!primitives.empty())

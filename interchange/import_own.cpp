@@ -3,9 +3,11 @@
 // correct rounding) and its quadview comments; the images of the set from the PNGs they name,
 // each read header first, decoded, handed on and released before the next. Every file, the
 // export itself included, comes from the reader's file access, under the rule every model
-// reads by. Nothing is read whole that need not be: a .glb or .bin is read view by view.
+// reads by. Nothing is read whole that need not be: a .glb or .bin is read view by view, a
+// JSON export's records are dropped as they are taken.
 #include <charconv>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -439,6 +441,110 @@ bool ReadOwnObj(const std::string& path, ModelFileAccess& files, ImportedScene& 
   return true;
 }
 
+// --- JSON ---------------------------------------------------------------------------------
+
+// The values of a JSON record: slot, blend, winding, then x, y, z, u, v of each corner.
+constexpr size_t kJsonRecordValues = 3 + 4 * 5;
+
+// A record's float: a number (the double a float was written as, rounded to the float), or
+// the string of the bits of one that is not finite.
+float JsonFloat(const std::string& path, int64_t index, const json& value) {
+  float result = 0;
+  if (value.is_number()) {
+    const double number = value.get<double>();
+    result = static_cast<float>(number);
+    if (std::isfinite(number) && !std::isfinite(result)) {
+      Malformed(path, "record " + std::to_string(index) + ": " + value.dump() +
+                          " is beyond a float's range");
+    }
+  } else if (!value.is_string() || !FloatFromBitsHex(value.get<std::string>(), result)) {
+    Malformed(path, "record " + std::to_string(index) + ": " + QuoteContent(value.dump()) +
+                        " is not a number");
+  }
+  return result;
+}
+
+QuadRecord JsonRecord(const std::string& path, int64_t index, const json& values) {
+  const auto field = [&](size_t at, int64_t low, int64_t high, const char* what) {
+    const json& value = values[at];
+    if (!value.is_number_integer() || value.get<int64_t>() < low || value.get<int64_t>() > high) {
+      Malformed(path, "record " + std::to_string(index) + ": its " + what + " is not a whole " +
+                          "number from " + std::to_string(low) + " to " + std::to_string(high));
+    }
+    return value.get<int64_t>();
+  };
+  if (!values.is_array() || values.size() != kJsonRecordValues) {
+    Malformed(path, "record " + std::to_string(index) + " is not an array of " +
+                        std::to_string(kJsonRecordValues) + " values");
+  }
+  QuadRecord record{};
+  record.textureIndex = static_cast<int32_t>(field(0, INT32_MIN, INT32_MAX, "slot"));
+  record.blend = static_cast<uint8_t>(field(1, 0, UINT8_MAX, "blend"));
+  record.counterClockwise = static_cast<uint8_t>(field(2, 0, 1, "winding"));
+  size_t at = 3;
+  for (QuadCorner& corner : record.corners) {
+    for (float* value : {&corner.x, &corner.y, &corner.z, &corner.u, &corner.v}) {
+      *value = JsonFloat(path, index, values[at++]);
+    }
+    corner.z = -corner.z;  // the table holds the file's z negated
+  }
+  return record;
+}
+
+// The JSON form (WriteJson, and what the Blender add-on writes): a .json file is always read
+// as one. The records are taken as the parser meets them and their arrays dropped, so that
+// the document held is the small rest of the file.
+bool ReadOwnJson(const std::string& path, ModelFileAccess& files, ImportedScene& scene,
+                 ImageSink& images) {
+  std::unique_ptr<InputFile> file = OpenExport(path, files);
+  std::vector<uint8_t> text(static_cast<size_t>(file->Size()));
+  text.resize(file->ReadAt(0, text.data(), text.size()));
+  auto& records = scene.records.records;
+  std::string member;  // the member of the outermost object being parsed
+  const json::parser_callback_t takeRecords = [&](int depth, json::parse_event_t event,
+                                                  json& parsed) {
+    if (depth == 1 && event == json::parse_event_t::key) member = parsed.get<std::string>();
+    if (depth != 2 || event != json::parse_event_t::array_end || member != "records") return true;
+    if (records.size() >= static_cast<size_t>(INT32_MAX)) {
+      Malformed(path, "it holds more records than a table can");
+    }
+    records.push_back(JsonRecord(path, static_cast<int64_t>(records.size()), parsed));
+    return false;
+  };
+  try {
+    const json doc = json::parse(text.begin(), text.end(), takeRecords);
+    std::vector<uint8_t>().swap(text);
+    if (!doc.is_object()) Malformed(path, "it is not a JSON object");
+    const auto quadview = doc.find("quadview");
+    if (quadview == doc.end() || !quadview->is_object()) {
+      Malformed(path, "it has no \"quadview\" object");
+    }
+    const json& version = quadview->at("version");
+    if (!version.is_number_integer() || version.get<int64_t>() != kInterchangeVersion) {
+      Malformed(path, "made by another version of quadscene");
+    }
+    if (!doc.at("records").is_array()) Malformed(path, "its records are not an array");
+    scene.records.count = static_cast<int32_t>(records.size());
+    OwnImages set(path, scene, images);
+    for (const json& entry : doc.at("images")) {
+      if (entry.is_null()) {
+        set.AddUntextured();
+      } else if (entry.is_string() && !entry.get<std::string>().empty()) {
+        set.AddFile(files, entry.get<std::string>());
+      } else {
+        Malformed(path, "image " + std::to_string(set.Count()) + " is not a file name or null");
+      }
+    }
+  } catch (const json::exception& error) {
+    const std::string what = error.what();
+    const size_t tag = what.find("] ");
+    Malformed(path, "its JSON does not read: " +
+                        (tag == std::string::npos ? what : what.substr(tag + 2)));
+  }
+  scene.quads = scene.records.count;
+  return true;
+}
+
 }  // namespace
 
 bool ReadOwnExport(const std::string& path, ModelFileAccess& files, ImportedScene& scene,
@@ -446,5 +552,6 @@ bool ReadOwnExport(const std::string& path, ModelFileAccess& files, ImportedScen
   const std::string extension = LowerExtension(path);
   if (extension == ".glb" || extension == ".gltf") return ReadOwnGltf(path, files, scene, images);
   if (extension == ".obj") return ReadOwnObj(path, files, scene, images);
+  if (extension == ".json") return ReadOwnJson(path, files, scene, images);
   return false;
 }

@@ -6,6 +6,7 @@
 // progress and GL's limits come in as callbacks.
 #pragma once
 
+#include <cfloat>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -67,6 +68,11 @@ struct CameraPose {
   double rotation[4];  // quaternion x, y, z, w
 };
 CameraPose CameraPoseOf(const CameraState& camera);
+constexpr double kFieldOfViewRadians = kFieldOfViewDegrees * 3.14159265358979323846 / 180.0;
+// The viewer's near plane is 0, which clips nothing in front of the eye; glTF asks for a
+// positive one. The smallest normal float is the smallest that stays positive where shaders
+// flush denormals to zero.
+constexpr double kExportNearPlane = FLT_MIN;
 
 // The viewer draws each quad as the triangles (0, 1, 2) and (0, 2, 3) of its corners (GL's
 // split of a quad, seen in Mesa); exports split them the same way.
@@ -173,6 +179,20 @@ void WriteGltf(const ExportScene& scene, const CameraState& camera, double aspec
 // 4-corner faces.
 void WriteObj(const ExportScene& scene, const std::string& path);
 
+// Export stage 2, JSON (export_json.cpp): the form quadview's Blender add-on reads, every
+// record as it is, quads kept, with the PNGs beside it and the camera. An object of
+//   "quadview": {"version", "generator", "source": the quad list's name},
+//   "camera": {"pan": [x, y], "distance", "tilt", "spin", "translation", "rotation" (the
+//              glTF camera node's), "yfov", "aspectRatio", "size": [width, height]},
+//   "images": one per slot, the file name of its PNG, or null where the slot draws
+//             untextured,
+//   "records": last, one array a record: slot, blend, winding (1 for "CCW"), then for each
+//              corner x, y, z (the file's own frame, as the quad list holds them), u, v.
+// Numbers are exact: each float is written as the double it is, and a value that is not
+// finite as the string of its bits (FloatBitsHex). Import reads it back exactly.
+void WriteJson(const ExportScene& scene, const CameraState& camera, int width, int height,
+               const std::string& path);
+
 // ---- Import: a model in as a quad-list file and its texture folder -----------------------
 // Records collect in the scene; each image goes straight on to the texture folder being
 // written (an ImageSink: the SceneWriter, or from the contained model reader the pipe to it)
@@ -216,10 +236,11 @@ ModelKind ReadModel(const std::string& path, const ImportOptions& options, Impor
 class ModelFileAccess;
 
 // quadview's own exports (import_own.cpp), read in the contained reader like any model: true
-// when `path` is one (a glTF carrying quadview's data, an OBJ starting with its marker); then
-// `scene` and `images` hold it exactly as exported. Its files, itself included, come from
-// `files`: an image refused there draws untextured, with the refusal among the warnings; a
-// refused buffer is a SceneError that quotes the refusal.
+// when `path` is one (a glTF carrying quadview's data, an OBJ starting with its marker, any
+// .json: the JSON form, whatever wrote it); then `scene` and `images` hold it exactly as
+// exported. Its files, itself included, come from `files`: an image refused there draws
+// untextured, with the refusal among the warnings; a refused buffer is a SceneError that
+// quotes the refusal.
 bool ReadOwnExport(const std::string& path, ModelFileAccess& files, ImportedScene& scene,
                    ImageSink& images);
 

@@ -8,7 +8,6 @@
 #include "render/frame_renderer.h"
 
 namespace {
-constexpr double kFieldOfViewDegrees = 45.0;
 // Near plane 0: every point in front of the eye maps to the far depth, so nothing in front
 // is clipped by depth and the far value has no effect. There is no depth buffer to care.
 constexpr double kNearPlane = 0.0;

@@ -267,6 +267,18 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   return bytes;
 }
 
+void CopyFileInto(const std::string& path, OutputFile& out) {
+  constexpr size_t kCopyRunBytes = 1 << 20;
+  InputFile file(path);
+  std::vector<uint8_t> run(kCopyRunBytes);
+  for (uint64_t at = 0;;) {
+    const size_t got = file.ReadAt(at, run.data(), run.size());
+    if (got == 0) break;
+    out.Write(run.data(), got);
+    at += got;
+  }
+}
+
 void WriteWholeFile(const std::string& path, const void* bytes, size_t size) {
   OutputFile file(path);
   file.Write(bytes, size);

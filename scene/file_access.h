@@ -95,6 +95,9 @@ class OutputFile {
 // The bytes of the regular file at `path`, through an InputFile.
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
 
+// Appends the bytes of the regular file at `path` to `out`, a run at a time.
+void CopyFileInto(const std::string& path, OutputFile& out);
+
 // Writes `bytes` to `path` through an OutputFile.
 void WriteWholeFile(const std::string& path, const void* bytes, size_t size);
 

@@ -100,6 +100,8 @@ using TextureTable = std::array<uint32_t, kTextureSlots>;
 constexpr float kStartPanX = 0.01f;
 constexpr float kStartPanY = 0.0f;
 constexpr float kStartDistance = -2.48f;
+// The viewer's vertical field of view.
+constexpr double kFieldOfViewDegrees = 45.0;
 
 // Camera translation (panX, panY, distance) and rotation in degrees (tilt about x, spin about z).
 struct CameraState {

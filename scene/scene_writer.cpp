@@ -3,10 +3,12 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
 #include <stdexcept>
 
 #include "scene/scene_error.h"
 #include "scene/texture_paths.h"
+#include "scene/tga.h"
 #include "scene/tga_writer.h"
 
 namespace {
@@ -38,23 +40,78 @@ OutputFile& SceneWriter::Prepare() {
   return files_.Add(quadListPath_);
 }
 
+void SceneWriter::KeepImagesLike(const std::string& quadListPath) {
+  likeFolder_ = TextureFolderPrefix(quadListPath);
+}
+
+// The image of the alike scene's slot, if it is there, reads, and has this size: then its
+// upload texels (LastTgaImage) are what the new image's texels are matched against.
+bool SceneWriter::StartLikeImage(int width, int height) {
+  const int number = imageCount_;
+  likeSetGoesOn_ = likeSetGoesOn_ && (number == 0 || TextureSetContinues(likeFolder_, number));
+  if (!likeSetGoesOn_) return false;
+  const std::string path = TextureImagePath(likeFolder_, number);
+  try {
+    ReadTgaHeader(path);
+    const TgaImage& like = LastTgaImage();
+    if (like.uploadWidth != width || like.uploadHeight != height || TgaTooLarge(like)) {
+      CloseTga();
+      return false;
+    }
+    DecodeTga();
+  } catch (const SceneError&) {
+    return false;  // it does not read: no match
+  }
+  likeImage_ = path;
+  likeTexels_ = 0;
+  return true;
+}
+
+// The texels matched so far are no longer a copy: they start the image as written.
+void SceneWriter::LeaveLikeImage() {
+  image_ = &files_.Add(TextureImagePath(folder_, imageCount_ - 1));
+  const TgaImage& like = LastTgaImage();
+  WriteTga32Header(*image_, like.uploadWidth, like.uploadHeight);
+  WriteTga32Texels(*image_, like.UploadPixels(), static_cast<size_t>(likeTexels_));
+  likeImage_.clear();
+}
+
 void SceneWriter::BeginImage(int width, int height) {
-  if (image_ != nullptr) throw std::logic_error("images come one at a time");
-  image_ = &files_.Add(TextureImagePath(folder_, imageCount_++));
-  WriteTga32Header(*image_, width, height);
+  if (image_ != nullptr || !likeImage_.empty()) {
+    throw std::logic_error("images come one at a time");
+  }
   texelsLeft_ = uint64_t(width) * uint64_t(height);
+  const bool alike = !likeFolder_.empty() && StartLikeImage(width, height);
+  ++imageCount_;
+  if (alike) return;
+  image_ = &files_.Add(TextureImagePath(folder_, imageCount_ - 1));
+  WriteTga32Header(*image_, width, height);
 }
 
 void SceneWriter::AddTexels(const uint8_t* rgba, size_t texels) {
-  if (image_ == nullptr || texels > texelsLeft_) {
+  if ((image_ == nullptr && likeImage_.empty()) || texels > texelsLeft_) {
     throw std::logic_error("more texels than the image holds");
   }
-  WriteTga32Texels(*image_, rgba, texels);
   texelsLeft_ -= texels;
+  if (!likeImage_.empty()) {
+    if (std::memcmp(rgba, LastTgaImage().UploadPixels() + likeTexels_ * 4, texels * 4) == 0) {
+      likeTexels_ += texels;
+      return;
+    }
+    LeaveLikeImage();
+  }
+  WriteTga32Texels(*image_, rgba, texels);
 }
 
 void SceneWriter::EndImage() {
-  if (image_ == nullptr || texelsLeft_ != 0) throw std::logic_error("the image is not complete");
+  if ((image_ == nullptr && likeImage_.empty()) || texelsLeft_ != 0) {
+    throw std::logic_error("the image is not complete");
+  }
+  if (!likeImage_.empty()) {
+    image_ = &files_.Add(TextureImagePath(folder_, imageCount_ - 1));
+    CopyFileInto(likeImage_, *image_);
+    likeImage_.clear();
+  }
   image_->Finish();
   image_ = nullptr;
 }

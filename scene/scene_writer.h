@@ -35,6 +35,12 @@ class SceneWriter : public ImageSink {
   SceneWriter(const std::string& quadListPath, bool force, std::string setName);
 
   const std::string& QuadListPath() const { return quadListPath_; }
+
+  // From now on, an image that is texel for texel what the viewer uploads for the same slot
+  // of the scene at `quadListPath` is written as a copy of that image's file, byte for byte:
+  // a scene edited elsewhere and saved back keeps the files of the images nobody changed.
+  // Images of that scene that do not read, and slots it does not have, are no match.
+  void KeepImagesLike(const std::string& quadListPath);
   int ImageCount() const { return imageCount_; }
 
   // The next image of the set.
@@ -64,4 +70,12 @@ class SceneWriter : public ImageSink {
   int imageCount_ = 0;
   OutputFile* image_ = nullptr;  // the image being written
   uint64_t texelsLeft_ = 0;
+
+  // Keeping the images of a scene alike (KeepImagesLike).
+  bool StartLikeImage(int width, int height);
+  void LeaveLikeImage();
+  std::string likeFolder_;   // empty when no scene is kept alike
+  bool likeSetGoesOn_ = true;  // its images so far were all there
+  std::string likeImage_;    // the file of the image being matched; empty when none is
+  uint64_t likeTexels_ = 0;  // texels matched so far
 };

@@ -1,4 +1,5 @@
-// quadscene export: a scene as the viewer draws it, to glTF 2.0 (.glb, .gltf) or OBJ.
+// quadscene export: a scene as the viewer draws it, to glTF 2.0 (.glb, .gltf), OBJ, or the
+// JSON that quadview's Blender add-on reads.
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -25,6 +26,9 @@ void RunExport(const ExportOptions& options) {
   const std::string extension = LowerExtension(options.outPath);
   if (extension == ".obj") {
     WriteObj(scene, options.outPath);
+  } else if (extension == ".json") {
+    WriteJson(scene, options.view.camera, options.view.width, options.view.height,
+              options.outPath);
   } else {
     WriteGltf(scene, options.view.camera,
               static_cast<double>(options.view.width) / options.view.height, options.outPath,
@@ -55,20 +59,22 @@ void RegisterExportCommand(CLI::App& app, int& exitStatus) {
   CLI::App* command = app.add_subcommand(
       "export",
       "Write a scene as the viewer draws it as glTF 2.0 (.glb, or .gltf with .bin and PNGs "
-      "beside it) or OBJ (with .mtl and PNGs), in the file's right-handed +y-up frame, with "
-      "the camera (glTF) and quadview's data so that import restores it exactly");
+      "beside it), OBJ (with .mtl and PNGs) or JSON (every record as it is, quads kept, with "
+      "PNGs; what quadview's Blender add-on reads), in the file's right-handed +y-up frame, "
+      "with the camera (glTF, JSON) and quadview's data so that import restores it exactly");
   static ExportOptions options;
   command->add_option("FILE", options.scenePath, "Quad-list file; its texture folder beside it")
       ->required();
-  command->add_option("-o,--output", options.outPath, "OUT.glb, OUT.gltf or OUT.obj")
+  command->add_option("-o,--output", options.outPath, "OUT.glb, OUT.gltf, OUT.obj or OUT.json")
       ->type_name("OUT")
       ->required()
       ->check(CLI::Validator(
           [](std::string& text) {
             const std::string extension = LowerExtension(text);
-            return extension == ".glb" || extension == ".gltf" || extension == ".obj"
+            return extension == ".glb" || extension == ".gltf" || extension == ".obj" ||
+                           extension == ".json"
                        ? std::string()
-                       : std::string("expected a file name ending in .glb, .gltf or .obj");
+                       : std::string("expected a file name ending in .glb, .gltf, .obj or .json");
           },
           "OUT"));
   AddViewOptions(command, options.view);

@@ -15,6 +15,7 @@ struct ImportCommand {
   std::string inPath;
   std::string outPath;
   std::string order = "auto";
+  std::string imagesLike;
   bool force = false;
   bool verbose = false;
   ImportOptions model;
@@ -35,6 +36,7 @@ std::string WhatWasRead(ModelKind kind, RecordOrder order) {
 void RunImport(const ImportCommand& options) {
   const auto start = std::chrono::steady_clock::now();
   SceneWriter out(options.outPath, options.force, "the imported texture set");
+  if (!options.imagesLike.empty()) out.KeepImagesLike(options.imagesLike);
   ImportedScene scene;
   ImportOptions model = options.model;
   // What the reader writes on its stderr (a library's complaint before it aborts): with
@@ -82,8 +84,8 @@ void RegisterImportCommand(CLI::App& app, int& exitStatus) {
   CLI::App* command = app.add_subcommand(
       "import",
       "Turn a 3D model (glTF, OBJ, FBX, COLLADA, 3DS, PLY, STL and every other format Assimp "
-      "reads) into a quad-list file and its texture folder; a quadview export comes back "
-      "exactly");
+      "reads) into a quad-list file and its texture folder; a quadview export (glTF, OBJ, "
+      "JSON) comes back exactly");
   static ImportCommand options;
   command->add_option("IN", options.inPath, "Model file")->required();
   command->add_option("-o,--output", options.outPath, "nyc.map, sanb.map or miami.map")
@@ -110,6 +112,13 @@ void RegisterImportCommand(CLI::App& app, int& exitStatus) {
       ->check(CLI::IsMember({"auto", "far-first", "file"}))
       ->type_name("auto|far-first|file");
   command->add_flag("--force", options.force, "Overwrite an existing scene and its images");
+  command
+      ->add_option("--images-like", options.imagesLike,
+                   "A scene whose image files are kept, byte for byte, for each image that is "
+                   "texel for texel what the viewer draws for the same slot of it (a scene "
+                   "edited elsewhere and saved back keeps the files nobody changed)")
+      ->check(CLI::ExistingFile)
+      ->type_name("SCENE.map");
   command->add_flag(
       "--verbose", options.verbose,
       "Say the model reader's limits and which layers of its confinement held, and show what "

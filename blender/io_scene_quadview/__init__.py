@@ -1,0 +1,148 @@
+# quadview scenes in Blender: File > Import and File > Export > quadview scene (.map), through
+# the quadscene program, which does all reading and writing of quad lists and TGA images.
+# Enabling the add-on also gives numpy back its old `numpy.bool` alias when it is missing, so
+# that Blender's own glTF importer runs with numpy 1.24 (Debian 12's Blender 3.4).
+
+bl_info = {
+    "name": "quadview scene format",
+    "author": "quadview",
+    "version": (0, 1, 0),
+    "blender": (3, 4, 0),
+    "location": "File > Import-Export > quadview scene (.map)",
+    "description": "Open and save quadview scenes (quad list and TGA textures) through "
+    "quadscene, quads kept as quads. Also restores numpy.bool, which Blender 3.4's glTF "
+    "importer needs with numpy 1.24",
+    "category": "Import-Export",
+}
+
+import os
+
+import bpy
+from bpy.props import BoolProperty, StringProperty
+from bpy_extras.io_utils import ExportHelper, ImportHelper
+
+from . import quadscene, scene_in, scene_out
+
+
+def restore_numpy_bool():
+    """numpy 1.24 removed the alias numpy.bool, which Blender 3.4's glTF add-on still uses."""
+    import numpy
+
+    if "bool" not in vars(numpy):  # looked up in place: asking numpy for it warns
+        numpy.bool = bool
+
+
+class QuadviewPreferences(bpy.types.AddonPreferences):
+    bl_idname = __package__
+
+    quadscene: StringProperty(
+        name="quadscene",
+        description="The quadscene program; empty: the one found on the search path",
+        subtype="FILE_PATH",
+    )
+
+    def draw(self, context):
+        self.layout.prop(self, "quadscene")
+
+
+def program(context):
+    preferences = context.preferences.addons[__package__].preferences
+    return quadscene.find(preferences.quadscene)
+
+
+class ImportQuadviewScene(bpy.types.Operator, ImportHelper):
+    """Open a quadview scene as one mesh object: a face per record, in record order"""
+
+    bl_idname = "import_scene.quadview"
+    bl_label = "Import quadview scene"
+    bl_options = {"REGISTER", "UNDO"}
+
+    filename_ext = ".map"
+    filter_glob: StringProperty(default="*.map", options={"HIDDEN"})
+
+    def execute(self, context):
+        try:
+            with quadscene.Folder() as folder:
+                data = quadscene.export_json(program(context), self.filepath, folder)
+                result = scene_in.build(context, data, self.filepath, folder)
+        except quadscene.Failure as failure:
+            self.report({"ERROR"}, str(failure))
+            return {"CANCELLED"}
+        for warning in result.warnings:
+            self.report({"WARNING"}, warning)
+        self.report({"INFO"}, result.summary)
+        return {"FINISHED"}
+
+
+class ExportQuadviewScene(bpy.types.Operator, ExportHelper):
+    """Save the mesh objects as a quadview scene: a record per face, in face order"""
+
+    bl_idname = "export_scene.quadview"
+    bl_label = "Export quadview scene"
+
+    filename_ext = ".map"
+    filter_glob: StringProperty(default="*.map", options={"HIDDEN"})
+
+    replace: BoolProperty(
+        name="Replace existing scene",
+        description="Overwrite a scene that is already there, its quad list and its images",
+        default=False,
+    )
+    selection_only: BoolProperty(
+        name="Selected objects only",
+        description="Write only the selected mesh objects",
+        default=False,
+    )
+
+    def invoke(self, context, event):
+        # Offered first: the scene the active object came from.
+        source = context.active_object.get(scene_in.SOURCE) if context.active_object else None
+        if not self.filepath and isinstance(source, str):
+            self.filepath = source
+        return ExportHelper.invoke(self, context, event)
+
+    def execute(self, context):
+        path = self.filepath
+        taken = [p for p in (path, quadscene.first_image(path)) if os.path.lexists(p)]
+        if taken and not self.replace:
+            self.report({"ERROR"}, '%s exists; tick "Replace existing scene" to overwrite it'
+                        % taken[0])
+            return {"CANCELLED"}
+        try:
+            with quadscene.Folder() as folder:
+                scene = scene_out.gather(context, self.selection_only, folder)
+                summary = quadscene.import_json(program(context), scene, folder, path,
+                                                self.replace)
+        except quadscene.Failure as failure:
+            self.report({"ERROR"}, str(failure))
+            return {"CANCELLED"}
+        for warning in scene.warnings:
+            self.report({"WARNING"}, warning)
+        self.report({"INFO"}, summary)
+        return {"FINISHED"}
+
+
+def menu_import(self, context):
+    self.layout.operator(ImportQuadviewScene.bl_idname, text="quadview scene (.map)")
+
+
+def menu_export(self, context):
+    self.layout.operator(ExportQuadviewScene.bl_idname, text="quadview scene (.map)")
+
+
+classes = (QuadviewPreferences, ImportQuadviewScene, ExportQuadviewScene)
+
+
+def register():
+    restore_numpy_bool()
+    for cls in classes:
+        bpy.utils.register_class(cls)
+    bpy.types.TOPBAR_MT_file_import.append(menu_import)
+    bpy.types.TOPBAR_MT_file_export.append(menu_export)
+
+
+def unregister():
+    bpy.types.TOPBAR_MT_file_export.remove(menu_export)
+    bpy.types.TOPBAR_MT_file_import.remove(menu_import)
+    for cls in reversed(classes):
+        bpy.utils.unregister_class(cls)
