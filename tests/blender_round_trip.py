@@ -2,14 +2,14 @@
 # RECORD SCENE.glb ...): each quadview export is imported with Blender's glTF add-on as a user
 # would, edited in one of five ways, and exported again with the add-on's default settings as
 # OUT_DIR/STEM-CASE.glb. RECORD is the index of the record the edits that touch one record
-# take: its faces are found by the tag every vertex carries in the second UV map.
+# take: its faces are found by the tag every vertex carries in the second UV map. The quadview
+# add-on is enabled, as a user enables it, and nothing else is done for the glTF add-on.
 import sys
 
+import addon_utils
 import bmesh
 import bpy
-import numpy
 
-numpy.bool = bool  # Blender 3.4's glTF add-on still asks numpy for its old alias
 
 TAG_MARKER = 65536
 
@@ -64,6 +64,7 @@ def main():
         stem = source.rsplit("/", 1)[-1].rsplit(".", 1)[0]
         for case, edit in edits.items():
             bpy.ops.wm.read_factory_settings(use_empty=True)
+            addon_utils.enable("io_scene_quadview", default_set=True, handle_error=None)
             bpy.ops.import_scene.gltf(filepath=source)
             edit(next(o for o in bpy.data.objects if o.type == "MESH"))
             bpy.ops.export_scene.gltf(filepath="%s/%s-%s.glb" % (out_dir, stem, case))
