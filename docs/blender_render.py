@@ -1,18 +1,16 @@
 # Renders a glTF exported by `quadscene export` with Blender's Cycles on the CPU, from the
 # camera the export carries. Used to make the picture in the README:
 #   blender -b -noaudio --python-exit-code 1 -P docs/blender_render.py -- SCENE.glb OUT.png 535 326
+# The quadview add-on must be installed: enabling it is what lets Debian 12's Blender 3.4 read
+# glTF with numpy 1.24.
 import sys
 
-import numpy
-
-# Debian 12's Blender 3.4 glTF add-on still says numpy.bool, which numpy 1.24 removed.
-if not hasattr(numpy, "bool"):
-    numpy.bool = bool
-
-import bpy  # noqa: E402  (after the alias: the add-on is loaded on import)
+import addon_utils
+import bpy
 
 glb, png, width, height = sys.argv[sys.argv.index("--") + 1:][:4]
 bpy.ops.wm.read_factory_settings(use_empty=True)
+addon_utils.enable("io_scene_quadview", default_set=True, handle_error=None)
 bpy.ops.import_scene.gltf(filepath=glb)
 scene = bpy.context.scene
 scene.camera = next(o for o in scene.objects if o.type == "CAMERA")

@@ -32,7 +32,11 @@ TEST(Package, DebianPackageHoldsTheProgramsPagesAndDesktopEntryWithComputedDepen
         "./usr/share/icons/hicolor/64x64/apps/quadview.png",
         "./usr/share/metainfo/invalid.quadview.quadview.metainfo.xml",
         "./usr/share/bash-completion/completions/quadscene", "./usr/share/doc/quadview/README.md",
-        "./usr/share/doc/quadview/copyright", "./usr/share/doc/quadview/changelog.gz"}) {
+        "./usr/share/doc/quadview/copyright", "./usr/share/doc/quadview/changelog.gz",
+        // the Blender add-on where Blender 3.4 and Blender 4.2 and later look for it
+        "./usr/share/blender/scripts/addons/io_scene_quadview/__init__.py",
+        "./usr/share/blender/extensions/system/io_scene_quadview/__init__.py",
+        "./usr/share/blender/extensions/system/io_scene_quadview/blender_manifest.toml"}) {
     EXPECT_NE(contents.find(std::string(" ") + file + "\n"), std::string::npos) << file;
   }
   // Fixed modes whatever the umask: folders 0755, files 0644, the two programs 0755.
