@@ -59,6 +59,9 @@ if [ "$with_tests" -eq 1 ]; then
     # the package test runs quadscene's completion, validates the AppStream file and lays
     # out the man pages
     bash-completion appstream man-db
+    # the Blender tests run the add-on in the release's own Blender (which reads glTF with
+    # numpy); python3 checks the add-on's zip
+    blender python3-numpy python3
   )
   # The glTF validator runs on Node.js; a machine that has node and npm already keeps them.
   command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
