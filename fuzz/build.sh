@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds the libFuzzer targets into fuzz/out/ with clang, straight from the sources (no CMake):
-# each target is fuzz/<name>_fuzz.cpp linked with every scene/*.cpp; own_glb, own_gltf and
-# own_obj are fuzz/own_export_fuzz.cpp for each kind of quadview export, with the readers of
+# each target is fuzz/<name>_fuzz.cpp linked with every scene/*.cpp; own_glb, own_gltf, own_obj
+# and own_json are fuzz/own_export_fuzz.cpp for each kind of quadview export, with the readers of
 # interchange/. Also fills the seed folders fuzz/corpus-<name>/ (ignored by git) from the
 # shared test data and from the demo scene's exports.
 #   fuzz/build.sh            build every target
@@ -13,7 +13,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-TARGETS="tga quad_list numbers own_glb own_gltf own_obj"
+TARGETS="tga quad_list numbers own_glb own_gltf own_obj own_json"
 SHARED_DIR="${QUADVIEW_SHARED_DIR:-$(pwd)/../shared}"
 CXX="${CXX_FUZZ:-clang++}"
 FLAGS="-std=c++17 -g -O1 -pthread -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I."
@@ -44,7 +44,7 @@ seed() {
         i=$((i + 1))
       done
       ;;
-    own_glb | own_gltf | own_obj)
+    own_glb | own_gltf | own_obj | own_json)
       # The demo's own exports, and the smallest ones: a scene of one record and one image.
       mkdir -p "fuzz/corpus-$1"
       quadscene=$(ls -t build*/tools/quadscene 2>/dev/null | head -n 1)  # the newest build

@@ -356,7 +356,9 @@ void WriteGltf(const ExportScene& scene, const CameraState& camera, double aspec
       {"cameras",
        {{{"type", "perspective"},
          {"perspective",
-          {{"yfov", kFieldOfViewRadians}, {"aspectRatio", aspectRatio}, {"znear", kExportNearPlane}}}}}},
+          {{"yfov", kFieldOfViewRadians},
+           {"aspectRatio", aspectRatio},
+           {"znear", kExportNearPlane}}}}}},
       {"extras", {{kGltfExtrasKey, quadview}}},
   };
   if (!primitives.empty())

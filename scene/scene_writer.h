@@ -74,8 +74,8 @@ class SceneWriter : public ImageSink {
   // Keeping the images of a scene alike (KeepImagesLike).
   bool StartLikeImage(int width, int height);
   void LeaveLikeImage();
-  std::string likeFolder_;   // empty when no scene is kept alike
+  std::string likeFolder_;     // empty when no scene is kept alike
   bool likeSetGoesOn_ = true;  // its images so far were all there
-  std::string likeImage_;    // the file of the image being matched; empty when none is
-  uint64_t likeTexels_ = 0;  // texels matched so far
+  std::string likeImage_;      // the file of the image being matched; empty when none is
+  uint64_t likeTexels_ = 0;    // texels matched so far
 };

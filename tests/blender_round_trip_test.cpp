@@ -11,9 +11,9 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -94,12 +94,11 @@ struct Scene {
   std::filesystem::create_directory_symlink(QUADVIEW_SOURCE_DIR "/blender/io_scene_quadview",
                                             dir.File("scripts/addons/io_scene_quadview"));
   const std::string log = dir.File(script + ".log");
-  const int status = std::system(("PATH=" QUADVIEW_BINARY_DIR "/tools:$PATH BLENDER_USER_SCRIPTS=" +
-                                  dir.File("scripts") +
-                                  " blender -b --factory-startup -P " QUADVIEW_SOURCE_DIR
-                                  "/tests/" +
-                                  script + " -- " + args + " >" + log + " 2>&1")
-                                     .c_str());
+  const int status = std::system(
+      ("PATH=" QUADVIEW_BINARY_DIR "/tools:$PATH BLENDER_USER_SCRIPTS=" + dir.File("scripts") +
+       " blender -b --factory-startup -P " QUADVIEW_SOURCE_DIR "/tests/" + script + " -- " + args +
+       " >" + log + " 2>&1")
+          .c_str());
   const std::string said = ReadFile(log);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     return ::testing::AssertionFailure() << said;
@@ -284,9 +283,9 @@ TEST(BlenderAddon, ScenesComeBackAsEditedAndUntouchedOnesByteForByte) {
   std::filesystem::create_directories(dir.File("damaged/nyc"));
   std::filesystem::copy_file(dir.File("demo/nyc/000.tga"), dir.File("damaged/nyc/000.tga"));
   WriteFile(damaged, "0\n1\n");
-  ASSERT_TRUE(RunBlender(dir, "blender_addon.py",
-                         dir.path() + " " + std::to_string(kEditedRecord) + " " + demo + " " +
-                             hard + " " + damaged));
+  ASSERT_TRUE(RunBlender(
+      dir, "blender_addon.py",
+      dir.path() + " " + std::to_string(kEditedRecord) + " " + demo + " " + hard + " " + damaged));
 
   std::vector<QuadRecord> all;
   for (const auto& [stem, source] : {std::pair{"demo", demo}, std::pair{"hard", hard}}) {
@@ -296,8 +295,7 @@ TEST(BlenderAddon, ScenesComeBackAsEditedAndUntouchedOnesByteForByte) {
     std::map<std::string, std::string> images = SceneFiles(source);
     images.erase("quad list");
     std::vector<QuadRecord> moved, duplicated = original, deleted = original,
-                                   reordered(original.rbegin(), original.rend()),
-                                   added = original;
+                                   reordered(original.rbegin(), original.rend()), added = original;
     for (const QuadRecord& record : original) moved.push_back(Moved(record, 1, 3, 2));
     duplicated.push_back(Moved(original[edited], 0, 0.5, 0));
     deleted.erase(deleted.begin() + edited);
@@ -306,8 +304,11 @@ TEST(BlenderAddon, ScenesComeBackAsEditedAndUntouchedOnesByteForByte) {
     const struct {
       const char* edit;
       const std::vector<QuadRecord>& records;
-    } cases[] = {{"moved", moved},         {"duplicated", duplicated}, {"deleted", deleted},
-                 {"reordered", reordered}, {"added", added}};
+    } cases[] = {{"moved", moved},
+                 {"duplicated", duplicated},
+                 {"deleted", deleted},
+                 {"reordered", reordered},
+                 {"added", added}};
 
     const std::string untouched = dir.File(std::string(stem) + "-untouched/nyc.map");
     EXPECT_TRUE(SceneFiles(untouched) == SceneFiles(source));
@@ -318,8 +319,8 @@ TEST(BlenderAddon, ScenesComeBackAsEditedAndUntouchedOnesByteForByte) {
       std::map<std::string, std::string> backImages = SceneFiles(back);
       backImages.erase("quad list");
       if (std::string(c.edit) == "added") {  // the new image last, as it was painted
-        const std::vector<uint8_t> painted = {255, 0,   0,   255, 0,   255, 0,   255,
-                                              0,   0,   255, 255, 255, 255, 255, 128, 2};
+        const std::vector<uint8_t> painted = {255, 0,   0,   255, 0,   255, 0,   255, 0,
+                                              0,   255, 255, 255, 255, 255, 128, 2};
         EXPECT_EQ(UploadedTextures(back).back(), painted);
         backImages.erase(std::prev(backImages.end()));
       }
@@ -353,8 +354,8 @@ TEST(BlenderAddon, ScenesComeBackAsEditedAndUntouchedOnesByteForByte) {
     damagedSaid.replace(at, 1, " | ");
   }
   EXPECT_EQ(ReadFile(dir.File("reports.txt")),
-            "damaged: Error: " + damagedSaid + "\nexists: Error: " +
-                dir.File("demo-untouched/nyc.map") +
+            "damaged: Error: " + damagedSaid +
+                "\nexists: Error: " + dir.File("demo-untouched/nyc.map") +
                 " exists; tick \"Replace existing scene\" to overwrite it\n"
                 "replaced: no error\n"
                 "no quadscene: Error: " +

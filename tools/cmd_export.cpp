@@ -27,8 +27,7 @@ void RunExport(const ExportOptions& options) {
   if (extension == ".obj") {
     WriteObj(scene, options.outPath);
   } else if (extension == ".json") {
-    WriteJson(scene, options.view.camera, options.view.width, options.view.height,
-              options.outPath);
+    WriteJson(scene, options.view.camera, options.view.width, options.view.height, options.outPath);
   } else {
     WriteGltf(scene, options.view.camera,
               static_cast<double>(options.view.width) / options.view.height, options.outPath,
