@@ -483,10 +483,11 @@ QuadRecord JsonRecord(const std::string& path, int64_t index, const json& values
   record.counterClockwise = static_cast<uint8_t>(field(2, 0, 1, "winding"));
   size_t at = 3;
   for (QuadCorner& corner : record.corners) {
-    for (float* value : {&corner.x, &corner.y, &corner.z, &corner.u, &corner.v}) {
-      *value = JsonFloat(path, index, values[at++]);
-    }
-    corner.z = -corner.z;  // the table holds the file's z negated
+    float xyzuv[5];
+    for (float& value : xyzuv) value = JsonFloat(path, index, values[at++]);
+    // The table holds the file's z negated. Whole corners are stored: the packed record's
+    // fields are not aligned for a float's address.
+    corner = QuadCorner{xyzuv[3], xyzuv[4], xyzuv[0], xyzuv[1], -xyzuv[2]};
   }
   return record;
 }
