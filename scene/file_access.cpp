@@ -109,8 +109,9 @@ std::string NotARegularFileBecause(const std::string& path) {
   return S_ISDIR(info.st_mode) ? "a folder" : "not a regular file";
 }
 
-int OpenRegularFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+int OpenRegularFile(const std::string& path, bool followLink) {
+  const int fd = ::open(
+      path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | (followLink ? 0 : O_NOFOLLOW));
   struct stat info {};
   if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     if (fd >= 0) ::close(fd);
@@ -267,9 +268,8 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   return bytes;
 }
 
-void CopyFileInto(const std::string& path, OutputFile& out) {
+void CopyFileInto(const InputFile& file, OutputFile& out) {
   constexpr size_t kCopyRunBytes = 1 << 20;
-  InputFile file(path);
   std::vector<uint8_t> run(kCopyRunBytes);
   for (uint64_t at = 0;;) {
     const size_t got = file.ReadAt(at, run.data(), run.size());

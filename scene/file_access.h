@@ -24,8 +24,9 @@ bool IsRegularFile(const std::string& path);
 std::string NotARegularFileBecause(const std::string& path);
 
 // A descriptor open for reading on the regular file at `path`, opened so that a FIFO or a
-// device cannot block the open; -1 when it is missing or not a regular file.
-int OpenRegularFile(const std::string& path);
+// device cannot block the open; -1 when it is missing or not a regular file, or, unless
+// `followLink`, a symbolic link.
+int OpenRegularFile(const std::string& path, bool followLink = true);
 
 // A regular file open for reading. Every failure is a SceneError naming the file:
 // "Cannot open file %s" when it is missing or not a regular file, "Cannot read file %s"
@@ -95,8 +96,8 @@ class OutputFile {
 // The bytes of the regular file at `path`, through an InputFile.
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
 
-// Appends the bytes of the regular file at `path` to `out`, a run at a time.
-void CopyFileInto(const std::string& path, OutputFile& out);
+// Appends the bytes of `file` to `out`, a run at a time.
+void CopyFileInto(const InputFile& file, OutputFile& out);
 
 // Writes `bytes` to `path` through an OutputFile.
 void WriteWholeFile(const std::string& path, const void* bytes, size_t size);

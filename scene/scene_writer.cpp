@@ -2,6 +2,7 @@
 #include "scene/scene_writer.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <stdexcept>
@@ -49,12 +50,17 @@ void SceneWriter::KeepImagesLike(const std::string& quadListPath) {
 bool SceneWriter::StartLikeImage(int width, int height) {
   const int number = imageCount_;
   likeSetGoesOn_ = likeSetGoesOn_ && (number == 0 || TextureSetContinues(likeFolder_, number));
-  if (!likeSetGoesOn_) return false;
+  if (!likeSetGoesOn_ || width == 0 || height == 0) return false;
   const std::string path = TextureImagePath(likeFolder_, number);
+  const int fd = OpenRegularFile(path, false);
+  if (fd < 0) return false;
+  const int decoded = ::dup(fd);
+  auto file = std::make_unique<InputFile>(fd, path);
   try {
-    ReadTgaHeader(path);
+    ReadTgaHeader(std::make_unique<InputFile>(decoded, path));
     const TgaImage& like = LastTgaImage();
-    if (like.uploadWidth != width || like.uploadHeight != height || TgaTooLarge(like)) {
+    if (like.uploadWidth != width || like.uploadHeight != height || !like.nothingToDecode.empty() ||
+        TgaTooLarge(like)) {
       CloseTga();
       return false;
     }
@@ -62,7 +68,7 @@ bool SceneWriter::StartLikeImage(int width, int height) {
   } catch (const SceneError&) {
     return false;  // it does not read: no match
   }
-  likeImage_ = path;
+  likeFile_ = std::move(file);
   likeTexels_ = 0;
   return true;
 }
@@ -73,11 +79,11 @@ void SceneWriter::LeaveLikeImage() {
   const TgaImage& like = LastTgaImage();
   WriteTga32Header(*image_, like.uploadWidth, like.uploadHeight);
   WriteTga32Texels(*image_, like.UploadPixels(), static_cast<size_t>(likeTexels_));
-  likeImage_.clear();
+  likeFile_.reset();
 }
 
 void SceneWriter::BeginImage(int width, int height) {
-  if (image_ != nullptr || !likeImage_.empty()) {
+  if (image_ != nullptr || likeFile_ != nullptr) {
     throw std::logic_error("images come one at a time");
   }
   texelsLeft_ = uint64_t(width) * uint64_t(height);
@@ -89,11 +95,11 @@ void SceneWriter::BeginImage(int width, int height) {
 }
 
 void SceneWriter::AddTexels(const uint8_t* rgba, size_t texels) {
-  if ((image_ == nullptr && likeImage_.empty()) || texels > texelsLeft_) {
+  if ((image_ == nullptr && likeFile_ == nullptr) || texels > texelsLeft_) {
     throw std::logic_error("more texels than the image holds");
   }
   texelsLeft_ -= texels;
-  if (!likeImage_.empty()) {
+  if (likeFile_ != nullptr) {
     if (std::memcmp(rgba, LastTgaImage().UploadPixels() + likeTexels_ * 4, texels * 4) == 0) {
       likeTexels_ += texels;
       return;
@@ -104,13 +110,13 @@ void SceneWriter::AddTexels(const uint8_t* rgba, size_t texels) {
 }
 
 void SceneWriter::EndImage() {
-  if ((image_ == nullptr && likeImage_.empty()) || texelsLeft_ != 0) {
+  if ((image_ == nullptr && likeFile_ == nullptr) || texelsLeft_ != 0) {
     throw std::logic_error("the image is not complete");
   }
-  if (!likeImage_.empty()) {
+  if (likeFile_ != nullptr) {
     image_ = &files_.Add(TextureImagePath(folder_, imageCount_ - 1));
-    CopyFileInto(likeImage_, *image_);
-    likeImage_.clear();
+    CopyFileInto(*likeFile_, *image_);
+    likeFile_.reset();
   }
   image_->Finish();
   image_ = nullptr;

@@ -39,7 +39,9 @@ class SceneWriter : public ImageSink {
   // From now on, an image that is texel for texel what the viewer uploads for the same slot
   // of the scene at `quadListPath` is written as a copy of that image's file, byte for byte:
   // a scene edited elsewhere and saved back keeps the files of the images nobody changed.
-  // Images of that scene that do not read, and slots it does not have, are no match.
+  // Only a regular file that is no symbolic link and decodes to a whole image is a match
+  // (never one that reads as no texels or as the stand-in texel), and the file decoded is
+  // the file copied: a scene's links cannot have any other file's bytes copied.
   void KeepImagesLike(const std::string& quadListPath);
   int ImageCount() const { return imageCount_; }
 
@@ -74,8 +76,8 @@ class SceneWriter : public ImageSink {
   // Keeping the images of a scene alike (KeepImagesLike).
   bool StartLikeImage(int width, int height);
   void LeaveLikeImage();
-  std::string likeFolder_;     // empty when no scene is kept alike
-  bool likeSetGoesOn_ = true;  // its images so far were all there
-  std::string likeImage_;      // the file of the image being matched; empty when none is
-  uint64_t likeTexels_ = 0;    // texels matched so far
+  std::string likeFolder_;               // empty when no scene is kept alike
+  bool likeSetGoesOn_ = true;            // its images so far were all there
+  std::unique_ptr<InputFile> likeFile_;  // the image being matched; null when none is
+  uint64_t likeTexels_ = 0;              // texels matched so far
 };

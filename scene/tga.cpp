@@ -317,9 +317,12 @@ std::unique_ptr<InputFile> pendingFile;
 }  // namespace tgaReader
 
 void ReadTgaHeader(const std::string& path) {
+  ReadTgaHeader(std::make_unique<InputFile>(path));
+}
+
+void ReadTgaHeader(std::unique_ptr<InputFile> file) {
   tgaReader::pendingFile.reset();
   tgaReader::lastTgaImage = TgaImage();
-  auto file = std::make_unique<InputFile>(path);
   uint8_t raw[kTgaHeaderBytes] = {};  // a file shorter than the header reads the rest as 0
   file->ReadAt(0, raw, kTgaHeaderBytes);
   TgaImage& image = tgaReader::lastTgaImage;

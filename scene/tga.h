@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,9 @@ struct TgaImage {
 // upload size; no pixels yet) and keeps the file open for DecodeTga. Throws SceneError
 // "Cannot open file %s" when it is missing or not a regular file.
 void ReadTgaHeader(const std::string& path);
+// The same for a file already open.
+class InputFile;
+void ReadTgaHeader(std::unique_ptr<InputFile> file);
 
 // Decodes the image whose header was read last and closes its file. Returns false for
 // colour-mapped (type 1) and run-length true-colour (type 10) images and for depth 16, true

@@ -1,7 +1,8 @@
 // Writes that fail or are refused keep the user's files whole: a scene is replaced by import
 // --force or demo --force completely or not at all, a re-export keeps the old export whole
 // when it fails, an existing scene is not overwritten without --force, and export never
-// writes onto the scene it reads.
+// writes onto the scene it reads. import --images-like copies only the alike scene's own
+// image files whose texels are those written.
 #include <gtest/gtest.h>
 #include <stb/stb_image_write.h>
 
@@ -11,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "scene/texture_paths.h"
+#include "scene/tga_writer.h"
 #include "tests/command_runner.h"
 #include "tests/test_files.h"
 
@@ -93,6 +96,57 @@ TEST(SceneWriting, FailedOrRefusedWritesKeepTheOldFilesWhole) {
                 .out.find("texture folder: " + dir.File("city/nyc/") + " (2 images)\n"),
             std::string::npos);
   EXPECT_FALSE(fs::exists(dir.File("city/nyc/002.tga")));  // the demo's older images are gone
+}
+
+TEST(SceneWriting, ImagesLikeASceneCopyOnlyItsOwnFilesOfTheSameTexels) {
+  TempDir dir;
+  ASSERT_EQ(RunQuadscene("demo " + dir.File("like"), dir).status, 0);
+  const std::string like = dir.File("like/nyc.map");
+  const std::string rle = QUADVIEW_SHARED_DIR "/tga-corpus/files/ftga_ctc32.tga";
+  fs::copy_file(rle, dir.File("like/nyc/000.tga"), fs::copy_options::overwrite_existing);
+  fs::copy_file(rle, dir.File("elsewhere.tga"));
+  fs::remove(dir.File("like/nyc/001.tga"));
+  fs::create_symlink(dir.File("elsewhere.tga"), dir.File("like/nyc/001.tga"));
+  // 002: image type 99, which reads as the stand-in texel, and a secret after its header.
+  WriteFile(dir.File("like/nyc/002.tga"),
+            std::string("\0\0\x63\0\0\0\0\0\0\0\0\0\x02\0\x02\0\x20\0secret", 24));
+  // 003: 1024 x 512, whose texels come from the reader in two runs; its export is then
+  // changed in its last texel, so that the texels of the first run, matched, are written
+  // after all.
+  std::vector<uint8_t> noise(1024 * 512 * 4);
+  std::mt19937 bytes(3);
+  for (uint8_t& byte : noise) byte = static_cast<uint8_t>(bytes());
+  WriteTga32(dir.File("like/nyc/003.tga"), 1024, 512, noise.data());
+  fs::create_directories(dir.File("x"));
+  const CommandResult exported = RunQuadscene("export " + like + " -o " + dir.File("x/s.json"), dir);
+  ASSERT_EQ(exported.status, 0) << exported.err;
+  std::vector<uint8_t> changed = noise;
+  changed.back() ^= 1;  // upload row 511 is the PNG's first row: the rows flip
+  ASSERT_NE(stbi_write_png(dir.File("x/s_003.png").c_str(), 1024, 512, 4,
+                           changed.data() + 511 * 4096, -4096),
+            0);
+  const CommandResult run = RunQuadscene("import " + dir.File("x/s.json") + " -o " +
+                                             dir.File("out/nyc.map") + " --images-like " + like,
+                                         dir);
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  const struct {
+    int slot;
+    bool copied;
+  } cases[] = {{0, true}, {1, false}, {2, false}, {3, false}, {4, true}};
+  const std::vector<std::vector<uint8_t>> before = UploadedTextures(like);
+  const std::vector<std::vector<uint8_t>> after = UploadedTextures(dir.File("out/nyc.map"));
+  for (const auto& c : cases) {
+    const std::string out = TextureImagePath(dir.File("out/nyc/"), c.slot);
+    EXPECT_EQ(ReadFile(out) == ReadFile(TextureImagePath(dir.File("like/nyc/"), c.slot)), c.copied)
+        << c.slot;
+    const size_t slot = static_cast<size_t>(c.slot);
+    if (slot != 3) {
+      EXPECT_EQ(after[slot], before[slot]) << slot;
+    }
+  }
+  changed.push_back(0);  // the width's low byte, as UploadedTextures appends it
+  EXPECT_EQ(after[3], changed);
 }
 
 }  // namespace
