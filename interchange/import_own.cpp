@@ -458,7 +458,10 @@ float JsonFloat(const std::string& path, int64_t index, const json& value) {
                           " is beyond a float's range");
     }
   } else if (!value.is_string() || !FloatFromBitsHex(value.get<std::string>(), result)) {
-    Malformed(path, "record " + std::to_string(index) + ": " + QuoteContent(value.dump()) +
+    // Named by its kind, never written out: an array may nest deeper than a recursion goes.
+    Malformed(path, "record " + std::to_string(index) + ": " +
+                        (value.is_string() ? QuoteContent(value.get<std::string>())
+                                           : std::string("a value of type ") + value.type_name()) +
                         " is not a number");
   }
   return result;
@@ -467,7 +470,9 @@ float JsonFloat(const std::string& path, int64_t index, const json& value) {
 QuadRecord JsonRecord(const std::string& path, int64_t index, const json& values) {
   const auto field = [&](size_t at, int64_t low, int64_t high, const char* what) {
     const json& value = values[at];
-    if (!value.is_number_integer() || value.get<int64_t>() < low || value.get<int64_t>() > high) {
+    if (!value.is_number_integer() ||
+        (value.is_number_unsigned() && value.get<uint64_t>() > INT64_MAX) ||
+        value.get<int64_t>() < low || value.get<int64_t>() > high) {
       Malformed(path, "record " + std::to_string(index) + ": its " + what + " is not a whole " +
                           "number from " + std::to_string(low) + " to " + std::to_string(high));
     }
@@ -505,7 +510,12 @@ bool ReadOwnJson(const std::string& path, ModelFileAccess& files, ImportedScene&
   const json::parser_callback_t takeRecords = [&](int depth, json::parse_event_t event,
                                                   json& parsed) {
     if (depth == 1 && event == json::parse_event_t::key) member = parsed.get<std::string>();
-    if (depth != 2 || event != json::parse_event_t::array_end || member != "records") return true;
+    if (depth != 2 || member != "records") return true;
+    if (event == json::parse_event_t::object_start || event == json::parse_event_t::value) {
+      Malformed(path, "record " + std::to_string(records.size()) + " is not an array of " +
+                          std::to_string(kJsonRecordValues) + " values");
+    }
+    if (event != json::parse_event_t::array_end) return true;
     if (records.size() >= static_cast<size_t>(INT32_MAX)) {
       Malformed(path, "it holds more records than a table can");
     }
@@ -526,8 +536,15 @@ bool ReadOwnJson(const std::string& path, ModelFileAccess& files, ImportedScene&
     }
     if (!doc.at("records").is_array()) Malformed(path, "its records are not an array");
     scene.records.count = static_cast<int32_t>(records.size());
+    const json& imageList = doc.at("images");
+    if (!imageList.is_array()) Malformed(path, "its images are not an array");
+    if (imageList.size() > static_cast<size_t>(kTextureSlots)) {
+      Malformed(path, "it names " + std::to_string(imageList.size()) +
+                          " images; a texture folder holds at most " +
+                          std::to_string(kTextureSlots));
+    }
     OwnImages set(path, scene, images);
-    for (const json& entry : doc.at("images")) {
+    for (const json& entry : imageList) {
       if (entry.is_null()) {
         set.AddUntextured();
       } else if (entry.is_string() && !entry.get<std::string>().empty()) {
