@@ -101,6 +101,8 @@ def main():
         report(reports, "damaged", lambda: open_scene(damaged))
         report(reports, "exists", lambda: (open_scene(demo), save(out_dir, "demo-untouched")))
         report(reports, "replaced", lambda: save(out_dir, "demo-untouched", replace=True))
+        report(reports, "name", lambda: bpy.ops.export_scene.quadview(
+            filepath=out_dir + "/scene.map"))
         bpy.context.preferences.addons["io_scene_quadview"].preferences.quadscene = \
             out_dir + "/no-such-program"
         report(reports, "no quadscene", lambda: open_scene(demo))

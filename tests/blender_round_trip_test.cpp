@@ -357,7 +357,10 @@ TEST(BlenderAddon, ScenesComeBackAsEditedAndUntouchedOnesByteForByte) {
             "damaged: Error: " + damagedSaid +
                 "\nexists: Error: " + dir.File("demo-untouched/nyc.map") +
                 " exists; tick \"Replace existing scene\" to overwrite it\n"
-                "replaced: no error\n"
+                "replaced: no error\nname: Error: " +
+                dir.File("scene.map") +
+                ": must be named nyc.map, sanb.map or miami.map: only those names have their "
+                "texture numbers read\n"
                 "no quadscene: Error: " +
                 dir.File("no-such-program") +
                 " is not a program; quadscene was not found: install the quadview package, or "

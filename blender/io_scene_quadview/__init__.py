@@ -97,8 +97,8 @@ class ExportQuadviewScene(bpy.types.Operator, ExportHelper):
     def invoke(self, context, event):
         # Offered first: the scene the active object came from.
         source = context.active_object.get(scene_in.SOURCE) if context.active_object else None
-        if not self.filepath and isinstance(source, str):
-            self.filepath = source
+        if not self.filepath:
+            self.filepath = source if isinstance(source, str) else "nyc.map"
         return ExportHelper.invoke(self, context, event)
 
     def execute(self, context):

@@ -45,6 +45,14 @@ class Folder:
         return False
 
 
+# quadscene's words for its command line, said as the export panel says them.
+IN_BLENDER = (
+    ("; --force overwrites it", '; tick "Replace existing scene" to overwrite it'),
+    ("; --force removes it", '; tick "Replace existing scene" to remove it'),
+    ("\nRun with --help for more information.", ""),
+)
+
+
 def run(arguments):
     try:
         done = subprocess.run(arguments, stdin=subprocess.DEVNULL, capture_output=True)
@@ -72,9 +80,20 @@ def import_json(program, scene, folder, path, replace):
     out = os.path.join(folder, "scene.json")
     with open(out, "w", encoding="utf-8") as text:
         json.dump(scene.document, text, separators=(",", ":"), allow_nan=False)
-    arguments = [program, "import", "--quiet", out, "-o", os.path.abspath(path)]
+    target = os.path.abspath(path)
+    arguments = [program, "import", "--quiet", out, "-o", target]
     if scene.images_like and os.path.isfile(scene.images_like):
         arguments += ["--images-like", scene.images_like]
     if replace:
         arguments.append("--force")
-    return run(arguments)
+    try:
+        run(arguments)
+    except Failure as failure:
+        said = str(failure)
+        if said.startswith("--output: "):  # the name: "--output: must be named ..."
+            said = target + ": " + said[len("--output: "):]
+        for words, instead in IN_BLENDER:
+            said = said.replace(words, instead)
+        raise Failure(said)
+    return "%s: %d records, %d images" % (target, len(scene.document["records"]),
+                                           len(scene.document["images"]))

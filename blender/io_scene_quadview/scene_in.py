@@ -17,6 +17,8 @@ WINDING = "quadview_winding"  # 1: "CCW"; 0: "CW"
 SCENE = "quadview_scene"  # one import's key, on its object, images and materials
 SOURCE = "quadview_source"  # the object's quad list
 SLOTS = "quadview_slots"  # the number of images of its texture set
+PAST_SET = "quadview_past_set"  # on the material of records whose slot the set does not have
+TEXTURE_SLOTS = 1024  # the images a texture folder holds at most
 BLEND_ALPHA = 1  # the blend byte the viewer draws alpha-blended
 
 
@@ -144,13 +146,22 @@ def build(context, data, path, folder):
 
     images = load_images(data, folder, stem, key)
     material_index = numpy.empty(faces, dtype=numpy.int32)
-    pairs = numpy.stack([fields[:, 0], fields[:, 1] == BLEND_ALPHA], axis=1)
+    # A material per slot of the set and blend mode; records whose slot the set does not have
+    # (drawn untextured) share one per blend mode, so that no file makes more materials than
+    # a mesh holds.
+    slot_key = numpy.where((fields[:, 0] >= 0) & (fields[:, 0] < len(images)), fields[:, 0], -1)
+    pairs = numpy.stack([slot_key, fields[:, 1] == BLEND_ALPHA], axis=1)
     unique, inverse = (numpy.unique(pairs, axis=0, return_inverse=True) if faces
                        else (numpy.empty((0, 2), numpy.int64), numpy.empty(0, numpy.int64)))
-    for index, (slot, blended) in enumerate(unique.tolist()):
-        image = images[slot] if 0 <= slot < len(images) else None
-        name = "%s slot %03X%s" % (stem, slot, " blended" if blended else "")
-        mesh.materials.append(make_material(name, image, bool(blended), key, slot))
+    for slot, blended in unique.tolist():
+        suffix = " blended" if blended else ""
+        if slot < 0:
+            material = make_material("%s past the set%s" % (stem, suffix), None, False, key, -1)
+            material[PAST_SET] = True
+        else:
+            material = make_material("%s slot %03X%s" % (stem, slot, suffix), images[slot],
+                                     bool(blended), key, slot)
+        mesh.materials.append(material)
     material_index[:] = inverse.ravel()
     mesh.polygons.foreach_set("material_index", material_index)
     mesh.update(calc_edges=True)

@@ -83,7 +83,8 @@ class Slots:
         key = obj.get(scene_in.SCENE)
         if not isinstance(key, str) or key in self.first_of_scene:
             return
-        count = int(obj.get(scene_in.SLOTS, 0))
+        count = obj.get(scene_in.SLOTS, 0)
+        count = min(max(count, 0), scene_in.TEXTURE_SLOTS) if isinstance(count, int) else 0
         own = [None] * count
         for image in bpy.data.images:
             slot = image.get(scene_in.SLOT)
@@ -105,10 +106,12 @@ class Slots:
             first = self.first_of_scene.get(material.get(scene_in.SCENE))
             slot = material.get(scene_in.SLOT)
             if first is not None and isinstance(slot, int):
-                if first == 0 and not 0 <= slot < len(self.images):
-                    return slot  # a slot past the set, kept as the file had it
-                if 0 <= first + slot < len(self.images) and self.images[first + slot] is None:
+                if 0 <= slot and 0 <= first + slot < len(self.images) and \
+                        self.images[first + slot] is None:
                     return first + slot
+        return self.untextured_slot()
+
+    def untextured_slot(self):
         if self.untextured is None:
             self.images.append(None)
             self.untextured = len(self.images) - 1
@@ -173,12 +176,24 @@ def records_of(obj, mesh, slots, warnings):
     blend = face_attribute(mesh, scene_in.BLEND, faces)[face]
     winding = face_attribute(mesh, scene_in.WINDING, faces)[face]
     materials = [s.material for s in obj.material_slots] or [None]
-    slot_of = numpy.array([slots.of_material(m) for m in materials], dtype=numpy.int64)
+    # Records whose slot their scene's set did not have keep it where their scene's slots
+    # are the file's own (the first scene written); elsewhere they draw untextured all the same.
+    past_set = numpy.array([m is not None and bool(m.get(scene_in.PAST_SET)) and
+                            slots.first_of_scene.get(m.get(scene_in.SCENE)) == 0
+                            for m in materials])
+    slot_of = numpy.array([-1 if kept else slots.of_material(m)
+                           for m, kept in zip(materials, past_set)], dtype=numpy.int64)
     blend_of = numpy.array([scene_in.BLEND_ALPHA if material_blended(m) else 0
                             for m in materials], dtype=numpy.int64)
     index = numpy.clip(material_index[face], 0, len(materials) - 1)
     made_here = record <= 0
-    fields = numpy.stack([slot_of[index],
+    slot = slot_of[index]
+    keeps_slot = past_set[index]
+    if numpy.any(keeps_slot & made_here):  # a face made in Blender with such a material
+        slot = numpy.where(keeps_slot & made_here, slots.untextured_slot(), slot)
+    slot = numpy.where(keeps_slot & ~made_here, face_attribute(mesh, scene_in.SLOT, faces)[face],
+                       slot)
+    fields = numpy.stack([slot,
                           numpy.where(made_here, blend_of[index], blend),
                           numpy.where(made_here, 0, winding)], axis=1)
 
@@ -258,8 +273,9 @@ def gather(context, selection_only, folder):
             images.append(None)
     # The scene whose images open the set: import keeps the files of those unchanged.
     for obj in objects:
-        if slots.first_of_scene.get(obj.get(scene_in.SCENE)) == 0:
-            scene.images_like = obj.get(scene_in.SOURCE)
+        source = obj.get(scene_in.SOURCE)
+        if slots.first_of_scene.get(obj.get(scene_in.SCENE)) == 0 and isinstance(source, str):
+            scene.images_like = source
             break
     scene.document = {
         "quadview": {"version": VERSION, "generator": GENERATOR},
