@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fuzz/fuzz_files.h"
-#include "interchange/interchange.h"
+#include "interchange/stages.h"
 #include "scene/scene_error.h"
 
 #ifndef OWN_EXPORT_EXTENSION

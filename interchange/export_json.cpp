@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "interchange/interchange.h"
+#include "interchange/stages.h"
 #include "scene/file_access.h"
 
 namespace {

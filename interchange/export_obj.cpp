@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "interchange/interchange.h"
+#include "interchange/stages.h"
 #include "scene/file_access.h"
 #include "scene/numbers.h"
 

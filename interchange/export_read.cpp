@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "interchange/interchange.h"
+#include "interchange/stages.h"
 #include "scene/file_access.h"
 #include "scene/scene_error.h"
 #include "scene/scene_source.h"

@@ -1,14 +1,13 @@
 // Images in other formats: stb_image decoding, checked against the sizes a texture-folder
-// image can have before the pixels are decoded, and PNG encoding with stb_image_write.
+// image can have before the pixels are decoded.
 #include <stb/stb_image.h>
-#include <stb/stb_image_write.h>
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
 
-#include "interchange/interchange.h"
+#include "interchange/stages.h"
 #include "scene/file_access.h"
 #include "scene/scene_error.h"
 #include "scene/tga.h"
@@ -141,20 +140,4 @@ bool DecodeImage(const ImageBytes& bytes, DecodedImage& image, std::string& why)
                      pixels + static_cast<size_t>(bottom) * rowBytes);
   }
   return true;
-}
-
-std::vector<uint8_t> EncodePng(int width, int height, int channels, const uint8_t* pixels,
-                               bool bottomRowFirst) {
-  std::vector<uint8_t> png;
-  stbi_flip_vertically_on_write(bottomRowFirst ? 1 : 0);  // stb's setting for the next write
-  const int encoded = stbi_write_png_to_func(
-      [](void* context, void* data, int size) {
-        auto* out = static_cast<std::vector<uint8_t>*>(context);
-        const uint8_t* bytes = static_cast<const uint8_t*>(data);
-        out->insert(out->end(), bytes, bytes + size);
-      },
-      &png, width, height, channels, pixels, width * channels);
-  stbi_flip_vertically_on_write(0);
-  if (encoded == 0) throw std::bad_alloc();  // stb fails only when it cannot allocate
-  return png;
 }

@@ -17,7 +17,7 @@
 #include <tuple>
 #include <vector>
 
-#include "interchange/interchange.h"
+#include "interchange/stages.h"
 #include "scene/file_access.h"
 #include "scene/scene_error.h"
 

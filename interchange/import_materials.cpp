@@ -15,7 +15,7 @@
 #include <tuple>
 #include <vector>
 
-#include "interchange/interchange.h"
+#include "interchange/stages.h"
 #include "scene/file_access.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Import's first stage: every model read in the contained reader, quadview's own export
 // exactly, any other model through Assimp.
-#include "interchange/interchange.h"
+#include "interchange/stages.h"
 #include "scene/scene_error.h"
 
 ModelKind ReadModel(const std::string& path, const ImportOptions& options, ImportedScene& scene,

@@ -5,7 +5,7 @@
 #include <numeric>
 #include <vector>
 
-#include "interchange/interchange.h"
+#include "interchange/stages.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "interchange/interchange.h"
+#include "interchange/stages.h"
 #include "scene/file_access.h"
 #include "scene/line_reader.h"
 #include "scene/scene_error.h"

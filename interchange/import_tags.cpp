@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "interchange/interchange.h"
+#include "interchange/stages.h"
 
 namespace {
 

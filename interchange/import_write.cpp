@@ -1,6 +1,6 @@
 // Import's last stage: the records as the quad list, after the images the first stage wrote,
 // and then the whole scene put in place at once.
-#include "interchange/interchange.h"
+#include "interchange/stages.h"
 
 void WriteImportedScene(SceneWriter& out, const ImportedScene& scene,
                         const RecordProgress& progress) {

@@ -22,7 +22,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "interchange/interchange.h"
+#include "interchange/stages.h"
 
 #if !defined(__x86_64__)
 #error "the model reader's system-call filter is written for x86-64"

@@ -17,7 +17,7 @@
 #include <assimp/IOSystem.hpp>
 #include <cstring>
 
-#include "interchange/interchange.h"
+#include "interchange/stages.h"
 #include "scene/file_access.h"
 #include "scene/scene_error.h"
 

@@ -22,7 +22,7 @@
 #include <new>
 #include <system_error>
 
-#include "interchange/interchange.h"
+#include "interchange/stages.h"
 #include "scene/scene_error.h"
 #include "scene/texture_limits.h"
 

@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "interchange/interchange.h"
+#include "interchange/stages.h"
 #include "scene/scene_error.h"
 #include "scene/texture_limits.h"
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "interchange/interchange.h"
+#include "interchange/stages.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "records are stored little-endian");
 

@@ -2,7 +2,7 @@
 // .obj for the demo and for a scene of the hard cases; the Khronos glTF-Validator and Assimp
 // accept every export; the exported camera puts corners where the viewer draws them; quads
 // split as the viewer's GL splits them; models from elsewhere land where their geometry is.
-#include "interchange/interchange.h"
+#include "interchange/stages.h"
 
 #include <gtest/gtest.h>
 #include <stb/stb_image.h>

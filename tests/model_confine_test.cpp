@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "interchange/interchange.h"
+#include "interchange/stages.h"
 #include "scene/scene_error.h"
 
 namespace {

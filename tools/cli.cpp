@@ -9,11 +9,11 @@
 #include <new>
 #include <vector>
 
-#include "interchange/interchange.h"
 #include "render/frame_renderer.h"
 #include "render/view_setup.h"
 #include "scene/command_line.h"
 #include "scene/file_access.h"
+#include "scene/png_writer.h"
 #include "scene/scene_error.h"
 
 namespace {

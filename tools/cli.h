@@ -68,6 +68,6 @@ void FlushStandardOutput();
 // The same check without the flush, for commands that print a lot: stops them early.
 void CheckStandardOutput();
 
-// EncodePng (interchange/interchange.h) written through a checked OutputFile.
+// EncodePng (scene/png_writer.h) written through a checked OutputFile.
 void WritePngFile(const std::string& path, int width, int height, int channels,
                   const uint8_t* pixels, bool bottomRowFirst = false);

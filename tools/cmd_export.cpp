@@ -22,34 +22,27 @@ void RunExport(const ExportOptions& options) {
   const auto start = std::chrono::steady_clock::now();
   HeadlessTextureLimit maxTextureSize;
   TerminalProgress progress("reading " + options.scenePath, TerminalProgress::Unit::kBytes);
-  const ExportScene scene = ReadExportScene(options.scenePath, std::ref(maxTextureSize), progress);
-  const std::string extension = LowerExtension(options.outPath);
-  if (extension == ".obj") {
-    WriteObj(scene, options.outPath);
-  } else if (extension == ".json") {
-    WriteJson(scene, options.view.camera, options.view.width, options.view.height, options.outPath);
-  } else {
-    WriteGltf(scene, options.view.camera,
-              static_cast<double>(options.view.width) / options.view.height, options.outPath,
-              extension == ".glb");
-  }
-  int64_t finite = 0;
-  for (int32_t i = 0; i < scene.quads.count; ++i) {
-    finite += IsFiniteRecord(scene.quads.records[static_cast<size_t>(i)]) ? 1 : 0;
-  }
-  if (scene.quads.count > finite) {
-    const bool one = scene.quads.count - finite == 1;
+  ExportRequest request;
+  request.scenePath = options.scenePath;
+  request.outPath = options.outPath;
+  request.camera = options.view.camera;
+  request.width = options.view.width;
+  request.height = options.view.height;
+  request.maxTextureSize = std::ref(maxTextureSize);
+  const ExportSummary scene = ExportSceneFile(request, progress);
+  if (scene.leftOut > 0) {
+    const bool one = scene.leftOut == 1;
     std::fprintf(stderr,
                  "%s: warning: %s with a non-finite value %s left out of the geometry; the "
                  "quadview data keeps %s\n",
-                 options.outPath.c_str(), Counted(scene.quads.count - finite, "record").c_str(),
+                 options.outPath.c_str(), Counted(scene.leftOut, "record").c_str(),
                  one ? "is" : "are", one ? "it" : "them");
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("%s: %s, %s, %.3f s\n", options.outPath.c_str(),
-              Counted(scene.quads.count, "record").c_str(),
-              Counted(static_cast<int64_t>(scene.images.size()), "image").c_str(), seconds);
+              Counted(scene.records, "record").c_str(), Counted(scene.images, "image").c_str(),
+              seconds);
 }
 
 }  // namespace
@@ -70,10 +63,15 @@ void RegisterExportCommand(CLI::App& app, int& exitStatus) {
       ->check(CLI::Validator(
           [](std::string& text) {
             const std::string extension = LowerExtension(text);
-            return extension == ".glb" || extension == ".gltf" || extension == ".obj" ||
-                           extension == ".json"
-                       ? std::string()
-                       : std::string("expected a file name ending in .glb, .gltf, .obj or .json");
+            std::string endings;
+            for (size_t i = 0; i < kExportExtensions.size(); ++i) {
+              if (kExportExtensions[i] == extension) return std::string();
+              endings += (i == 0                              ? ""
+                          : i + 1 == kExportExtensions.size() ? " or "
+                                                              : ", ") +
+                         kExportExtensions[i];
+            }
+            return "expected a file name ending in " + endings;
           },
           "OUT"));
   AddViewOptions(command, options.view);

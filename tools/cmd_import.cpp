@@ -12,13 +12,9 @@
 namespace {
 
 struct ImportCommand {
-  std::string inPath;
-  std::string outPath;
+  ImportRequest request;
   std::string order = "auto";
-  std::string imagesLike;
-  bool force = false;
   bool verbose = false;
-  ImportOptions model;
 };
 
 // "a quadview export, restored exactly": what the model was, and the order its records took.
@@ -35,45 +31,42 @@ std::string WhatWasRead(ModelKind kind, RecordOrder order) {
 
 void RunImport(const ImportCommand& options) {
   const auto start = std::chrono::steady_clock::now();
-  SceneWriter out(options.outPath, options.force, "the imported texture set");
-  if (!options.imagesLike.empty()) out.KeepImagesLike(options.imagesLike);
-  ImportedScene scene;
-  ImportOptions model = options.model;
+  ImportRequest request = options.request;
+  const std::string& inPath = request.modelPath;
   // What the reader writes on its stderr (a library's complaint before it aborts): with
   // --verbose, so that a failure stays one line without it.
   if (options.verbose) {
-    model.readerSaid = [&options](const std::string& line) {
-      std::fprintf(stderr, "%s: the model reader said: %s\n", Printable(options.inPath).c_str(),
+    request.model.readerSaid = [&inPath](const std::string& line) {
+      std::fprintf(stderr, "%s: the model reader said: %s\n", Printable(inPath).c_str(),
                    Printable(line).c_str());
     };
   }
-  const ModelKind kind = ReadModel(options.inPath, model, scene, out);
+  request.order = options.order == "far-first" ? RecordOrder::kFarFirst
+                  : options.order == "file"    ? RecordOrder::kFile
+                                               : RecordOrder::kAuto;
+  TerminalProgress progress("writing " + request.outPath, TerminalProgress::Unit::kRecords);
+  request.recordsWritten = [&progress](int64_t done, int64_t total) {
+    progress.SetTotal(total);
+    progress.SetDone(done);
+  };
+  const ImportSummary scene = ImportModel(request);
   if (options.verbose) {
     std::printf("model reader: %s\n", Printable(scene.containment).c_str());
   }
-  const RecordOrder order = options.order == "far-first" ? RecordOrder::kFarFirst
-                            : options.order == "file"    ? RecordOrder::kFile
-                                                         : RecordOrder::kAuto;
-  OrderRecords(scene, kind, order);
-  TerminalProgress progress("writing " + options.outPath, TerminalProgress::Unit::kRecords);
-  WriteImportedScene(out, scene, [&progress](int64_t done, int64_t total) {
-    progress.SetTotal(total);
-    progress.SetDone(done);
-  });
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::printf("%s: %s (%s, %s, %s as %s), %s, %.3f s (%s)\n", options.outPath.c_str(),
-              Counted(scene.records.count, "record").c_str(), Counted(scene.quads, "quad").c_str(),
-              Counted(scene.triangles, "triangle").c_str(),
-              Counted(scene.polygons, "polygon").c_str(),
-              Counted(scene.polygonTriangles, "triangle").c_str(),
-              Counted(scene.images, "texture").c_str(), seconds, WhatWasRead(kind, order).c_str());
+  std::printf(
+      "%s: %s (%s, %s, %s as %s), %s, %.3f s (%s)\n", request.outPath.c_str(),
+      Counted(scene.records, "record").c_str(), Counted(scene.quads, "quad").c_str(),
+      Counted(scene.triangles, "triangle").c_str(), Counted(scene.polygons, "polygon").c_str(),
+      Counted(scene.polygonTriangles, "triangle").c_str(), Counted(scene.images, "texture").c_str(),
+      seconds, WhatWasRead(scene.kind, request.order).c_str());
   if (scene.points > 0 || scene.lines > 0) {
     std::printf("skipped: %s, %s\n", Counted(scene.points, "point").c_str(),
                 Counted(scene.lines, "line").c_str());
   }
   for (const std::string& warning : scene.warnings) {
-    std::fprintf(stderr, "%s: warning: %s\n", Printable(options.inPath).c_str(),
+    std::fprintf(stderr, "%s: warning: %s\n", Printable(inPath).c_str(),
                  Printable(warning).c_str());
   }
 }
@@ -87,8 +80,8 @@ void RegisterImportCommand(CLI::App& app, int& exitStatus) {
       "reads) into a quad-list file and its texture folder; a quadview export (glTF, OBJ, "
       "JSON) comes back exactly");
   static ImportCommand options;
-  command->add_option("IN", options.inPath, "Model file")->required();
-  command->add_option("-o,--output", options.outPath, "nyc.map, sanb.map or miami.map")
+  command->add_option("IN", options.request.modelPath, "Model file")->required();
+  command->add_option("-o,--output", options.request.outPath, "nyc.map, sanb.map or miami.map")
       ->required()
       ->check(CLI::Validator(
           [](std::string& text) {
@@ -111,9 +104,9 @@ void RegisterImportCommand(CLI::App& app, int& exitStatus) {
                    "file: the source's order (default auto)")
       ->check(CLI::IsMember({"auto", "far-first", "file"}))
       ->type_name("auto|far-first|file");
-  command->add_flag("--force", options.force, "Overwrite an existing scene and its images");
+  command->add_flag("--force", options.request.force, "Overwrite an existing scene and its images");
   command
-      ->add_option("--images-like", options.imagesLike,
+      ->add_option("--images-like", options.request.imagesLike,
                    "A scene whose image files are kept, byte for byte, for each image that is "
                    "texel for texel what the viewer draws for the same slot of it (a scene "
                    "edited elsewhere and saved back keeps the files nobody changed)")
@@ -124,13 +117,14 @@ void RegisterImportCommand(CLI::App& app, int& exitStatus) {
       "Say the model reader's limits and which layers of its confinement held, and show what "
       "it writes on its stderr");
   command
-      ->add_option("--textures-from", options.model.textureFolders,
+      ->add_option("--textures-from", options.request.model.textureFolders,
                    "A folder besides the model's own that it may read textures and other files "
                    "from, with its subfolders (an asset pack's Textures/ beside its Models/); "
                    "may be given more than once")
       ->check(CLI::ExistingDirectory)
       ->type_name("DIR");
   AddQuietOption(command);
-  command->callback(
-      [&exitStatus]() { exitStatus = RunCommand(options.inPath, [] { RunImport(options); }); });
+  command->callback([&exitStatus]() {
+    exitStatus = RunCommand(options.request.modelPath, [] { RunImport(options); });
+  });
 }

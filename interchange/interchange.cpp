@@ -1,0 +1,57 @@
+// The two calls of interchange.h: export's stages for one scene, import's for one model.
+#include "interchange/interchange.h"
+
+#include <stdexcept>
+
+#include "interchange/stages.h"
+#include "scene/file_access.h"
+
+const std::vector<std::string> kExportExtensions = {".glb", ".gltf", ".obj", ".json"};
+
+ExportSummary ExportSceneFile(const ExportRequest& request, QuadListProgress& progress) {
+  const ExportScene scene = ReadExportScene(request.scenePath, request.maxTextureSize, progress);
+  const std::string extension = LowerExtension(request.outPath);
+  if (extension == ".obj") {
+    WriteObj(scene, request.outPath);
+  } else if (extension == ".json") {
+    WriteJson(scene, request.camera, request.width, request.height, request.outPath);
+  } else if (extension == ".glb" || extension == ".gltf") {
+    WriteGltf(scene, request.camera, static_cast<double>(request.width) / request.height,
+              request.outPath, extension == ".glb");
+  } else {
+    throw std::invalid_argument("export writes no " + extension + " file");
+  }
+  ExportSummary summary;
+  summary.records = scene.quads.count;
+  summary.images = static_cast<int64_t>(scene.images.size());
+  // The JSON form holds every record in its own right; glTF and OBJ geometry cannot.
+  if (extension != ".json") {
+    for (int32_t i = 0; i < scene.quads.count; ++i) {
+      summary.leftOut += IsFiniteRecord(scene.quads.records[static_cast<size_t>(i)]) ? 0 : 1;
+    }
+  }
+  return summary;
+}
+
+ImportSummary ImportModel(const ImportRequest& request) {
+  SceneWriter out(request.outPath, request.force, "the imported texture set");
+  if (!request.imagesLike.empty()) out.KeepImagesLike(request.imagesLike);
+  ImportedScene scene;
+  const ModelKind kind = ReadModel(request.modelPath, request.model, scene, out);
+  OrderRecords(scene, kind, request.order);
+  WriteImportedScene(
+      out, scene, request.recordsWritten ? request.recordsWritten : [](int64_t, int64_t) {});
+  ImportSummary summary;
+  summary.kind = kind;
+  summary.records = scene.records.count;
+  summary.images = scene.images;
+  summary.quads = scene.quads;
+  summary.triangles = scene.triangles;
+  summary.polygons = scene.polygons;
+  summary.polygonTriangles = scene.polygonTriangles;
+  summary.points = scene.points;
+  summary.lines = scene.lines;
+  summary.warnings = scene.warnings;
+  summary.containment = scene.containment;
+  return summary;
+}
