@@ -30,6 +30,13 @@ using nlohmann::json;
   throw SceneError("Cannot read quadview export " + path + ": " + what, path);
 }
 
+// The library's text without its "[json.exception.type_error.302] " tag.
+std::string LibraryText(const json::exception& error) {
+  const std::string what = error.what();
+  const size_t tag = what.find("] ");
+  return tag == std::string::npos ? what : what.substr(tag + 2);
+}
+
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -280,11 +287,7 @@ bool ReadOwnGltf(const std::string& path, ModelFileAccess& files, ImportedScene&
       }
     }
   } catch (const json::exception& error) {
-    // The library's text without its "[json.exception.type_error.302] " tag.
-    const std::string what = error.what();
-    const size_t tag = what.find("] ");
-    Malformed(path, "its quadview data does not read: " +
-                        (tag == std::string::npos ? what : what.substr(tag + 2)));
+    Malformed(path, "its quadview data does not read: " + LibraryText(error));
   }
   scene.quads = scene.records.count;
   return true;
@@ -554,10 +557,7 @@ bool ReadOwnJson(const std::string& path, ModelFileAccess& files, ImportedScene&
       }
     }
   } catch (const json::exception& error) {
-    const std::string what = error.what();
-    const size_t tag = what.find("] ");
-    Malformed(path, "its JSON does not read: " +
-                        (tag == std::string::npos ? what : what.substr(tag + 2)));
+    Malformed(path, "its JSON does not read: " + LibraryText(error));
   }
   scene.quads = scene.records.count;
   return true;

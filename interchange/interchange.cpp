@@ -41,17 +41,8 @@ ImportSummary ImportModel(const ImportRequest& request) {
   OrderRecords(scene, kind, request.order);
   WriteImportedScene(
       out, scene, request.recordsWritten ? request.recordsWritten : [](int64_t, int64_t) {});
-  ImportSummary summary;
+  ImportSummary summary = scene;
   summary.kind = kind;
-  summary.records = scene.records.count;
-  summary.images = scene.images;
-  summary.quads = scene.quads;
-  summary.triangles = scene.triangles;
-  summary.polygons = scene.polygons;
-  summary.polygonTriangles = scene.polygonTriangles;
-  summary.points = scene.points;
-  summary.lines = scene.lines;
-  summary.warnings = scene.warnings;
-  summary.containment = scene.containment;
+  summary.recordCount = scene.records.count;
   return summary;
 }

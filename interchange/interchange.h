@@ -79,7 +79,7 @@ struct ImportRequest {
 
 struct ImportSummary {
   ModelKind kind = ModelKind::kForeign;
-  int64_t records = 0;
+  int64_t recordCount = 0;
   int64_t images = 0;
   int64_t quads = 0;
   int64_t triangles = 0;

@@ -193,21 +193,13 @@ void WriteJson(const ExportScene& scene, const CameraState& camera, int width, i
 // written (an ImageSink: the SceneWriter, or from the contained model reader the pipe to it)
 // and is released, so an import never holds more than one image at a time.
 
-struct ImportedScene {
+// The records themselves beside the summary's counts (images: those of the texture folder,
+// at most kTextureSlots).
+struct ImportedScene : ImportSummary {
   QuadTable records;
-  int64_t images = 0;  // images of the texture folder, at most kTextureSlots
-  int64_t quads = 0;
-  int64_t triangles = 0;
-  int64_t polygons = 0;          // faces of more than four corners
-  int64_t polygonTriangles = 0;  // the records they became
-  int64_t points = 0;            // skipped
-  int64_t lines = 0;             // skipped
   // Records 0 to taggedRecords - 1 came back from their tags, in their exported order.
   int64_t taggedRecords = 0;
   bool ownExport = false;  // quadview's own export, restored exactly
-  std::vector<std::string> warnings;
-  // The layers of confinement the model reader ran under, for --verbose.
-  std::string containment;
 };
 
 // Import stage 1 (import_model.cpp): reads the model at `path`, its records into `scene` and

@@ -57,7 +57,7 @@ void RunImport(const ImportCommand& options) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf(
       "%s: %s (%s, %s, %s as %s), %s, %.3f s (%s)\n", request.outPath.c_str(),
-      Counted(scene.records, "record").c_str(), Counted(scene.quads, "quad").c_str(),
+      Counted(scene.recordCount, "record").c_str(), Counted(scene.quads, "quad").c_str(),
       Counted(scene.triangles, "triangle").c_str(), Counted(scene.polygons, "polygon").c_str(),
       Counted(scene.polygonTriangles, "triangle").c_str(), Counted(scene.images, "texture").c_str(),
       seconds, WhatWasRead(scene.kind, request.order).c_str());
