@@ -22,7 +22,9 @@ void ReadQuadList(const std::string& path, QuadTable& table, QuadListProgress& p
 // The file-name part of `path` (after the last '/'), lower-cased A to Z.
 std::string LowerFileName(const std::string& path);
 
-// For the file names whose texture numbers are read ("nyc.map", "sanb.map", "miami.map",
-// compared lower-cased), the number a file stores for slot 0 (slot = number - offset);
-// false for every other name, whose quads all use slot 0.
+// The file names whose texture numbers are read, as messages list them: "A, B or C".
+std::string TextureNumberFileNames();
+
+// For those file names (compared lower-cased), the number a file stores for slot 0
+// (slot = number - offset); false for every other name, whose quads all use slot 0.
 bool TextureNumberOffset(const std::string& path, int32_t& offset);

@@ -57,7 +57,7 @@ void QuadListWriter::Write(const QuadRecord& record) {
   const int64_t index = written_++;
   if (!readsTextureNumbers_ && record.textureIndex != 0) {
     throw SceneError("Cannot write record " + std::to_string(index) + " to " + path_ +
-                     ": only files named nyc.map, sanb.map or miami.map hold texture slots");
+                     ": only files named " + TextureNumberFileNames() + " hold texture slots");
   }
   line_.clear();
   // The number wraps like the reader's 32-bit arithmetic, so every slot has one.
