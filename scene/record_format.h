@@ -19,8 +19,8 @@ constexpr char kDecimalSeparator = '.';
 constexpr std::string_view kCounterClockwiseWord = "CCW";
 constexpr std::string_view kClockwiseWord = "CW";
 
-inline uint8_t WindingFromLine(std::string_view line) {
-  return line == kCounterClockwiseWord ? 1 : 0;
+inline bool IsCounterClockwise(std::string_view windingLine) {
+  return windingLine == kCounterClockwiseWord;
 }
 
 // A corner from its line's values in file order, and back: the file's z is the scene's,
