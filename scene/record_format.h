@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string_view>
 
 #include "scene/scene_types.h"
 
@@ -15,13 +14,11 @@ constexpr int32_t kCornerTokens = 5;  // u v x y z
 constexpr char kDecimalSeparator = '.';
 
 // The whole winding line that makes a record counter-clockwise; any other text, a long line
-// among them, is clockwise, which the writer spells kClockwiseWord.
-constexpr std::string_view kCounterClockwiseWord = "CCW";
-constexpr std::string_view kClockwiseWord = "CW";
-
-inline bool IsCounterClockwise(std::string_view windingLine) {
-  return windingLine == kCounterClockwiseWord;
-}
+// among them, is clockwise, which the writer spells kClockwiseWord. Plain character arrays,
+// compared as they stand where the routes read the line: through a string_view constant or a
+// helper, GCC laid the record loops out differently from the literal they replace.
+constexpr char kCounterClockwiseWord[] = "CCW";
+constexpr char kClockwiseWord[] = "CW";
 
 // A corner from its line's values in file order, and back: the file's z is the scene's,
 // negated.

@@ -221,7 +221,7 @@ bool ReadRecordRun(const std::string& path, const RecordRun& run, const TextureN
       }
       StoreHeader(numbering, textureNumber, blendMode, record);
       lines.Next();
-      record.counterClockwise = lines.Complete() && IsCounterClockwise(lines.Text()) ? 1 : 0;
+      record.counterClockwise = lines.Complete() && lines.Text() == kCounterClockwiseWord ? 1 : 0;
       lines.SkipRest();
       for (QuadCorner& corner : record.corners) {
         lines.Next();

@@ -106,7 +106,7 @@ inline bool ReadRecordFast(const std::string_view (&lines)[kLinesPerRecord],
   if (!ReadHeaderFast(lines[0], textureNumber, blendMode)) return false;
   record.textureIndex = 0;
   StoreHeader(numbering, textureNumber, blendMode, record);
-  record.counterClockwise = IsCounterClockwise(lines[1]) ? 1 : 0;
+  record.counterClockwise = lines[1] == kCounterClockwiseWord ? 1 : 0;
   for (int k = 0; k < 4; ++k) {
     if (!ReadCornerFast(lines[2 + k], record.corners[k])) return false;
   }
