@@ -1,7 +1,8 @@
-// The scene load: LoadTextureSet, then ReadQuadList with the progress bar bound to its
-// progress. Pending events are processed between images and, during the read, at most every
-// kEventInterval, so the bar, the title timer and mouse input stay live while the load costs
-// little more than the read itself; a close of the window then cancels the load.
+// The scene load: LoadSceneLikeTheViewer (the texture set, then the quad list) with the
+// progress bar bound to the read's progress. Pending events are processed between images and,
+// during the read, at most every kEventInterval, so the bar, the title timer and mouse input
+// stay live while the load costs little more than the read itself; a close of the window then
+// cancels the load.
 #include "app/scene_load.h"
 
 #include <chrono>
@@ -10,7 +11,7 @@
 
 #include "render/texture_set.h"
 #include "scene/file_access.h"
-#include "scene/quad_list.h"
+#include "scene/quad_list_reading.h"
 #include "scene/scene_error.h"
 
 namespace {
@@ -85,14 +86,13 @@ void LoadScene(const char* path, QuadTable& quads, TextureTable& textures,
   try {
     // The texture uploads go to the view's context; nothing in between changes the current one.
     window.MakeViewCurrent();
-    LoadTextureSet(path, textures, [&window] {
-      if (window.ProcessPendingEvents()) throw LoadCancelled();
-      window.MakeViewCurrent();
-    });
     try {
-      ReadQuadList(path, quads, progress);
+      LoadSceneLikeTheViewer(path, textures, quads, progress, [&window] {
+        if (window.ProcessPendingEvents()) throw LoadCancelled();
+        window.MakeViewCurrent();
+      });
     } catch (const SceneError&) {
-      progress.ShowPosition();  // the bar stays where the read stopped
+      progress.ShowPosition();  // the bar stays where the read stopped (at 0 for an image)
       throw;
     }
   } catch (const LoadCancelled&) {

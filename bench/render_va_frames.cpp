@@ -33,9 +33,8 @@ int main(int argc, char** argv) {
     ResizeView(kViewWidth, kViewHeight);
     TextureTable textures{};
     QuadTable quads;
-    LoadTextureSet(scenePath, textures);
     NoProgress progress;
-    ReadQuadList(scenePath, quads, progress);
+    LoadSceneLikeTheViewer(scenePath, textures, quads, progress);
     const VertexArrayScene scene = BuildVertexArrayScene(quads, textures);
     const CameraState camera;
     std::vector<double> frameTimes;

@@ -67,7 +67,8 @@ void WriteObj(const ExportScene& scene, const std::string& path) {
     }
     if (record.counterClockwise != winding) {
       winding = record.counterClockwise;
-      text += std::string(kObjWinding) + (record.counterClockwise == 1 ? " CCW\n" : " CW\n");
+      text += std::string(kObjWinding) + " " +
+              (record.counterClockwise == 1 ? kCounterClockwiseWord : kClockwiseWord) + "\n";
     }
     for (const QuadCorner& corner : record.corners) {
       text += "v ";

@@ -399,7 +399,8 @@ bool ReadOwnObj(const std::string& path, ModelFileAccess& files, ImportedScene& 
       }
       records.push_back(record);
     } else if (StartsWith(line, kObjWinding)) {
-      ccw = line.substr(std::strlen(kObjWinding)) == " CCW" ? 1 : 0;
+      ccw =
+          line.substr(std::strlen(kObjWinding)) == std::string(" ") + kCounterClockwiseWord ? 1 : 0;
     } else if (StartsWith(line, kObjRecord)) {
       std::istringstream fields{std::string(line.substr(std::strlen(kObjRecord)))};
       long long recordSlot = 0;

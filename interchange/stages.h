@@ -18,6 +18,7 @@
 #include "scene/file_access.h"
 #include "scene/png_writer.h"
 #include "scene/quad_list.h"
+#include "scene/record_format.h"
 #include "scene/scene_types.h"
 #include "scene/scene_writer.h"
 

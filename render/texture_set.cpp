@@ -1,10 +1,13 @@
-// Loads a scene's numbered TGA images into GL textures, slot = image number. Relies on the
-// TGA reader's module state (its header step, then its decode) and on a current GL context.
+// Loads a scene's numbered TGA images into GL textures, slot = image number, through the
+// viewer's walk of the texture set (scene/scene_source.h). Relies on the TGA reader's module
+// state (its decoded image) and on a current GL context.
 #include "render/texture_set.h"
 
 #include <GL/gl.h>
 
 #include "render/frame_renderer.h"
+#include "scene/scene_source.h"
+#include "scene/texture_limits.h"
 #include "scene/tga.h"
 
 namespace {
@@ -28,24 +31,40 @@ uint32_t CreateTexture(uint16_t width, uint16_t height, uint32_t format, const u
   return name;
 }
 
-void LoadTextureSet(const std::string& quadListPath, TextureTable& table,
-                    const std::function<void()>& betweenImages) {
+namespace {
+
+// The walk's decoded image as the texture of `slot`. The reader's result is ignored: rejected
+// kinds still upload the image it decoded (zeros where it had nothing).
+void Upload(const TgaImage& image, int slot, TextureTable& table) {
+  table[static_cast<size_t>(slot)] =
+      CreateTexture(image.uploadWidth, image.uploadHeight, GL_RGBA, image.UploadPixels());
+}
+
+}  // namespace
+
+void LoadSceneLikeTheViewer(const std::string& quadListPath, TextureTable& textures,
+                            QuadTable& quads, QuadListProgress& progress,
+                            const std::function<void()>& betweenImages) {
   // Rows of the decoded images are tightly packed, whatever their width.
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-  WalkTextureSet(quadListPath, MaxTextureSize, TextureBudgetBytes(),
-                 [&](int imageNumber, const std::string& path, const std::string& refusal) {
-                   if (refusal.empty()) {
-                     // The reader's result is ignored: rejected kinds still upload the image
-                     // it decoded (zeros where it had nothing).
-                     DecodeTga();
-                     const TgaImage& image = LastTgaImage();
-                     table[static_cast<size_t>(imageNumber)] = CreateTexture(
-                         image.uploadWidth, image.uploadHeight, GL_RGBA, image.UploadPixels());
-                   } else {
-                     WarnRefusedImage(path, refusal);
-                   }
-                   if (betweenImages) betweenImages();
-                 });
+  ReadSceneLikeTheViewer(quadListPath, MaxTextureSize, quads, progress,
+                         [&](int slot, const TgaImage* image) {
+                           if (image != nullptr) Upload(*image, slot, textures);
+                           if (betweenImages) betweenImages();
+                         });
+}
+
+void LoadTextureSet(const std::string& quadListPath, TextureTable& table) {
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  WalkTexturesLikeTheViewer(
+      quadListPath, MaxTextureSize,
+      [&](int slot, const std::string& path, const TgaImage* image, const std::string& refusal) {
+        if (image != nullptr) {
+          Upload(*image, slot, table);
+        } else {
+          WarnRefusedImage(path, refusal);
+        }
+      });
 }
 
 void ReleaseTextureSet(TextureTable& table) {

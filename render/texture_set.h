@@ -1,25 +1,30 @@
 // The texture set: images 000.tga, 001.tga, ... of the scene's texture folder uploaded as GL
-// textures into the TextureTable, slot = image number, within the texture limits. Needs a
-// current GL context.
+// textures into the TextureTable, slot = image number, within the texture limits, in the
+// viewer's load order (scene/scene_source.h). Needs a current GL context.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
+#include "scene/quad_list_reading.h"
 #include "scene/scene_types.h"
-#include "scene/texture_limits.h"
 
 // GL_MAX_TEXTURE_SIZE of the current context.
 int32_t MaxTextureSize();
 
-// Fills `table` from the texture folder of `quadListPath` (WalkTextureSet with this context's
-// maximum texture size and TextureBudgetBytes()). An image refused keeps its slot at 0 and
-// writes "IMAGE: warning: REASON; its slot draws untextured" to stderr. `betweenImages` runs
-// after every image (the viewer handles its pending events there). Slots filled before an
-// error keep their textures.
-void LoadTextureSet(const std::string& quadListPath, TextureTable& table,
-                    const std::function<void()>& betweenImages = nullptr);
+// The viewer's load into GL: ReadSceneLikeTheViewer with this context's maximum texture size,
+// each image it uploads made a texture in `textures` (slot = image number), `betweenImages`
+// run after every image (the viewer handles its pending events there), then the quad list
+// read into `quads`. Errors propagate; slots filled before one keep their textures.
+void LoadSceneLikeTheViewer(const std::string& quadListPath, TextureTable& textures,
+                            QuadTable& quads, QuadListProgress& progress,
+                            const std::function<void()>& betweenImages = nullptr);
+
+// The texture set alone, as LoadSceneLikeTheViewer loads it (WalkTexturesLikeTheViewer with
+// this context's maximum texture size): an image refused keeps its slot at 0 and writes
+// "IMAGE: warning: REASON; its slot draws untextured" to stderr.
+void LoadTextureSet(const std::string& quadListPath, TextureTable& table);
 
 // Deletes every texture of `table` and empties it; the binding cache forgets, as GL may hand
 // the freed names out again. Needs the context the textures were made in.

@@ -12,7 +12,7 @@
 #endif
 
 #include "scene/line_reader.h"
-#include "scene/quad_list.h"
+#include "scene/record_format.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "scene/quad_list.h"
+#include "scene/quad_list_reading.h"
 #include "scene/record_routes.h"
 #include "scene/scene_types.h"
 

@@ -2,6 +2,8 @@
 // read on several threads or record by record (the same results either way).
 #include "scene/quad_list.h"
 
+#include <iterator>
+
 #include "scene/file_access.h"
 #include "scene/parallel_reader.h"
 #include "scene/record_reader.h"
@@ -23,6 +25,16 @@ std::string LowerFileName(const std::string& path) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
   }
   return name;
+}
+
+std::string TextureNumberFileNames() {
+  constexpr size_t kShifts = std::size(kTextureShifts);
+  std::string names;
+  for (size_t i = 0; i < kShifts; ++i) {
+    if (i > 0) names += i + 1 < kShifts ? ", " : " or ";
+    names += kTextureShifts[i].fileName;
+  }
+  return names;
 }
 
 bool TextureNumberOffset(const std::string& path, int32_t& offset) {

@@ -5,33 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "scene/quad_list_reading.h"
 #include "scene/scene_types.h"
-
-constexpr int64_t kProgressBlockBytes = 128;
-constexpr int kLinesPerRecord = 6;
-
-// How the reader reports progress. SetProgressMax is called once, before the first record;
-// after every record SetProgressPosition and then ProcessPendingMessages, and also between
-// the pieces of a line too long to hold, so a long scan stays interruptible.
-class QuadListProgress {
- public:
-  virtual ~QuadListProgress() = default;
-  virtual void SetProgressMax(int32_t blocks) = 0;
-  virtual void SetProgressPosition(int32_t blocks) = 0;
-  virtual void ProcessPendingMessages() = 0;
-};
-
-// A progress sink that ignores everything.
-class NoProgress : public QuadListProgress {
- public:
-  void SetProgressMax(int32_t) override {}
-  void SetProgressPosition(int32_t) override {}
-  void ProcessPendingMessages() override {}
-};
-
-// Threads for ReadQuadList: as many as the processors this process may run on, for a file
-// large enough to gain from them (one for a small one).
-constexpr int kAutomaticThreads = 0;
 
 // Reads the file at `path` into `table` from record 0. On failure the records completed
 // before it stay in `table` and `count` covers exactly them; the error propagates. Running
@@ -47,7 +22,9 @@ void ReadQuadList(const std::string& path, QuadTable& table, QuadListProgress& p
 // The file-name part of `path` (after the last '/'), lower-cased A to Z.
 std::string LowerFileName(const std::string& path);
 
-// For the file names whose texture numbers are read ("nyc.map", "sanb.map", "miami.map",
-// compared lower-cased), the number a file stores for slot 0 (slot = number - offset);
-// false for every other name, whose quads all use slot 0.
+// The file names whose texture numbers are read, as messages list them: "A, B or C".
+std::string TextureNumberFileNames();
+
+// For those file names (compared lower-cased), the number a file stores for slot 0
+// (slot = number - offset); false for every other name, whose quads all use slot 0.
 bool TextureNumberOffset(const std::string& path, int32_t& offset);

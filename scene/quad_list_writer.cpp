@@ -10,6 +10,7 @@
 
 #include "scene/numbers.h"
 #include "scene/quad_list.h"
+#include "scene/record_format.h"
 #include "scene/scene_error.h"
 
 namespace {
@@ -27,7 +28,10 @@ void AppendFloatText(std::string& out, float value) {
   for (int digits = 9;; ++digits) {
     float back = 0;
     const std::string_view written(out.data() + start, out.size() - start);
-    if (TryParseFloat(written, '.', back) && std::memcmp(&back, &value, sizeof value) == 0) break;
+    if (TryParseFloat(written, kDecimalSeparator, back) &&
+        std::memcmp(&back, &value, sizeof value) == 0) {
+      break;
+    }
     if (digits > kMaxSignificantDigits) break;  // never reached: the exact decimal reads back
     char text[160];
     const std::to_chars_result result =
@@ -53,7 +57,7 @@ void QuadListWriter::Write(const QuadRecord& record) {
   const int64_t index = written_++;
   if (!readsTextureNumbers_ && record.textureIndex != 0) {
     throw SceneError("Cannot write record " + std::to_string(index) + " to " + path_ +
-                     ": only files named nyc.map, sanb.map or miami.map hold texture slots");
+                     ": only files named " + TextureNumberFileNames() + " hold texture slots");
   }
   line_.clear();
   // The number wraps like the reader's 32-bit arithmetic, so every slot has one.
@@ -62,10 +66,13 @@ void QuadListWriter::Write(const QuadRecord& record) {
   AppendInteger(line_, readsTextureNumbers_ ? number : 0);
   line_ += ' ';
   AppendInteger(line_, record.blend);
-  line_ += record.counterClockwise == 1 ? "\r\nCCW\r\n" : "\r\nCW\r\n";
+  line_ += "\r\n";
+  line_ += record.counterClockwise == 1 ? kCounterClockwiseWord : kClockwiseWord;
+  line_ += "\r\n";
   for (const QuadCorner& corner : record.corners) {
-    const float values[5] = {corner.u, corner.v, corner.x, corner.y, -corner.z};
-    for (int i = 0; i < 5; ++i) {
+    float values[kCornerTokens];
+    ValuesFromCorner(corner, values);
+    for (int i = 0; i < kCornerTokens; ++i) {
       if (std::isnan(values[i])) {
         throw SceneError("Cannot write record " + std::to_string(index) + " to " + path_ +
                          ": a NaN coordinate has no text in a quad-list file");

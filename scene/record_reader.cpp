@@ -11,13 +11,12 @@
 
 #include "scene/file_access.h"
 #include "scene/line_reader.h"
+#include "scene/record_format.h"
 #include "scene/scene_error.h"
 #include "scene/text_parser.h"
 
 namespace {
 
-constexpr int32_t kHeaderTokens = 2;  // texture number, blend mode; further tokens ignored
-constexpr int32_t kCornerTokens = 5;  // u v x y z
 // The smallest reservation worth trying when the up-front one cannot be had.
 constexpr size_t kMinimumReservedRecords = 1024;
 // After this many records the bytes a record takes are known well enough to size the table
@@ -175,7 +174,7 @@ void ReadHeaderTokens(bool readsTextureNumber, int32_t& textureNumber, int32_t& 
 QuadCorner CornerFromTokens() {
   float values[kCornerTokens];
   for (int32_t i = 0; i < kCornerTokens; ++i) values[i] = GetFloatToken(i);
-  return QuadCorner{values[0], values[1], values[2], values[3], -values[4]};
+  return CornerFromValues(values);
 }
 
 }  // namespace
@@ -222,7 +221,7 @@ bool ReadRecordRun(const std::string& path, const RecordRun& run, const TextureN
       }
       StoreHeader(numbering, textureNumber, blendMode, record);
       lines.Next();
-      record.counterClockwise = lines.Complete() && lines.Text() == "CCW" ? 1 : 0;
+      record.counterClockwise = lines.Complete() && lines.Text() == kCounterClockwiseWord ? 1 : 0;
       lines.SkipRest();
       for (QuadCorner& corner : record.corners) {
         lines.Next();

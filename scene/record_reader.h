@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "scene/quad_list.h"
+#include "scene/quad_list_reading.h"
 #include "scene/record_routes.h"
 #include "scene/scene_types.h"
 

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "scene/numbers.h"
+#include "scene/record_format.h"
 #include "scene/scene_types.h"
 #include "scene/text_parser.h"
 
@@ -21,10 +22,6 @@ struct TextureNumbering {
 
 // Inline: the reader calls them for every line of a file.
 namespace record_routes {
-
-constexpr char kDecimalSeparator = '.';
-constexpr int32_t kHeaderTokens = 2;  // texture number, blend mode; further tokens ignored
-constexpr int32_t kCornerTokens = 5;  // u v x y z
 
 // Moves `p` past separators to the start of the next token; false at a NUL, which ends a
 // line's text for the tokenizer, and at the start of a quoted token: the fast routes then
@@ -46,7 +43,7 @@ inline bool ReadHeaderFast(std::string_view line, int32_t& first, int32_t& secon
   constexpr int kMaxDigits = 10;  // more never fits an int32
   const char* p = line.data();
   const char* const end = p + line.size();
-  int32_t values[record_routes::kHeaderTokens];
+  int32_t values[kHeaderTokens];
   for (int32_t& value : values) {
     if (!record_routes::SkipToPlainToken(p, end) || p == end) return false;
     const bool negative = *p == '-';
@@ -72,21 +69,21 @@ inline bool ReadHeaderFast(std::string_view line, int32_t& first, int32_t& secon
 inline bool ReadCornerFast(std::string_view line, QuadCorner& corner) {
   const char* p = line.data();
   const char* const end = p + line.size();
-  float values[record_routes::kCornerTokens];
+  float values[kCornerTokens];
   for (float& value : values) {
     if (!record_routes::SkipToPlainToken(p, end) || p == end) return false;
     const char* const tokenBegin = p;
     bool decided = false;
-    p = ScanPlainDecimal(p, end, record_routes::kDecimalSeparator, value, decided);
+    p = ScanPlainDecimal(p, end, kDecimalSeparator, value, decided);
     if (decided && (p == end || EndsPlainToken(*p))) continue;
     // Any other token: its text up to the next separator, converted as it stands.
     while (p < end && !EndsPlainToken(*p)) ++p;
     if (!TryParseFloat(std::string_view(tokenBegin, static_cast<size_t>(p - tokenBegin)),
-                       record_routes::kDecimalSeparator, value)) {
+                       kDecimalSeparator, value)) {
       return false;
     }
   }
-  corner = QuadCorner{values[0], values[1], values[2], values[3], -values[4]};
+  corner = CornerFromValues(values);
   return true;
 }
 
@@ -103,13 +100,13 @@ inline void StoreHeader(const TextureNumbering& numbering, int32_t textureNumber
 
 // A whole record from its six lines when every line takes the one-pass route and the winding
 // line is whole: what the reader would store for them. False for anything else.
-inline bool ReadRecordFast(const std::string_view (&lines)[6], const TextureNumbering& numbering,
-                           QuadRecord& record) {
+inline bool ReadRecordFast(const std::string_view (&lines)[kLinesPerRecord],
+                           const TextureNumbering& numbering, QuadRecord& record) {
   int32_t textureNumber = 0, blendMode = 0;
   if (!ReadHeaderFast(lines[0], textureNumber, blendMode)) return false;
   record.textureIndex = 0;
   StoreHeader(numbering, textureNumber, blendMode, record);
-  record.counterClockwise = lines[1] == std::string_view("CCW") ? 1 : 0;
+  record.counterClockwise = lines[1] == kCounterClockwiseWord ? 1 : 0;
   for (int k = 0; k < 4; ++k) {
     if (!ReadCornerFast(lines[2 + k], record.corners[k])) return false;
   }

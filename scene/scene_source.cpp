@@ -2,6 +2,7 @@
 // then the quad list.
 #include "scene/scene_source.h"
 
+#include "scene/quad_list.h"
 #include "scene/texture_limits.h"
 
 int WalkTexturesLikeTheViewer(const std::string& path,

@@ -1,6 +1,7 @@
-// A scene read the way the viewer's load reads it, without a window: for the commands that
-// export or inspect what the viewer would draw. GL's maximum texture size comes in as a
-// function (a headless context's, render/headless_view.h), asked only when an image is large
+// The viewer's load order and its walk of the texture set, without GL or a window: the
+// viewer and the headless render (through render/texture_set.h), export and check read
+// scenes through here. GL's maximum texture size comes in as a function (the current
+// context's, or a headless one's, render/headless_view.h), asked only when an image is large
 // enough to need it.
 #pragma once
 
@@ -8,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "scene/quad_list.h"
+#include "scene/quad_list_reading.h"
 #include "scene/scene_types.h"
 #include "scene/tga.h"
 
@@ -22,8 +23,11 @@ int WalkTexturesLikeTheViewer(const std::string& path,
                               const std::function<int32_t()>& maxTextureSize,
                               const ViewerImageVisit& visitImage);
 
-// WalkTexturesLikeTheViewer, with the viewer's warning on stderr for each refused image, then
-// the quad list read into `quads`; errors propagate as the viewer's load would raise them.
+// The viewer's load order, written here alone: the texture set first
+// (WalkTexturesLikeTheViewer, with the viewer's warning on stderr for each refused image and
+// `visitImage` called for every image, nullptr for a refused one), then the quad list read
+// into `quads`. Errors propagate as the viewer's load would raise them. The viewer and the
+// headless render load through it in GL (render/texture_set.h), export to encode the images.
 // Returns the number of images in the set.
 int ReadSceneLikeTheViewer(const std::string& path, const std::function<int32_t()>& maxTextureSize,
                            QuadTable& quads, QuadListProgress& progress,

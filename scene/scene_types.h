@@ -27,7 +27,7 @@ constexpr uint8_t kBlendAlpha = 1;
 struct QuadRecord {
   int32_t textureIndex;      // slot of the TextureTable
   uint8_t blend;             // kBlendAlpha: alpha-blended; anything else: opaque
-  uint8_t counterClockwise;  // 1 when the winding line was "CCW"; carried, not drawn
+  uint8_t counterClockwise;  // 1: a counter-clockwise winding line (record_format.h); not drawn
   QuadCorner corners[4];     // in drawing order
 };
 #pragma pack(pop)

@@ -14,13 +14,13 @@
 #endif
 
 #include "scene/numbers.h"
+#include "scene/record_format.h"
 #include "scene/scene_error.h"
 
 namespace {
 
 // Bytes of separator padding after the copied line, so 16-byte scans never leave the buffer.
 constexpr size_t kScanPadding = 16;
-constexpr char kDecimalSeparator = '.';
 
 struct Token {
   size_t offset = 0;  // into the text the token list refers to (see below)

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "scene/scene_error.h"
+#include "scene/texture_limits.h"
 #include "scene/tga.h"
 #include "tests/gl_test_support.h"
 

@@ -81,16 +81,15 @@ void RegisterImportCommand(CLI::App& app, int& exitStatus) {
       "JSON) comes back exactly");
   static ImportCommand options;
   command->add_option("IN", options.request.modelPath, "Model file")->required();
-  command->add_option("-o,--output", options.request.outPath, "nyc.map, sanb.map or miami.map")
+  command->add_option("-o,--output", options.request.outPath, TextureNumberFileNames())
       ->required()
       ->check(CLI::Validator(
           [](std::string& text) {
             int32_t offset = 0;
             return TextureNumberOffset(text, offset)
                        ? std::string()
-                       : std::string(
-                             "must be named nyc.map, sanb.map or miami.map: only those "
-                             "names have their texture numbers read");
+                       : "must be named " + TextureNumberFileNames() +
+                             ": only those names have their texture numbers read";
           },
           ""))
       ->type_name("OUT.map");

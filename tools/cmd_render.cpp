@@ -1,17 +1,19 @@
-// quadscene render: loads a scene as the viewer does, draws it with the frame renderer into a
-// headless EGL surface and writes an RGB PNG. With --frames it also times the frames and
-// prints the median.
+// quadscene render: loads a scene as the viewer does (LoadSceneLikeTheViewer), draws it
+// with the frame renderer into a headless EGL surface and writes an RGB PNG. With --frames
+// it also times the frames and prints the median.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "render/frame_renderer.h"
 #include "render/headless_surface.h"
 #include "render/headless_view.h"
 #include "render/texture_set.h"
-#include "scene/quad_list.h"
+#include "scene/quad_list_reading.h"
 #include "tools/commands.h"
 #include "tools/terminal_progress.h"
 
@@ -26,6 +28,28 @@ struct RenderOptions {
   std::string pngPath;
   ViewOptions view;
   int64_t frames = 0;
+};
+
+// The progress line of the quad list's read alone: it starts when the read announces the
+// file's size, so the texture set loaded before counts neither towards the half second the
+// line waits nor towards the rate it shows.
+class ReadProgressLine : public QuadListProgress {
+ public:
+  explicit ReadProgressLine(std::string what) : what_(std::move(what)) {}
+  void SetProgressMax(int32_t blocks) override {
+    if (!line_) line_.emplace(what_, TerminalProgress::Unit::kBytes);
+    line_->SetProgressMax(blocks);
+  }
+  void SetProgressPosition(int32_t blocks) override {
+    if (line_) line_->SetProgressPosition(blocks);
+  }
+  void ProcessPendingMessages() override {
+    if (line_) line_->ProcessPendingMessages();
+  }
+
+ private:
+  std::string what_;
+  std::optional<TerminalProgress> line_;
 };
 
 double MedianMilliseconds(std::vector<double> frameTimes) {
@@ -52,10 +76,8 @@ void RunRender(const RenderOptions& options) {
   const HeadlessView view(width, height);
   TextureTable textures{};
   QuadTable quads;
-  // The viewer's scene load order: the texture set first, then the quads.
-  LoadTextureSet(options.scenePath, textures);
-  TerminalProgress progress("reading " + options.scenePath, TerminalProgress::Unit::kBytes);
-  ReadQuadList(options.scenePath, quads, progress);
+  ReadProgressLine progress("reading " + options.scenePath);
+  LoadSceneLikeTheViewer(options.scenePath, textures, quads, progress);
 
   const int64_t frameCount = std::max<int64_t>(options.frames, 1);
   std::vector<double> frameTimes;

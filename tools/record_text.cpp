@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "scene/quad_list.h"
+#include "scene/record_format.h"
 
 std::string DumpLine(int32_t index, const QuadRecord& record) {
   char text[512];
