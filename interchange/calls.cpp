@@ -1,4 +1,5 @@
-// The two calls of interchange.h: export's stages for one scene, import's for one model.
+// The two calls of interchange.h, export's stages for one scene and import's for one model
+// (a unit of its own, so that the public header and the stages do not include each other).
 #include "interchange/interchange.h"
 
 #include <stdexcept>
