@@ -5,7 +5,7 @@
 # and environment), runs scripts/run-demo.sh under plain xvfb-run until the viewer's window
 # shows the demo, then scripts/test.sh to the end (with --release, its Release build alone),
 # then builds the Debian package, installs it with apt and runs the installed programs on the
-# demo. The root trusts this machine's certificate
+# demo, and the installed Blender add-on opens, edits and saves it. The root trusts this machine's certificate
 # authorities (a proxy may stand between it and the npm registry). The bare root is cached
 # in CACHE (/var/cache/quadview-roots) and made again after 30 days. Needs root, or sudo.
 # Prints the time of each phase; exits 1 when any of them fails.
@@ -202,5 +202,33 @@ as_user 'cd ~/quadview && scripts/package.sh && sudo apt-get install -y -q \
 watch_viewer "$work/installed-viewer.log" 'cd /tmp && exec /usr/bin/quadview installed-demo/nyc.map' ||
   { say "FAILED: the installed viewer never showed the demo"; exit 1; }
 say "the package installs; $(grep -h -m1 '^quadview ' "$package_log") shows the demo"
+
+# The installed Blender add-on as a modder uses it: enabled from where the package put it,
+# the demo opened, a wall raised, the scene saved, and the installed programs on the result.
+phase "the installed Blender add-on: import, a wall moved, export, the viewer on the result"
+blender_log="$work/blender.log"
+as_user 'cd /tmp && blender -b --factory-startup --python-exit-code 1 --python-expr "
+import addon_utils, bmesh, bpy
+bpy.ops.wm.read_factory_settings(use_empty=True)
+name = next(n for n in (\"io_scene_quadview\", \"bl_ext.system.io_scene_quadview\")
+            if addon_utils.enable(n, default_set=True, handle_error=None))
+bpy.ops.import_scene.quadview(filepath=\"/tmp/installed-demo/nyc.map\")
+wall = bpy.context.view_layer.objects.active
+mesh = bmesh.new()
+mesh.from_mesh(wall.data)
+record = mesh.faces.layers.int[\"quadview_record\"]
+for vert in {v for f in mesh.faces if f[record] == 3 for v in f.verts}:
+    vert.co.z += 1.0
+mesh.to_mesh(wall.data)
+bpy.ops.export_scene.quadview(filepath=\"/tmp/edited/nyc.map\")
+print(\"blender\", bpy.app.version_string, \"with\", name)
+" && /usr/bin/quadscene check edited/nyc.map' >"$blender_log" 2>&1 || {
+  tail -n 30 "$blender_log" >&2
+  say "FAILED: the installed Blender add-on did not open, edit and save the demo"
+  exit 1
+}
+watch_viewer "$work/edited-viewer.log" 'cd /tmp && exec /usr/bin/quadview edited/nyc.map' ||
+  { say "FAILED: the installed viewer never showed the scene saved from Blender"; exit 1; }
+say "$(grep -h -m1 '^blender ' "$blender_log") saved the edited demo, and the viewer shows it"
 phase ""
 say "both commands and the package work on a fresh Debian $release ($(($(date +%s) - started)) s in all)"
