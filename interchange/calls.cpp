@@ -1,9 +1,8 @@
 // The two calls of interchange.h, export's stages for one scene and import's for one model
 // (a unit of its own, so that the public header and the stages do not include each other).
-#include "interchange/interchange.h"
-
 #include <stdexcept>
 
+#include "interchange/interchange.h"
 #include "interchange/stages.h"
 #include "scene/file_access.h"
 
@@ -38,12 +37,12 @@ ImportSummary ImportModel(const ImportRequest& request) {
   SceneWriter out(request.outPath, request.force, "the imported texture set");
   if (!request.imagesLike.empty()) out.KeepImagesLike(request.imagesLike);
   ImportedScene scene;
-  const ModelKind kind = ReadModel(request.modelPath, request.model, scene, out);
-  OrderRecords(scene, kind, request.order);
+  scene.kind = ReadModel(request.modelPath, request.model, scene, out);
+  if (request.modelRead) request.modelRead(scene);
+  OrderRecords(scene, scene.kind, request.order);
   WriteImportedScene(
       out, scene, request.recordsWritten ? request.recordsWritten : [](int64_t, int64_t) {});
   ImportSummary summary = scene;
-  summary.kind = kind;
   summary.recordCount = scene.records.count;
   return summary;
 }

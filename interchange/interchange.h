@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "scene/quad_list.h"
+#include "scene/quad_list_reading.h"
 #include "scene/scene_types.h"
 
 // ---- Export ---------------------------------------------------------------------------------
@@ -65,18 +65,6 @@ enum class ModelKind { kOwnExport, kTagged, kForeign };
 // Each record written, with the count of all.
 using RecordProgress = std::function<void(int64_t done, int64_t total)>;
 
-struct ImportRequest {
-  std::string modelPath;
-  std::string outPath;  // the quad list to write: nyc.map, sanb.map or miami.map
-  bool force = false;   // replace an existing scene, and remove older images past the new set
-  RecordOrder order = RecordOrder::kAuto;
-  // A scene whose image files are kept for images of the same texels (SceneWriter::
-  // KeepImagesLike); empty for none.
-  std::string imagesLike;
-  ImportOptions model;
-  RecordProgress recordsWritten;
-};
-
 struct ImportSummary {
   ModelKind kind = ModelKind::kForeign;
   int64_t recordCount = 0;
@@ -90,6 +78,20 @@ struct ImportSummary {
   std::vector<std::string> warnings;
   // The layers of confinement the model reader ran under.
   std::string containment;
+};
+
+struct ImportRequest {
+  std::string modelPath;
+  std::string outPath;  // the quad list to write: nyc.map, sanb.map or miami.map
+  bool force = false;   // replace an existing scene, and remove older images past the new set
+  RecordOrder order = RecordOrder::kAuto;
+  // A scene whose image files are kept for images of the same texels (SceneWriter::
+  // KeepImagesLike); empty for none.
+  std::string imagesLike;
+  ImportOptions model;
+  // Once the model is read, before its records are ordered and written: what it was.
+  std::function<void(const ImportSummary& read)> modelRead;
+  RecordProgress recordsWritten;
 };
 
 // The model read in the contained reader, its records ordered, and the scene written as

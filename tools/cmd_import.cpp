@@ -2,6 +2,7 @@
 // quad-list file and its texture folder.
 #include <chrono>
 #include <cstdio>
+#include <optional>
 
 #include "interchange/interchange.h"
 #include "scene/quad_list.h"
@@ -44,15 +45,17 @@ void RunImport(const ImportCommand& options) {
   request.order = options.order == "far-first" ? RecordOrder::kFarFirst
                   : options.order == "file"    ? RecordOrder::kFile
                                                : RecordOrder::kAuto;
-  TerminalProgress progress("writing " + request.outPath, TerminalProgress::Unit::kRecords);
+  // The writing's progress line starts once the model is read.
+  std::optional<TerminalProgress> progress;
+  request.modelRead = [&](const ImportSummary& read) {
+    if (options.verbose) std::printf("model reader: %s\n", Printable(read.containment).c_str());
+    progress.emplace("writing " + request.outPath, TerminalProgress::Unit::kRecords);
+  };
   request.recordsWritten = [&progress](int64_t done, int64_t total) {
-    progress.SetTotal(total);
-    progress.SetDone(done);
+    progress->SetTotal(total);
+    progress->SetDone(done);
   };
   const ImportSummary scene = ImportModel(request);
-  if (options.verbose) {
-    std::printf("model reader: %s\n", Printable(scene.containment).c_str());
-  }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf(
