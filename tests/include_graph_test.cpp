@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -37,12 +36,24 @@ struct IncludeGraph {
   std::vector<Include> includes;
 };
 
+// The name of a quoted include on `line` (`#include "scene/tga.h"`, spaces allowed around
+// the '#'), or "".
+std::string QuotedInclude(const std::string& line) {
+  size_t at = line.find_first_not_of(" \t");
+  if (at == std::string::npos || line[at] != '#') return "";
+  at = line.find_first_not_of(" \t", at + 1);
+  if (at == std::string::npos || line.compare(at, 7, "include") != 0) return "";
+  at = line.find_first_not_of(" \t", at + 7);
+  if (at == std::string::npos || line[at] != '"') return "";
+  const size_t end = line.find('"', at + 1);
+  return end == std::string::npos ? "" : line.substr(at + 1, end - at - 1);
+}
+
 // Reads the quoted includes of every .h and .cpp of the product's folders. A name without a
 // folder is its own folder's; a name that is no file of the tree (a generated header) is left
 // out.
 IncludeGraph ReadIncludeGraph(const fs::path& root) {
-  static const std::regex kInclude(R"re(^\s*#\s*include\s*"([^"]+)")re");
-      IncludeGraph graph;
+  IncludeGraph graph;
   for (const auto& [folder, floors] : kFloorsBelow) {
     for (const fs::directory_entry& entry : fs::directory_iterator(root / folder)) {
       const fs::path& file = entry.path();
@@ -51,10 +62,9 @@ IncludeGraph ReadIncludeGraph(const fs::path& root) {
       graph.units[unit];
       std::ifstream in(file);
       std::string line;
-      std::smatch match;
       while (std::getline(in, line)) {
-        if (!std::regex_search(line, match, kInclude)) continue;
-        std::string target = match[1];
+        std::string target = QuotedInclude(line);
+        if (target.empty()) continue;
         if (target.find('/') == std::string::npos) target = folder + "/" + target;
         if (!fs::is_regular_file(root / target)) continue;
         graph.includes.push_back({folder,
