@@ -209,18 +209,13 @@ TEST(BlenderRoundTrip, EditsInBlenderComeBackInTheirPlaceAndOrder) {
   }
 }
 
-// The hard scene with images of other encodings from the corpus (run-length, colour-mapped,
-// 16-bit, with an extension area), an image of no texels, a triangle and a slot past the set.
+// The hard scene with images of other encodings (run-length, colour-mapped, 24-bit with an
+// image ID and bytes after its pixels), an image of no texels, a triangle and a slot past the
+// set.
 std::string WriteCorpusScene(const TempDir& dir) {
   const std::string path = WriteHardScene(dir);
   const std::string folder = TextureFolderPrefix(path);
-  const char* corpus[] = {"ftga_ctc32.tga", "ftga_rgb24_top_left_colormap.tga", "kif_extarea.tga",
-                          "imagers_utc16.tga"};
-  for (int slot = 0; slot < 4; ++slot) {
-    std::filesystem::copy_file(QUADVIEW_SHARED_DIR "/tga-corpus/files/" + std::string(corpus[slot]),
-                               TextureImagePath(folder, slot),
-                               std::filesystem::copy_options::overwrite_existing);
-  }
+  for (int kind = 0; kind < 3; ++kind) WriteFile(TextureImagePath(folder, kind), OtherTga(kind));
   WriteTga32(TextureImagePath(folder, 4), 0, 0, nullptr);
   QuadTable table = ReadTable(path);
   QuadRecord triangle = Quad(2, 0, 1, 0.1f, 0.1f, 0.4f, 0.4f, 0.3f);

@@ -102,9 +102,8 @@ TEST(SceneWriting, ImagesLikeASceneCopyOnlyItsOwnFilesOfTheSameTexels) {
   TempDir dir;
   ASSERT_EQ(RunQuadscene("demo " + dir.File("like"), dir).status, 0);
   const std::string like = dir.File("like/nyc.map");
-  const std::string rle = QUADVIEW_SHARED_DIR "/tga-corpus/files/ftga_ctc32.tga";
-  fs::copy_file(rle, dir.File("like/nyc/000.tga"), fs::copy_options::overwrite_existing);
-  fs::copy_file(rle, dir.File("elsewhere.tga"));
+  WriteFile(dir.File("like/nyc/000.tga"), OtherTga(0));  // run-length
+  WriteFile(dir.File("elsewhere.tga"), OtherTga(0));
   fs::remove(dir.File("like/nyc/001.tga"));
   fs::create_symlink(dir.File("elsewhere.tga"), dir.File("like/nyc/001.tga"));
   // 002: image type 99, which reads as the stand-in texel, and a secret after its header.
@@ -118,7 +117,8 @@ TEST(SceneWriting, ImagesLikeASceneCopyOnlyItsOwnFilesOfTheSameTexels) {
   for (uint8_t& byte : noise) byte = static_cast<uint8_t>(bytes());
   WriteTga32(dir.File("like/nyc/003.tga"), 1024, 512, noise.data());
   fs::create_directories(dir.File("x"));
-  const CommandResult exported = RunQuadscene("export " + like + " -o " + dir.File("x/s.json"), dir);
+  const CommandResult exported =
+      RunQuadscene("export " + like + " -o " + dir.File("x/s.json"), dir);
   ASSERT_EQ(exported.status, 0) << exported.err;
   std::vector<uint8_t> changed = noise;
   changed.back() ^= 1;  // upload row 511 is the PNG's first row: the rows flip

@@ -61,6 +61,37 @@ inline QuadRecord Quad(int32_t slot, uint8_t blend, uint8_t ccw, float x0, float
   return record;
 }
 
+// A TGA of an encoding quadview does not write, made byte by byte, for tests that need one
+// kept as it is: 2 x 2, run-length 32-bit (`kind` 0), colour-mapped 8-bit with a 24-bit
+// palette (1), or 24-bit with an image ID and bytes after its pixels (2).
+inline std::string OtherTga(int kind) {
+  const uint8_t type = kind == 0 ? 10 : kind == 1 ? 1 : 2;
+  const uint8_t depth = kind == 0 ? 32 : kind == 1 ? 8 : 24;
+  std::string tga = {kind == 2 ? '\x08' : '\0',
+                     kind == 1 ? '\x01' : '\0',
+                     static_cast<char>(type),
+                     0,
+                     0,
+                     kind == 1 ? '\x02' : '\0',
+                     0,
+                     kind == 1 ? '\x18' : '\0',
+                     0,
+                     0,
+                     0,
+                     0,
+                     2,
+                     0,
+                     2,
+                     0,
+                     static_cast<char>(depth),
+                     kind == 0 ? '\x08' : '\0'};
+  if (kind == 0) tga += std::string("\x83\x0a\x14\xc8\xff", 5);           // a run of 4 texels
+  if (kind == 1) tga += std::string("\0\0\xff\0\xff\0\0\x01\x01\0", 10);  // palette, indices
+  if (kind == 2)
+    tga += "quadview" + std::string("\x10\x20\x30\x40\x50\x60\x70\x80\x90\xa0\xb0\xc0") + "TRAILER";
+  return tga;
+}
+
 // The bytes each image of a scene's texture set uploads, slot by slot.
 inline std::vector<std::vector<uint8_t>> UploadedTextures(const std::string& quadListPath) {
   std::vector<std::vector<uint8_t>> textures;
