@@ -68,7 +68,11 @@ void WriteJson(const ExportScene& scene, const CameraState& camera, int width, i
   const QuadTable& quads = scene.quads;
   for (int32_t i = 0; i < quads.count; ++i) {
     const QuadRecord& record = quads.records[static_cast<size_t>(i)];
-    json values = {record.textureIndex, record.blend, record.counterClockwise};
+    // Copies of the packed record's fields: a reference to one would be misaligned.
+    const int32_t slot = record.textureIndex;
+    const int blend = record.blend;
+    const int counterClockwise = record.counterClockwise;
+    json values = {slot, blend, counterClockwise};
     for (const QuadCorner& corner : record.corners) {
       for (float value : {corner.x, corner.y, -corner.z, corner.u, corner.v}) {
         values.push_back(Exact(value));
