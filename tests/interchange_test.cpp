@@ -2,8 +2,6 @@
 // .obj for the demo and for a scene of the hard cases; the Khronos glTF-Validator and Assimp
 // accept every export; the exported camera puts corners where the viewer draws them; quads
 // split as the viewer's GL splits them; models from elsewhere land where their geometry is.
-#include "interchange/stages.h"
-
 #include <gtest/gtest.h>
 #include <stb/stb_image.h>
 #include <stb/stb_image_write.h>
@@ -17,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "interchange/stages.h"
 #include "scene/quad_list.h"
 #include "scene/quad_list_writer.h"
 #include "scene/texture_paths.h"
