@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "render/camera_fit.h"
 #include "render/frame_renderer.h"
 #include "render/view_setup.h"
 #include "scene/command_line.h"
@@ -116,6 +117,17 @@ void AddViewOptions(CLI::App* command, ViewOptions& options) {
   AddFloatOption(command, "--spin", options.camera.spin, kSpinHelp, "S");
 }
 
+void AddFitOption(CLI::App* command, ViewOptions& options) {
+  command->add_flag("--fit", options.fit,
+                    "Move the pan and the distance so that every finite corner of the scene is "
+                    "in view, keeping tilt and spin (instead of --pan and --distance)");
+}
+
+CameraState ViewCamera(const ViewOptions& options, const QuadTable& quads) {
+  return options.fit ? FitCamera(options.camera, quads, options.width, options.height)
+                     : options.camera;
+}
+
 namespace {
 
 constexpr size_t kHelpColumns = 73;   // the man page indents each command's help by 7
@@ -213,6 +225,18 @@ void FlushStandardOutput() {
   errno = 0;
   if (std::fflush(stdout) != 0) StandardOutputFailed();
   CheckStandardOutput();
+}
+
+void WriteViewPng(const std::string& path, int width, int height,
+                  const std::vector<uint8_t>& rgba) {
+  constexpr int kRgbBytes = 3, kRgbaBytes = 4;
+  std::vector<uint8_t> rgb(static_cast<size_t>(width) * static_cast<size_t>(height) * kRgbBytes);
+  for (size_t pixel = 0; pixel < rgb.size() / kRgbBytes; ++pixel) {
+    for (int channel = 0; channel < kRgbBytes; ++channel) {
+      rgb[pixel * kRgbBytes + channel] = rgba[pixel * kRgbaBytes + channel];
+    }
+  }
+  WritePngFile(path, width, height, kRgbBytes, rgb.data());
 }
 
 void WritePngFile(const std::string& path, int width, int height, int channels,

@@ -39,11 +39,16 @@ struct ViewOptions {
   int width = 0;
   int height = 0;
   CameraState camera;
+  bool fit = false;
   ViewOptions();
 };
 
 // --size WxH, --pan X Y, --distance D, --tilt T, --spin S.
 void AddViewOptions(CLI::App* command, ViewOptions& options);
+// --fit, for the commands that draw or pick a scene they have read.
+void AddFitOption(CLI::App* command, ViewOptions& options);
+// The camera to draw `quads` with: the options' own, or with --fit the one that shows all.
+CameraState ViewCamera(const ViewOptions& options, const QuadTable& quads);
 
 // "1 texture", "2 textures": a count with its noun, in the plural but for one.
 std::string Counted(int64_t count, const std::string& noun);
@@ -67,6 +72,10 @@ void RaiseFailures(std::exception_ptr earlier, std::exception_ptr last);
 void FlushStandardOutput();
 // The same check without the flush, for commands that print a lot: stops them early.
 void CheckStandardOutput();
+
+// A headless view's RGBA pixels (ReadHeadlessPixels, top row first) written as an RGB
+// PNG: the window shows no alpha (the cleared alpha is 0).
+void WriteViewPng(const std::string& path, int width, int height, const std::vector<uint8_t>& rgba);
 
 // EncodePng (scene/png_writer.h) written through a checked OutputFile.
 void WritePngFile(const std::string& path, int width, int height, int channels,

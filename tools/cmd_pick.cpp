@@ -26,8 +26,8 @@ void RunPick(const PickOptions& options) {
   ReadQuadList(options.scenePath, quads, progress);
   const HeadlessView view(options.view.width, options.view.height);
   const std::vector<int32_t> records =
-      RecordsAtPixel(options.view.camera, quads, options.view.height, static_cast<int>(options.x),
-                     static_cast<int>(options.y), options.all);
+      RecordsAtPixel(ViewCamera(options.view, quads), quads, options.view.height,
+                     static_cast<int>(options.x), static_cast<int>(options.y), options.all);
   if (records.empty()) {
     std::printf("nothing is drawn at %lld %lld\n", static_cast<long long>(options.x),
                 static_cast<long long>(options.y));
@@ -58,6 +58,7 @@ void RegisterPickCommand(CLI::App& app, int& exitStatus) {
   command->get_option("X")->required();
   command->get_option("Y")->required();
   AddViewOptions(command, options.view);
+  AddFitOption(command, options.view);
   AddQuietOption(command);
   command->add_flag("--all", options.all,
                     "List every record covering the pixel, in drawing order, the top one last");

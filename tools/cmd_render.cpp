@@ -18,8 +18,6 @@
 #include "tools/terminal_progress.h"
 
 namespace {
-constexpr int kRgbBytesPerPixel = 3;
-constexpr int kRgbaBytesPerPixel = 4;
 constexpr double kMillisecondsPerSecond = 1000.0;
 constexpr int64_t kMaxFrames = 1000000;
 
@@ -59,18 +57,6 @@ double MedianMilliseconds(std::vector<double> frameTimes) {
   return (frameTimes[middle - 1] + frameTimes[middle]) / 2.0;
 }
 
-// The window shows no alpha (the cleared alpha is 0), so the picture is stored as RGB.
-void WriteRgbPng(const std::string& path, int width, int height, const std::vector<uint8_t>& rgba) {
-  std::vector<uint8_t> rgb(static_cast<size_t>(width) * static_cast<size_t>(height) *
-                           kRgbBytesPerPixel);
-  for (size_t pixel = 0; pixel < rgb.size() / kRgbBytesPerPixel; ++pixel) {
-    for (int channel = 0; channel < kRgbBytesPerPixel; ++channel) {
-      rgb[pixel * kRgbBytesPerPixel + channel] = rgba[pixel * kRgbaBytesPerPixel + channel];
-    }
-  }
-  WritePngFile(path, width, height, kRgbBytesPerPixel, rgb.data());
-}
-
 void RunRender(const RenderOptions& options) {
   const int width = options.view.width, height = options.view.height;
   const HeadlessView view(width, height);
@@ -78,13 +64,14 @@ void RunRender(const RenderOptions& options) {
   QuadTable quads;
   ReadProgressLine progress("reading " + options.scenePath);
   LoadSceneLikeTheViewer(options.scenePath, textures, quads, progress);
+  const CameraState camera = ViewCamera(options.view, quads);
 
   const int64_t frameCount = std::max<int64_t>(options.frames, 1);
   std::vector<double> frameTimes;
   frameTimes.reserve(static_cast<size_t>(frameCount));
   for (int64_t frame = 0; frame < frameCount; ++frame) {
     const auto start = std::chrono::steady_clock::now();
-    RenderFrame(options.view.camera, quads, textures);
+    RenderFrame(camera, quads, textures);
     FinishHeadlessFrame();
     const std::chrono::duration<double, std::milli> elapsed =
         std::chrono::steady_clock::now() - start;
@@ -96,7 +83,7 @@ void RunRender(const RenderOptions& options) {
                 Counted(quads.count, "quad").c_str(), Counted(options.frames, "frame").c_str(),
                 median, kMillisecondsPerSecond / median);
   }
-  WriteRgbPng(options.pngPath, width, height, ReadHeadlessPixels());
+  WriteViewPng(options.pngPath, width, height, ReadHeadlessPixels());
 }
 }  // namespace
 
@@ -111,6 +98,7 @@ void RegisterRenderCommand(CLI::App& app, int& exitStatus) {
       ->required()
       ->type_name("OUT.png");
   AddViewOptions(command, options.view);
+  AddFitOption(command, options.view);
   AddQuietOption(command);
   AddWholeNumberOption(command, "--frames", options.frames, 1, kMaxFrames,
                        "Draw N frames, waiting for each, and print the median frame time");
