@@ -1,6 +1,7 @@
 // The quadscene subcommands. Each Register* adds one subcommand to the CLI11 app; its
-// callback runs the command and stores the process exit status in `exitStatus`
-// (kExitOk, kExitBadFile; bad usage, kExitUsage, is decided by the parser in quadscene.cpp).
+// callback runs the command and stores the process exit status in `exitStatus` (kExitOk,
+// kExitBadFile, or diff's own, which are diff(1)'s; bad usage, kExitUsage, is decided by the
+// parser in quadscene.cpp).
 #pragma once
 
 #include "tools/cli.h"
@@ -14,3 +15,4 @@ void RegisterExportCommand(CLI::App& app, int& exitStatus);
 void RegisterImportCommand(CLI::App& app, int& exitStatus);
 void RegisterPickCommand(CLI::App& app, int& exitStatus);
 void RegisterCheckCommand(CLI::App& app, int& exitStatus);
+void RegisterDiffCommand(CLI::App& app, int& exitStatus);

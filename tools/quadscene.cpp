@@ -48,6 +48,7 @@ int main(int argc, char** argv) {
   RegisterImportCommand(app, exitStatus);
   RegisterPickCommand(app, exitStatus);
   RegisterCheckCommand(app, exitStatus);
+  RegisterDiffCommand(app, exitStatus);
   const bool knownCommand =
       argc < 2 || argv[1][0] == '-' ||
       !app.get_subcommands([&argv](CLI::App* command) { return command->check_name(argv[1]); })
