@@ -1,12 +1,16 @@
-// quadscene pick and check, and the progress line of long commands, as a user runs them.
+// quadscene pick, check and diff, --fit, and the progress line of long commands, as a user
+// runs them.
 #include <gtest/gtest.h>
 #include <stb/stb_image.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "scene/quad_list.h"
 #include "scene/quad_list_writer.h"
 #include "scene/tga_writer.h"
 #include "tests/command_runner.h"
@@ -125,6 +129,220 @@ TEST(Pick, ListsEveryRecordInDrawingOrderAndRefusesPixelsOutsideTheView) {
   EXPECT_EQ(outside.status, 2);
   EXPECT_EQ(outside.err.substr(0, outside.err.find('\n')),
             "X Y: expected a pixel of the 535x326 view: X from 0 to 534, Y from 0 to 325");
+}
+
+// A record of the diff scenes: texture number `number`, corners along x = `x`.
+std::string DiffRecord(int number, int x, const std::string& end = "\r\n") {
+  const std::string v = std::to_string(x);
+  return std::to_string(number) + " 0" + end + "CW" + end + "0 0 " + v + " 0 0" + end + "1 0 " + v +
+         " 1 0" + end + "1 1 " + v + " 1 1" + end + "0 1 " + v + " 0 1" + end;
+}
+
+// Each row edits a copy (b/) of a four-record scene (a/) and expects diff's whole output.
+TEST(Diff, SaysWhatChangedRecordByRecordAndImageByImage) {
+  const std::string base =
+      DiffRecord(3, 0) + DiffRecord(4, 1) + DiffRecord(5, 2) + DiffRecord(6, 3);
+  const uint8_t red[4] = {200, 20, 10, 255}, blue[4] = {10, 20, 200, 255};
+  struct Row {
+    const char* what;
+    std::function<void(const TempDir&)> edit;
+    std::string args;  // after "diff"; a/nyc.map b/nyc.map when empty
+    int status;
+    std::string out;  // "A" and "B" stand for the two paths
+  };
+  const auto scene = [](const TempDir& dir, const std::string& text) {
+    WriteFile(dir.File("b/nyc.map"), text);
+  };
+  const std::string none = "0 changed, 0 added, 0 removed, 0 moved, 0 images\n";
+  const Row rows[] = {
+      {"identical", [](const TempDir&) {}, "", 0, none},
+      {"other spellings and line ends",
+       [&](const TempDir& dir) {
+         std::string text =
+             DiffRecord(3, 0, "\r") + DiffRecord(4, 1, "\r") + DiffRecord(5, 2, "\r");
+         text += "+6, 0 ignored\rCW\r0.0 0 3.000 -0 -0\r1E0 0 3 1 0\r1 1 3 1 1\r0 1 3 0 1\r";
+         scene(dir, text);
+       },
+       "", 0, none},
+      {"slot and texture number",
+       [&](const TempDir& dir) {
+         scene(dir, DiffRecord(3, 0) + DiffRecord(7, 1) + DiffRecord(5, 2) + DiffRecord(6, 3));
+       },
+       "", 1, "changed A:7 B:7: record 2 -> 2: slot 1 -> 4; texture number 4 -> 7\n"},
+      {"blend and winding",
+       [&](const TempDir& dir) {
+         std::string text = base;
+         text.replace(text.find("5 0\r\nCW"), 7, "5 1\r\nCCW");
+         scene(dir, text);
+       },
+       "", 1, "changed A:13 B:13: record 3 -> 3: blend 0 -> 1; winding CW -> CCW\n"},
+      {"corners",
+       [&](const TempDir& dir) {
+         std::string text = base;
+         text.replace(text.find("1 1 3 1 1"), 9, "1 1 3.5 1 -2");
+         text.replace(text.find("0 0 3 0 0"), 9, "0 0.25 3 0 0");
+         scene(dir, text);
+       },
+       "", 1,
+       "changed A:19 B:19: record 4 -> 4: corner 1: v 0 -> 0.25; corner 3: x 3 -> 3.5, z 1 -> "
+       "-2\n"},
+      {"removed and added",
+       [&](const TempDir& dir) {
+         scene(dir, DiffRecord(3, 0) + DiffRecord(5, 2) + DiffRecord(6, 3) + DiffRecord(9, 9));
+       },
+       "", 1, "removed A:7: record 2\nadded B:19: record 4\n"},
+      {"moved",
+       [&](const TempDir& dir) {
+         scene(dir, DiffRecord(4, 1) + DiffRecord(5, 2) + DiffRecord(6, 3) + DiffRecord(3, 0));
+       },
+       "", 1, "moved A:1 B:19: record 1 -> 4\n"},
+      {"repeats align by position",
+       [&](const TempDir& dir) {
+         WriteFile(dir.File("a/nyc.map"), DiffRecord(3, 0) + DiffRecord(3, 0) + DiffRecord(3, 0));
+         scene(dir, DiffRecord(4, 0) + DiffRecord(3, 0) + DiffRecord(3, 0) + DiffRecord(3, 0));
+       },
+       "", 1,
+       "changed A:1 B:1: record 1 -> 1: slot 0 -> 1; texture number 3 -> 4\nadded B:19: record "
+       "4\n"},
+      {"a name whose texture numbers are not read, and --as",
+       [&](const TempDir& dir) {
+         WriteFile(dir.File("b/other.map"), base);
+         std::filesystem::rename(dir.File("b/nyc"), dir.File("b/other"));
+       },
+       "a/nyc.map b/other.map --as NYC.MAP", 0, none},
+      {"images: other pixels, the same pixels in other bytes, added",
+       [&](const TempDir& dir) {
+         WriteTga32(dir.File("b/nyc/001.tga"), 1, 1, blue);
+         WriteFile(dir.File("b/nyc/000.tga"), OtherTga(0));
+         WriteTga32(dir.File("b/nyc/002.tga"), 2, 1, red);
+       },
+       "", 1,
+       "image 1: other pixels: A/001.tga 1x1, B/001.tga 1x1: 1 of 1 differ\n"
+       "image 2: added B/002.tga 2x1\n"},
+      {"a missing file", [](const TempDir&) {}, "a/nyc.map b/gone.map", 2, ""},
+      {"a file that fails part-way",
+       [&](const TempDir& dir) { scene(dir, base + "7 0\r\nCW\r\n0 0 x 0 0\r\n"); }, "", 2, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    TempDir dir;
+    std::filesystem::create_directories(dir.File("a/nyc"));
+    WriteFile(dir.File("a/nyc.map"), base);
+    const uint8_t run4[] = {0xc8, 0x14, 0x0a, 0xff, 0xc8, 0x14, 0x0a, 0xff,
+                            0xc8, 0x14, 0x0a, 0xff, 0xc8, 0x14, 0x0a, 0xff};
+    WriteTga32(dir.File("a/nyc/000.tga"), 2, 2, run4);
+    WriteTga32(dir.File("a/nyc/001.tga"), 1, 1, red);
+    std::filesystem::copy(dir.File("a"), dir.File("b"), std::filesystem::copy_options::recursive);
+    row.edit(dir);
+    const std::string args = row.args.empty() ? "a/nyc.map b/nyc.map" : row.args;
+    const CommandResult run =
+        RunQuadscene("diff " + args + " --quiet", dir, "cd " + dir.File("") + " && ");
+    EXPECT_EQ(run.status, row.status) << run.err;
+    std::string expected = row.out;
+    for (size_t at; (at = expected.find("A:")) != std::string::npos;)
+      expected.replace(at, 1, "a/nyc.map");
+    for (size_t at; (at = expected.find("B:")) != std::string::npos;)
+      expected.replace(at, 1, "b/nyc.map");
+    for (size_t at; (at = expected.find("A/")) != std::string::npos;)
+      expected.replace(at, 1, "a/nyc");
+    for (size_t at; (at = expected.find("B/")) != std::string::npos;)
+      expected.replace(at, 1, "b/nyc");
+    if (row.status == 2) {
+      EXPECT_EQ(run.out, "");
+      EXPECT_NE(
+          run.err.find(row.args.empty() ? "b/nyc.map:27: 'x' is not a valid floating point value"
+                                        : "b/gone.map: Cannot open file b/gone.map"),
+          std::string::npos)
+          << run.err;
+    } else {
+      EXPECT_EQ(run.out.substr(0, expected.size()), expected) << run.out;
+      EXPECT_EQ(run.status == 0, run.out == none) << run.out;
+    }
+  }
+}
+
+// diff --png: the new scene as render draws it, with nothing marked when nothing changed;
+// changed records filled and outlined, removed ones outlined where they stood.
+TEST(Diff, MarksTheChangesInThePicture) {
+  TempDir dir;
+  const std::string scene = WriteColourScene(dir);
+  std::filesystem::copy(dir.File("colours"), dir.File("edited"),
+                        std::filesystem::copy_options::recursive);
+  ASSERT_EQ(RunQuadscene("render " + scene + " -o " + dir.File("render.png"), dir).status, 0);
+  EXPECT_EQ(RunQuadscene("diff " + scene + " " + dir.File("edited/nyc.map") + " --png " +
+                             dir.File("same.png"),
+                         dir)
+                .status,
+            0);
+  EXPECT_EQ(ReadPicture(dir.File("same.png")).rgb, ReadPicture(dir.File("render.png")).rgb);
+
+  QuadTable table;
+  NoProgress progress;
+  ReadQuadList(scene, table, progress);
+  table.records[3] = Quad(3, 0, 0, -0.9f, 0.1f, -0.5f, 0.7f, 0.2f);  // narrower
+  table.records.erase(table.records.begin() + 4);
+  table.count = 5;
+  WriteQuadList(dir.File("edited/nyc.map"), table);
+  const CommandResult run = RunQuadscene(
+      "diff " + scene + " " + dir.File("edited/nyc.map") + " --png " + dir.File("marked.png"), dir);
+  EXPECT_EQ(run.status, 1) << run.err;
+  const Picture render = ReadPicture(dir.File("render.png"));
+  const Picture marked = ReadPicture(dir.File("marked.png"));
+  ASSERT_EQ(marked.rgb.size(), render.rgb.size());
+  int yellow = 0, red = 0, unchanged = 0;
+  for (size_t p = 0; p < marked.rgb.size(); p += 3) {
+    const uint8_t* c = &marked.rgb[p];
+    yellow += c[0] == 255 && c[1] == 200 && c[2] == 0;
+    red += c[0] == 255 && c[1] == 40 && c[2] == 40;
+    unchanged += std::equal(c, c + 3, &render.rgb[p]);
+  }
+  EXPECT_GT(yellow, 40);
+  EXPECT_GT(red, 40);
+  EXPECT_GT(unchanged, static_cast<int>(marked.rgb.size() / 3 * 3 / 4));
+}
+
+// --fit: a scene far off the start camera drawn whole, with a black border all round, for
+// any tilt and spin; pick answers for the same camera.
+TEST(Fit, ShowsTheWholeScene) {
+  TempDir dir;
+  QuadTable table;
+  table.records.push_back(Quad(0, 0, 0, 400, 300, 520, 330, 90));
+  table.records.push_back(Quad(0, 0, 0, 500, 250, 510, 260, -40));
+  table.count = 2;
+  std::filesystem::create_directories(dir.File("far/nyc"));
+  WriteQuadList(dir.File("far/nyc.map"), table);
+  const uint8_t white[4] = {255, 255, 255, 255};
+  WriteTga32(dir.File("far/nyc/000.tga"), 1, 1, white);
+  for (const std::string camera : {"", "--tilt 30 --spin 45", "--spin 90 --size 200x400"}) {
+    SCOPED_TRACE(camera);
+    ASSERT_EQ(RunQuadscene("render " + dir.File("far/nyc.map") + " --fit -o " +
+                               dir.File("fit.png") + " " + camera,
+                           dir)
+                  .status,
+              0);
+    const Picture picture = ReadPicture(dir.File("fit.png"));
+    int lit = 0, border = 0, lowX = picture.width, highX = 0, lowY = picture.height, highY = 0;
+    int litX = -1, litY = -1;
+    for (int y = 0; y < picture.height; ++y) {
+      for (int x = 0; x < picture.width; ++x) {
+        if (picture.rgb[(static_cast<size_t>(y) * picture.width + x) * 3] == 0) continue;
+        ++lit;
+        if (litX < 0) litX = x, litY = y;
+        border += x == 0 || y == 0 || x == picture.width - 1 || y == picture.height - 1;
+        lowX = std::min(lowX, x), highX = std::max(highX, x);
+        lowY = std::min(lowY, y), highY = std::max(highY, y);
+      }
+    }
+    EXPECT_EQ(border, 0);
+    // Centred and filling most of the view one way or the other.
+    EXPECT_GT(std::max((highX - lowX) * 10 / picture.width, (highY - lowY) * 10 / picture.height),
+              5);
+    const CommandResult pick =
+        RunQuadscene("pick " + dir.File("far/nyc.map") + " --fit " + std::to_string(litX) + " " +
+                         std::to_string(litY) + " " + camera,
+                     dir);
+    EXPECT_EQ(pick.out.substr(0, 7), "record ") << pick.out;
+  }
 }
 
 // One small scene per finding, and the exact line check writes for it.

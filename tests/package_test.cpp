@@ -4,6 +4,7 @@
 // pages, which hold every command and option and fit 80 columns.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <sstream>
@@ -91,13 +92,15 @@ TEST(Package, BashCompletionCompletesCommandsOptionsAndFiles) {
     return Shell("cd " + dir.path() + " && bash complete.sh " + words);
   };
   const std::pair<std::string, std::string> cases[] = {
-      {"quadscene ''", "--help --version check demo dump export import info pick render texture "},
+      {"quadscene ''",
+       "--help --version check demo diff dump export import info pick render texture "},
       {"quadscene re", "render "},
       {"quadscene render --t", "--tilt "},
       {"quadscene check ''", "a.map "},
       {"quadscene texture ''", "b.tga "},
       {"quadscene export a.map -o ''", "c.glb "},
       {"quadscene import --order ''", "auto far-first file "},
+      {"quadscene diff --as ''", "miami.map nyc.map sanb.map "},
   };
   for (const auto& [words, expected] : cases) {
     // Folders are offered beside files; the test's folder has none.
@@ -105,7 +108,7 @@ TEST(Package, BashCompletionCompletesCommandsOptionsAndFiles) {
   }
   const std::string completion = ReadFile(script);
   for (const char* command :
-       {"demo", "dump", "info", "texture", "render", "export", "import", "pick", "check"}) {
+       {"demo", "dump", "info", "texture", "render", "export", "import", "pick", "check", "diff"}) {
     std::istringstream help(RunQuadscene(std::string(command) + " --help", dir).out);
     for (std::string line; std::getline(help, line);) {
       const size_t dashes = line.find("--");
