@@ -110,6 +110,9 @@ if compgen -G "/usr/local/share/ca-certificates/*.crt" >/dev/null; then
 fi
 chroot "$root" update-ca-certificates >/dev/null 2>&1
 chroot "$root" useradd -m -s /bin/bash user
+# A desktop's login has a UTF-8 locale (an installer writes it here, and su's PAM reads it):
+# without one, man and groff write ASCII and nothing tells text width from byte count.
+echo "LANG=C.UTF-8" >"$root/etc/default/locale"
 echo "user ALL=(ALL:ALL) NOPASSWD: ALL" >"$root/etc/sudoers.d/user"
 chmod 0440 "$root/etc/sudoers.d/user"
 mount -t proc proc "$root/proc"
