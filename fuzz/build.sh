@@ -10,10 +10,11 @@
 #       fuzz/out/quad_list_fuzz fuzz/corpus-quad_list -max_total_time=600 -max_len=65536
 #       fuzz/out/numbers_fuzz fuzz/corpus-numbers -max_total_time=600 -max_len=8192
 #       fuzz/out/own_glb_fuzz fuzz/corpus-own_glb -max_total_time=600 -rss_limit_mb=6000
+#       fuzz/out/record_diff_fuzz fuzz/corpus-record_diff -max_total_time=600 -max_len=4096
 set -eu
 cd "$(dirname "$0")/.."
 
-TARGETS="tga quad_list numbers own_glb own_gltf own_obj own_json"
+TARGETS="tga quad_list numbers own_glb own_gltf own_obj own_json record_diff"
 SHARED_DIR="${QUADVIEW_SHARED_DIR:-$(pwd)/../shared}"
 CXX="${CXX_FUZZ:-clang++}"
 FLAGS="-std=c++17 -g -O1 -pthread -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I."
@@ -63,6 +64,11 @@ seed() {
         done
       fi
       ;;
+    record_diff)
+      mkdir -p fuzz/corpus-record_diff
+      printf '\200\001\002\003\004\005\001\002\003\004\005' >fuzz/corpus-record_diff/same
+      printf '\200\001\002\003\004\005\002\003\001\104\006' >fuzz/corpus-record_diff/edited
+      ;;
     tga)
       mkdir -p fuzz/corpus-tga
       if [ -d "$SHARED_DIR/tga-corpus/files" ]; then
@@ -84,7 +90,7 @@ for target in ${1:-$TARGETS}; do
       ;;
     *)
       # shellcheck disable=SC2086
-      $CXX $FLAGS "fuzz/${target}_fuzz.cpp" scene/*.cpp -o "fuzz/out/${target}_fuzz"
+      $CXX $FLAGS "fuzz/${target}_fuzz.cpp" scene/*.cpp -lstb -o "fuzz/out/${target}_fuzz"
       ;;
   esac
   seed "$target"
