@@ -2,7 +2,8 @@
 // alike), sorted runs of equal hashes for the records unique on both sides, the longest run of
 // them in the same order as anchors (patience sorting, n log n), moves matched value by value,
 // and a walk over the gaps that reports in the new file's order. Nothing is quadratic: equal
-// hashes are grouped by sorting, and moves skip a gap's own records in one step.
+// hashes, made on purpose or not, are told apart by sorting on the values themselves, and
+// moves skip a gap's own records in one step.
 #include "scene/record_diff.h"
 
 #include <algorithm>
@@ -64,6 +65,24 @@ uint32_t TextureNumber(const QuadRecord& record, const TextureNumbering& numberi
   return static_cast<uint32_t>(record.textureIndex) + static_cast<uint32_t>(numbering.shift);
 }
 
+// The words SameRecordValues compares, each number in canonical bits: equal keys exactly
+// for equal values. The texture number counts only where both files read it.
+constexpr int kValueWords = 4 + kCorners * kCornerTokens;
+void ValueKey(const QuadRecord& record, const TextureNumbering& numbering, bool numbersCompared,
+              uint32_t (&key)[kValueWords]) {
+  key[0] = static_cast<uint32_t>(record.textureIndex);
+  key[1] = numbersCompared ? TextureNumber(record, numbering) : 0;
+  key[2] = record.blend;
+  key[3] = record.counterClockwise;
+  for (int corner = 0; corner < kCorners; ++corner) {
+    float values[kCornerTokens];
+    FileValues(record, corner, values);
+    for (int k = 0; k < kCornerTokens; ++k) {
+      key[4 + corner * kCornerTokens + k] = CanonicalBits(values[k]);
+    }
+  }
+}
+
 struct Keyed {
   uint64_t hash;
   int32_t index;
@@ -98,11 +117,6 @@ struct Entry {
   int32_t side;  // 0 old, 1 new: the old side's records first within a value
   int32_t index;
   int32_t gap;
-  bool operator<(const Entry& other) const {
-    if (hash != other.hash) return hash < other.hash;
-    if (side != other.side) return side < other.side;
-    return index < other.index;
-  }
 };
 
 class Aligner {
@@ -164,28 +178,27 @@ class Aligner {
             entries.push_back(Entry{RecordHash(NewRecord(j)), 1, j, gap});
           }
         });
-    std::sort(entries.begin(), entries.end());
+    // By hash, then by the values themselves, so that equal hashes of unequal values (which
+    // can be made on purpose) still fall into groups of one value each in n log n.
+    std::sort(entries.begin(), entries.end(), [this](const Entry& a, const Entry& b) {
+      if (a.hash != b.hash) return a.hash < b.hash;
+      const int order = CompareValues(a, b);
+      if (order != 0) return order < 0;
+      if (a.side != b.side) return a.side < b.side;
+      return a.index < b.index;
+    });
     std::vector<Entry> olds, news;
-    std::vector<char> taken;
-    for (size_t run = 0; run < entries.size();) {
-      size_t runEnd = run;
-      while (runEnd < entries.size() && entries[runEnd].hash == entries[run].hash) ++runEnd;
-      // Equal hashes of unequal values are split into groups of one value each.
-      taken.assign(runEnd - run, 0);
-      for (size_t first = run; first < runEnd; ++first) {
-        if (taken[first - run]) continue;
-        olds.clear();
-        news.clear();
-        for (size_t k = first; k < runEnd; ++k) {
-          if (taken[k - run]) continue;
-          const Entry& entry = entries[k];
-          if (k != first && !SameEntries(entries[first], entry)) continue;
-          taken[k - run] = 1;
-          (entry.side == 0 ? olds : news).push_back(entry);
-        }
-        MatchMoves(olds, news);
+    for (size_t group = 0; group < entries.size();) {
+      size_t groupEnd = group;
+      olds.clear();
+      news.clear();
+      while (groupEnd < entries.size() && entries[groupEnd].hash == entries[group].hash &&
+             CompareValues(entries[groupEnd], entries[group]) == 0) {
+        (entries[groupEnd].side == 0 ? olds : news).push_back(entries[groupEnd]);
+        ++groupEnd;
       }
-      run = runEnd;
+      MatchMoves(olds, news);
+      group = groupEnd;
     }
   }
 
@@ -227,11 +240,17 @@ class Aligner {
   bool Same(int32_t i, int32_t j) const {
     return SameRecordValues(OldRecord(i), old_.numbering, NewRecord(j), new_.numbering);
   }
-  bool SameEntries(const Entry& a, const Entry& b) const {
+  // Orders the values of two gap records; 0 exactly when SameRecordValues holds.
+  int CompareValues(const Entry& a, const Entry& b) const {
     const DiffSide& aSide = a.side == 0 ? old_ : new_;
     const DiffSide& bSide = b.side == 0 ? old_ : new_;
-    return SameRecordValues(aSide.table.records[static_cast<size_t>(a.index)], aSide.numbering,
-                            bSide.table.records[static_cast<size_t>(b.index)], bSide.numbering);
+    uint32_t aKey[kValueWords], bKey[kValueWords];
+    ValueKey(aSide.table.records[static_cast<size_t>(a.index)], aSide.numbering, numbersCompared_,
+             aKey);
+    ValueKey(bSide.table.records[static_cast<size_t>(b.index)], bSide.numbering, numbersCompared_,
+             bKey);
+    const int order = std::memcmp(aKey, bKey, sizeof aKey);
+    return order < 0 ? -1 : order > 0 ? 1 : 0;
   }
 
   // Keeps the longest subsequence of `pairs` (sorted by old index) whose new indices rise.
@@ -329,6 +348,7 @@ class Aligner {
 
   const DiffSide& old_;
   const DiffSide& new_;
+  const bool numbersCompared_ = old_.numbering.read && new_.numbering.read;
   const int32_t oldCount_;
   const int32_t newCount_;
   std::vector<int32_t> newToOld_;  // the anchored old index, or -1

@@ -8,8 +8,9 @@
 
 // Calls `visit` with the slot and a text for every slot whose images differ, in slot order:
 // "added NEW/003.tga 64x64", "removed OLD/003.tga 64x64", "other size: OLD 64x64, NEW 32x32",
-// "other pixels: OLD 64x64, NEW 64x64: 12 of 4096 differ", or "rejected: OLD 64x64, NEW
-// (MESSAGE)" when the reader rejects one of the two (two rejected images compare as alike).
+// "other pixels: OLD 64x64, NEW 64x64: 12 of 4096 differ", or "rejected: OLD 64x64, NEW:
+// MESSAGE" when the reader (or the viewer's texture budget, counted for each set) refuses
+// one of two images of other bytes. Files of the same bytes are alike without decoding.
 // The images are read one slot at a time.
 void CompareTextureSets(const std::string& oldQuadListPath, const std::string& newQuadListPath,
                         const std::function<void(int slot, const std::string& text)>& visit);

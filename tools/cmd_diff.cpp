@@ -1,7 +1,10 @@
 // quadscene diff: what changed between two versions of a scene, a line per record and per
 // image (scene/record_diff.h, scene/texture_diff.h), with the exit status of diff and cmp.
 // With --png it draws the new scene as render does and marks where the changes are.
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,7 @@
 #include "scene/record_diff.h"
 #include "scene/scene_error.h"
 #include "scene/texture_diff.h"
+#include "scene/texture_paths.h"
 #include "tools/commands.h"
 #include "tools/record_text.h"
 #include "tools/terminal_progress.h"
@@ -69,7 +73,9 @@ std::string Number(int32_t index) {
   return std::to_string(int64_t{index} + 1);
 }
 
-void PrintLine(const std::string& line, DiffCounts& counts) {
+// Names from the command line may hold anything: the line goes out as Printable shows it.
+void PrintLine(const std::string& text, DiffCounts& counts) {
+  const std::string line = Printable(text);
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::putchar('\n');
   if (counts.Total() % kLinesPerOutputCheck == 0) CheckStandardOutput();
@@ -95,11 +101,35 @@ void DrawMarkedPicture(const DiffOptions& options, const QuadTable& oldTable,
   WriteViewPng(options.pngPath, width, height, ReadHeadlessPixels());
 }
 
+// Whether `a` and `b` name one file or folder (through links too).
+bool SameNode(const std::string& a, const std::string& b) {
+  struct stat aStatus {
+  }, bStatus{};
+  return ::stat(a.c_str(), &aStatus) == 0 && ::stat(b.c_str(), &bStatus) == 0 &&
+         aStatus.st_dev == bStatus.st_dev && aStatus.st_ino == bStatus.st_ino;
+}
+
+// --png may not replace a file of the scenes it compares: the quad lists, or anything in
+// their texture folders, by name or through a link.
+void CheckPictureTarget(const std::string& pngPath, const std::string& oldPath,
+                        const std::string& newPath) {
+  char* resolved = ::realpath(pngPath.c_str(), nullptr);
+  const std::string target = resolved != nullptr ? resolved : pngPath;
+  std::free(resolved);
+  const std::string folder = FolderOf(target).empty() ? "." : FolderOf(target);
+  for (const std::string& scene : {oldPath, newPath}) {
+    if (SameNode(target, scene) || SameNode(folder, TextureFolderPrefix(scene))) {
+      throw SceneError("Cannot write file " + pngPath + ": it belongs to the scenes compared");
+    }
+  }
+}
+
 bool RunDiff(const DiffOptions& options) {
   const std::string& oldPath = options.oldPath;
   const std::string& newPath = options.newPath;
   if (!IsRegularFile(oldPath)) throw CannotOpenFile(oldPath);
   if (!IsRegularFile(newPath)) throw CannotOpenFile(newPath);
+  if (!options.pngPath.empty()) CheckPictureTarget(options.pngPath, oldPath, newPath);
   QuadTable oldTable, newTable;
   const DiffSide oldSide{oldTable, NumberingOf(oldPath, options.asName)};
   const DiffSide newSide{newTable, NumberingOf(newPath, options.asName)};
@@ -143,7 +173,7 @@ bool RunDiff(const DiffOptions& options) {
   });
   CompareTextureSets(oldPath, newPath, [&counts](int slot, const std::string& text) {
     ++counts.images;
-    PrintLine(Printable("image " + std::to_string(slot) + ": " + text), counts);
+    PrintLine("image " + std::to_string(slot) + ": " + text, counts);
   });
   std::printf("%lld changed, %lld added, %lld removed, %lld moved, %s\n",
               static_cast<long long>(counts.changed), static_cast<long long>(counts.added),
