@@ -9,4 +9,4 @@ pick=$(run3 "$quadscene" pick "$scene" 267 150)
 all=$(seconds "$quadscene" pick "$scene" 267 150 --all)
 printf 'render %.3f s; pick %.3f s (%.2fx, target <= 1.5); pick --all %.3f s (%s records)\n' \
   "$render" "$pick" "$(echo "$pick / $render" | bc -l)" "$all" \
-  "$("$quadscene" pick "$scene" 267 150 --all | grep -c '^record ')"
+  "$("$quadscene" pick "$scene" 267 150 --all | grep -c ': record ')"

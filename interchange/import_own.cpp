@@ -452,18 +452,22 @@ constexpr size_t kJsonRecordValues = 3 + 4 * 5;
 
 // A record's float: a number (the double a float was written as, rounded to the float), or
 // the string of the bits of one that is not finite.
+// "record N" of the record at `index`: messages count records from 1, as people do.
+std::string RecordWord(int64_t index) {
+  return "record " + std::to_string(index + 1);
+}
+
 float JsonFloat(const std::string& path, int64_t index, const json& value) {
   float result = 0;
   if (value.is_number()) {
     const double number = value.get<double>();
     result = static_cast<float>(number);
     if (std::isfinite(number) && !std::isfinite(result)) {
-      Malformed(path, "record " + std::to_string(index) + ": " + value.dump() +
-                          " is beyond a float's range");
+      Malformed(path, RecordWord(index) + ": " + value.dump() + " is beyond a float's range");
     }
   } else if (!value.is_string() || !FloatFromBitsHex(value.get<std::string>(), result)) {
     // Named by its kind, never written out: an array may nest deeper than a recursion goes.
-    Malformed(path, "record " + std::to_string(index) + ": " +
+    Malformed(path, RecordWord(index) + ": " +
                         (value.is_string() ? QuoteContent(value.get<std::string>())
                                            : std::string("a value of type ") + value.type_name()) +
                         " is not a number");
@@ -477,14 +481,14 @@ QuadRecord JsonRecord(const std::string& path, int64_t index, const json& values
     if (!value.is_number_integer() ||
         (value.is_number_unsigned() && value.get<uint64_t>() > INT64_MAX) ||
         value.get<int64_t>() < low || value.get<int64_t>() > high) {
-      Malformed(path, "record " + std::to_string(index) + ": its " + what + " is not a whole " +
-                          "number from " + std::to_string(low) + " to " + std::to_string(high));
+      Malformed(path, RecordWord(index) + ": its " + what + " is not a whole " + "number from " +
+                          std::to_string(low) + " to " + std::to_string(high));
     }
     return value.get<int64_t>();
   };
   if (!values.is_array() || values.size() != kJsonRecordValues) {
-    Malformed(path, "record " + std::to_string(index) + " is not an array of " +
-                        std::to_string(kJsonRecordValues) + " values");
+    Malformed(path, RecordWord(index) + " is not an array of " + std::to_string(kJsonRecordValues) +
+                        " values");
   }
   QuadRecord record{};
   record.textureIndex = static_cast<int32_t>(field(0, INT32_MIN, INT32_MAX, "slot"));
@@ -516,7 +520,7 @@ bool ReadOwnJson(const std::string& path, ModelFileAccess& files, ImportedScene&
     if (depth == 1 && event == json::parse_event_t::key) member = parsed.get<std::string>();
     if (depth != 2 || member != "records") return true;
     if (event == json::parse_event_t::object_start || event == json::parse_event_t::value) {
-      Malformed(path, "record " + std::to_string(records.size()) + " is not an array of " +
+      Malformed(path, RecordWord(static_cast<int64_t>(records.size())) + " is not an array of " +
                           std::to_string(kJsonRecordValues) + " values");
     }
     if (event != json::parse_event_t::array_end) return true;

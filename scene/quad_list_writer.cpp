@@ -56,7 +56,7 @@ QuadListWriter::QuadListWriter(const std::string& path, OutputFile& file)
 void QuadListWriter::Write(const QuadRecord& record) {
   const int64_t index = written_++;
   if (!readsTextureNumbers_ && record.textureIndex != 0) {
-    throw SceneError("Cannot write record " + std::to_string(index) + " to " + path_ +
+    throw SceneError("Cannot write record " + std::to_string(index + 1) + " to " + path_ +
                      ": only files named " + TextureNumberFileNames() + " hold texture slots");
   }
   line_.clear();
@@ -74,7 +74,7 @@ void QuadListWriter::Write(const QuadRecord& record) {
     ValuesFromCorner(corner, values);
     for (int i = 0; i < kCornerTokens; ++i) {
       if (std::isnan(values[i])) {
-        throw SceneError("Cannot write record " + std::to_string(index) + " to " + path_ +
+        throw SceneError("Cannot write record " + std::to_string(index + 1) + " to " + path_ +
                          ": a NaN coordinate has no text in a quad-list file");
       }
       if (i > 0) line_ += ' ';

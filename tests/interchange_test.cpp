@@ -429,7 +429,7 @@ TEST(Interchange, DamagedOwnExportsFailNamingTheFileAndLeaveNothing) {
     if (c.file == "nope.obj") expected = input + ":2: Cannot open file " + dir.File("nope.png");
     if (c.file == "nan.obj") {
       expected =
-          "Cannot write record 0 to " + out + ": a NaN coordinate has no text in a quad-list file";
+          "Cannot write record 1 to " + out + ": a NaN coordinate has no text in a quad-list file";
     }
     EXPECT_EQ(run.err, expected + "\n");
     EXPECT_FALSE(std::filesystem::exists(dir.File("out")));

@@ -75,7 +75,7 @@ TEST(QuadListWriter, RefusesWhatNoQuadListFileHolds) {
     FAIL() << "no error";
   } catch (const SceneError& error) {
     EXPECT_EQ(std::string(error.what()),
-              "Cannot write record 0 to " + dir.File("city.map") +
+              "Cannot write record 1 to " + dir.File("city.map") +
                   ": only files named nyc.map, sanb.map or miami.map hold texture slots");
   }
   values[7] = std::numeric_limits<float>::quiet_NaN();

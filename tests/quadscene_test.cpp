@@ -57,7 +57,7 @@ TEST(QuadsceneDump, PrintsEveryRecordThenTheErrorWithFileAndLine) {
             "4 0\r\nCW\r\n1 2 3 4 x\r\n");
   const CommandResult run = Quadscene("dump " + path, dir);
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "0 7 1 1 0.25 0.75 1.5 -2 -3 1 0 inf 1 -1 0.100000001 1 2 2 -2 0 1 3 3 -3\n");
+  EXPECT_EQ(run.out, "1 7 1 1 0.25 0.75 1.5 -2 -3 1 0 inf 1 -1 0.100000001 1 2 2 -2 0 1 3 3 -3\n");
   EXPECT_EQ(run.err, path + ":9: 'x' is not a valid floating point value\n");
 }
 
@@ -317,7 +317,8 @@ TEST(QuadsceneUsage, BadUsageExitsWithTwoAndHelpWithZero) {
   // Help in plain words that fits the man page's 80 columns: no parser types, counts or
   // defaults, lines of at most 72 characters.
   for (const char* command :
-       {"", "demo", "dump", "info", "texture", "render", "export", "import", "pick", "check"}) {
+       {"", "demo", "dump", "info", "texture", "render", "export", "import", "pick", "check",
+        "diff"}) {
     const CommandResult run = Quadscene(std::string(command) + " --help", dir);
     EXPECT_EQ(run.status, 0) << command;
     EXPECT_NE(run.out.find("Usage"), std::string::npos) << command;

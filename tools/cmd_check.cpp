@@ -8,10 +8,10 @@
 #include "render/headless_view.h"
 #include "scene/file_access.h"
 #include "scene/quad_list.h"
+#include "scene/record_place.h"
 #include "scene/scene_check.h"
 #include "scene/scene_error.h"
 #include "tools/commands.h"
-#include "tools/record_text.h"
 #include "tools/terminal_progress.h"
 
 namespace {

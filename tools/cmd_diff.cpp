@@ -17,11 +17,11 @@
 #include "scene/parallel_reader.h"
 #include "scene/quad_list.h"
 #include "scene/record_diff.h"
+#include "scene/record_place.h"
 #include "scene/scene_error.h"
 #include "scene/texture_diff.h"
 #include "scene/texture_paths.h"
 #include "tools/commands.h"
-#include "tools/record_text.h"
 #include "tools/terminal_progress.h"
 
 namespace {

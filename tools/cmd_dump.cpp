@@ -28,7 +28,8 @@ void PrintRecords(const QuadTable& table) {
 void RegisterDumpCommand(CLI::App& app, int& exitStatus) {
   CLI::App* command = app.add_subcommand(
       "dump",
-      "Print every record: index textureIndex blend counterClockwise, then u v x y z "
+      "Print every record: its number N (from 1), textureIndex, blend, counterClockwise, "
+      "then u v x y z "
       "of the four corners (z as stored, i.e. negated against the file)");
   command->add_option("FILE", path, "Quad-list file")->required();
   AddQuietOption(command);

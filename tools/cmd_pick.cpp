@@ -6,8 +6,8 @@
 #include "render/headless_view.h"
 #include "render/record_picker.h"
 #include "scene/quad_list.h"
+#include "scene/record_place.h"
 #include "tools/commands.h"
-#include "tools/record_text.h"
 #include "tools/terminal_progress.h"
 
 namespace {
@@ -33,12 +33,10 @@ void RunPick(const PickOptions& options) {
                 static_cast<long long>(options.y));
     return;
   }
+  const int images = CountTextureImages(options.scenePath);
   for (const int32_t index : records) {
     const QuadRecord& record = quads.records[static_cast<size_t>(index)];
-    std::printf("record %d (%s:%lld): slot %d, blend %d%s\n%s\n", index, options.scenePath.c_str(),
-                static_cast<long long>(HeaderLine(index)), record.textureIndex, record.blend,
-                record.blend == kBlendAlpha ? " (alpha-blended)" : " (opaque)",
-                DumpLine(index, record).c_str());
+    std::printf("%s\n", RecordLine(options.scenePath, index, record, images).c_str());
   }
 }
 
@@ -48,9 +46,9 @@ void RegisterPickCommand(CLI::App& app, int& exitStatus) {
   CLI::App* command = app.add_subcommand(
       "pick",
       "Say which record the viewer draws at pixel X Y of its view (origin top-left, as the "
-      "window shows it) for the camera its title shows: index, header line, slot, blend and "
-      "dump line. A record counts where its quad covers the pixel, even where its texels "
-      "there are fully transparent");
+      "window shows it) for the camera its title shows, in the line the viewer prints for a "
+      "click: FILE:LINE: record N (from 1), slot and image, blend, winding. A record counts "
+      "where its quad covers the pixel, even where its texels there are fully transparent");
   static PickOptions options;
   command->add_option("FILE", options.scenePath, "Quad-list file")->required();
   AddWholeNumberOption(command, "X", options.x, 0, kMaxViewSidePixels - 1, "Pixel column");
