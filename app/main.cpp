@@ -45,6 +45,10 @@ void PrintHelp() {
                "its files have been still for a moment") +
       HelpLine("--pan X Y", kPanHelp) + HelpLine("--distance D", kDistanceHelp) +
       HelpLine("--tilt T", kTiltHelp) + HelpLine("--spin S", kSpinHelp) +
+      HelpLine("--fit",
+               "Once loaded, move the pan and the distance so that the whole scene is in view "
+               "(as f does)") +
+      HelpLine("--record N", "Once loaded, go to record N (from 1) and pick it (as g does)") +
       HelpLine("--", "End of the options: the next argument is the file") +
       HelpLine("--help", "Print this help and exit") +
       HelpLine("--version", "Print the version and exit") + "\n" + ControlsText();
@@ -104,6 +108,14 @@ int main(int argc, char** argv) {
       return std::fflush(stdout) == 0 ? 0 : 1;
     } else if (argument == "--watch") {
       options.watch = true;
+    } else if (argument == "--fit") {
+      options.fit = true;
+    } else if (argument == "--record") {
+      if (index + 1 >= argc || !ParseOptionWhole(argv[index + 1], options.record) ||
+          options.record < 1) {
+        return UsageError("--record: expected a record number from 1");
+      }
+      index += 1;
     } else if (argument == "--pan") {
       if (!TakeFloat(argc, argv, index, argument, options.camera.panX, why) ||
           !TakeFloat(argc, argv, index, argument, options.camera.panY, why)) {

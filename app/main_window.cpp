@@ -14,13 +14,17 @@
 
 #include "app/error_box.h"
 #include "app/navigation.h"
+#include "app/record_focus.h"
 #include "app/scene_load.h"
 #include "app/scene_watch.h"
 #include "app/title.h"
+#include "app/view_actions.h"
 #include "app/window_icon.h"
+#include "render/camera_fit.h"
 #include "render/frame_renderer.h"
 #include "render/texture_set.h"
 #include "render/view_setup.h"
+#include "scene/record_place.h"
 #include "scene/scene_types.h"
 #include "scene/text_parser.h"
 
@@ -40,6 +44,12 @@ constexpr int kProgressTop = 158;
 constexpr int kProgressWidth = 531;
 constexpr int kProgressHeight = 16;
 constexpr double kProgressStartMax = 100.0;
+constexpr int kStatusHeight = 18;
+constexpr int kStatusFontSize = 12;
+// g's number: at most this many digits, more than any table holds.
+constexpr size_t kMaxRecordDigits = 10;
+// A record gone to takes about this share of the view.
+constexpr double kGoToViewShare = 0.5;
 
 constexpr double kTimerIntervalSeconds = 1.0;
 // FLTK reports one wheel notch as event_dy() = -1 (away from the user) or +1; the navigation
@@ -53,6 +63,16 @@ QuadTable sceneQuads;
 TextureTable sceneTextures{};
 
 CameraState startCamera;
+ViewerOptions viewerOptions;
+
+// The line along the bottom edge: the picked record's, and while g is typed, its number.
+std::string pickLine;
+bool typingRecord = false;
+std::string typedDigits;
+
+// A still click: a left press with no other button, released at the same pixel.
+bool stillClick = false;
+int pressX = 0, pressY = 0;
 
 int frameCount = 0;  // frames drawn since the last title update
 char captionDecimalSeparator = '.';
@@ -164,7 +184,8 @@ bool ViewShowing() {
 void OnIdleFrame() {
   TPanel1* panel = wnd_careditor->Panel1;
   panel->make_current();
-  RenderFrame(sceneCamera, sceneQuads, sceneTextures);
+  RenderFrame(sceneCamera, DrawnRecords(sceneQuads), sceneTextures);
+  DrawPickMark(sceneCamera, sceneQuads);
   frameCount += 1;
   panel->swap_buffers();
 }
@@ -216,21 +237,29 @@ int TPanel1::handle(int event) {
   bool known = false;
   switch (event) {
     case FL_PUSH: {
+      stillClick = Fl::event_button() == FL_LEFT_MOUSE && Fl::event_buttons() == FL_BUTTON1;
+      pressX = Fl::event_x();
+      pressY = Fl::event_y();
       const MouseButton button = ButtonOf(Fl::event_button(), known);
       if (known) GuardHandler([&] { FormMouseDown(button, Fl::event_x(), Fl::event_y()); });
       return 1;  // taking the press makes FLTK send the drags and the release here
     }
     case FL_DRAG:
     case FL_MOVE:
+      if (Fl::event_x() != pressX || Fl::event_y() != pressY) stillClick = false;
       GuardHandler([] { FormMouseMove(sceneCamera, Fl::event_x(), Fl::event_y()); });
       return 1;
     case FL_RELEASE: {
       // FLTK merges pointer motion and delivers it later; motion just before a release
       // arrives after it, as a plain move. The release position ends the drag's movement.
       const MouseButton button = ButtonOf(Fl::event_button(), known);
+      const bool picks = stillClick && Fl::event_button() == FL_LEFT_MOUSE &&
+                         Fl::event_x() == pressX && Fl::event_y() == pressY;
+      stillClick = false;
       GuardHandler([&] {
         FormMouseMove(sceneCamera, Fl::event_x(), Fl::event_y());
         FormMouseUp(button, Fl::event_x(), Fl::event_y());
+        if (picks && !SceneLoadRunning()) wnd_careditor->PickAtPixel(pressX, pressY);
       });
       return 1;
     }
@@ -261,7 +290,8 @@ void TPanel1::draw() {
       // No frame before the load has returned: the view stays black meanwhile.
       glClear(GL_COLOR_BUFFER_BIT);
     } else {
-      RenderFrame(sceneCamera, sceneQuads, sceneTextures);
+      RenderFrame(sceneCamera, DrawnRecords(sceneQuads), sceneTextures);
+      DrawPickMark(sceneCamera, sceneQuads);
     }
   });
 }
@@ -277,6 +307,16 @@ Twnd_careditor::Twnd_careditor()
   ProgressBar1->value(0.0f);
   ProgressBar1->selection_color(FL_SELECTION_COLOR);
   progressHolder->end();
+  statusHolder =
+      new Fl_Window(kPanelLeft, kPanelTop + kViewHeight - kStatusHeight, kViewWidth, kStatusHeight);
+  StatusLine1 = new Fl_Box(0, 0, kViewWidth, kStatusHeight);
+  StatusLine1->box(FL_FLAT_BOX);
+  StatusLine1->color(FL_BLACK);
+  StatusLine1->labelcolor(FL_WHITE);
+  StatusLine1->labelsize(kStatusFontSize);
+  StatusLine1->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
+  statusHolder->end();
+  statusHolder->hide();
   end();
   resizable(Panel1);
   callback(WindowCallback);
@@ -287,6 +327,10 @@ void Twnd_careditor::resize(int x, int y, int width, int height) {
   // The group's resize scales every child lying within the resizable's range; the bar is
   // anchored to the top-left corner with a fixed size, so it is put back.
   progressHolder->resize(kProgressLeft, kProgressTop, kProgressWidth, kProgressHeight);
+  // The status line keeps to the view's bottom edge, across its width.
+  statusHolder->resize(Panel1->x(), Panel1->y() + Panel1->h() - kStatusHeight, Panel1->w(),
+                       kStatusHeight);
+  StatusLine1->resize(0, 0, Panel1->w(), kStatusHeight);
 }
 
 void Twnd_careditor::FormCreate() {
@@ -309,6 +353,8 @@ void Twnd_careditor::FormActivate() {
   sceneLoadStarted = true;
   LoadWindow window(true);
   LoadScene(sceneArgument, sceneQuads, sceneTextures, window);
+  if (viewerOptions.fit) sceneCamera = FitCamera(sceneCamera, sceneQuads, Panel1->w(), Panel1->h());
+  if (viewerOptions.record > 0) GoToRecord(viewerOptions.record);
 }
 
 void Twnd_careditor::ReloadScene() {
@@ -321,12 +367,87 @@ void Twnd_careditor::ReloadScene() {
   ReleaseTextureSet(sceneTextures);
   sceneQuads.count = 0;
   LoadWindow window(false);
+  struct FocusKept {  // also after a load that failed part-way
+    ~FocusKept() {
+      KeepFocusAfterLoad(sceneQuads);
+      pickLine = PickedRecordLine(sceneArgument, sceneQuads);
+      wnd_careditor->ShowStatus();
+    }
+  } focusKept;
   LoadScene(sceneArgument, sceneQuads, sceneTextures, window);
+}
+
+void Twnd_careditor::ShowStatus() {
+  const std::string text = typingRecord ? "Go to record: " + typedDigits + "_" : pickLine;
+  if (text.empty()) {
+    statusHolder->hide();
+    return;
+  }
+  StatusLine1->copy_label((" " + Printable(text)).c_str());
+  statusHolder->show();
+  StatusLine1->redraw();
+}
+
+void Twnd_careditor::PickAtPixel(int x, int y) {
+  Panel1->make_current();
+  pickLine.clear();
+  if (PickAt(sceneCamera, sceneQuads, Panel1->h(), x, y)) {
+    pickLine = PickedRecordLine(sceneArgument != nullptr ? sceneArgument : "", sceneQuads);
+    std::printf("%s\n", pickLine.c_str());
+    std::fflush(stdout);
+    const std::string place = pickLine.substr(0, pickLine.find(": record "));
+    Fl::copy(place.c_str(), static_cast<int>(place.size()), 1);  // the clipboard
+  }
+  ShowStatus();
+}
+
+void Twnd_careditor::GoToRecord(int64_t number) {
+  const int64_t count = static_cast<int64_t>(DrawnQuadCount(sceneQuads));
+  if (number < 1 || number > count) {
+    std::fprintf(stderr, "quadview: no record %lld: the scene has %s\n",
+                 static_cast<long long>(number),
+                 count == 1 ? "1 record" : (std::to_string(count) + " records").c_str());
+    return;
+  }
+  const int32_t index = static_cast<int32_t>(number - 1);
+  sceneCamera = FitCamera(sceneCamera, &sceneQuads.records[static_cast<size_t>(index)], 1,
+                          Panel1->w(), Panel1->h(), kGoToViewShare);
+  PickRecord(sceneQuads, index);
+  pickLine = PickedRecordLine(sceneArgument != nullptr ? sceneArgument : "", sceneQuads);
+  std::printf("%s\n", pickLine.c_str());
+  std::fflush(stdout);
+  const std::string place = pickLine.substr(0, pickLine.find(": record "));
+  Fl::copy(place.c_str(), static_cast<int>(place.size()), 1);
+  ShowStatus();
 }
 
 bool Twnd_careditor::KeyDown(int key, int modifiers) {
   const bool control = (modifiers & FL_CTRL) != 0;
   const bool plain = (modifiers & (FL_CTRL | FL_ALT | FL_META)) == 0;
+  if (typingRecord && plain) {
+    // g's number: digits, Backspace, Enter to go, Esc to give up; any other key ends it too.
+    const bool digit = (key >= '0' && key <= '9') || (key >= FL_KP + '0' && key <= FL_KP + '9');
+    if (digit) {
+      if (typedDigits.size() < kMaxRecordDigits) {
+        typedDigits += static_cast<char>(key >= FL_KP ? key - FL_KP : key);
+      }
+    } else if (key == FL_BackSpace) {
+      if (!typedDigits.empty()) typedDigits.pop_back();
+    } else {
+      typingRecord = false;
+      const std::string digits = typedDigits;
+      typedDigits.clear();
+      ShowStatus();
+      if (key == FL_Enter || key == FL_KP_Enter) {
+        if (!digits.empty()) GoToRecord(std::stoll(digits));
+        return true;
+      }
+      if (key == FL_Escape) return true;
+      return KeyDown(key, modifiers);
+    }
+    ShowStatus();
+    return true;
+  }
   if (control && (key == 'q' || key == 'w')) {
     closeRequested = true;
   } else if (!plain) {
@@ -340,6 +461,37 @@ bool Twnd_careditor::KeyDown(int key, int modifiers) {
     std::printf("%s\n", command.c_str());
     std::fflush(stdout);
     Fl::copy(command.c_str(), static_cast<int>(command.size()), 1);  // the clipboard
+    if (Isolated()) {
+      std::fprintf(stderr,
+                   "quadview: c: the command draws the whole scene; the view shows slot %d "
+                   "alone (i shows all)\n",
+                   IsolatedSlot());
+    }
+  } else if (key == 'f') {
+    sceneCamera = FitCamera(sceneCamera, sceneQuads, Panel1->w(), Panel1->h());
+  } else if (key == 'g') {
+    typingRecord = true;
+    typedDigits.clear();
+    ShowStatus();
+  } else if (key == 'i') {
+    if (!ToggleIsolation(sceneQuads)) {
+      std::fprintf(stderr, "quadview: i: no record is picked; click one first\n");
+    }
+  } else if (key == 'e') {
+    if (PickedRecord() < 0 || sceneArgument == nullptr) {
+      std::fprintf(stderr, "quadview: e: no record is picked; click one first\n");
+    } else {
+      OpenInEditor(sceneArgument, HeaderLine(PickedRecord()));
+    }
+  } else if (key == FL_F + 12) {
+    // The frame again into the back buffer, without the mark: what the view draws of the scene.
+    Panel1->make_current();
+    RenderFrame(sceneCamera, DrawnRecords(sceneQuads), sceneTextures);
+    const std::string path =
+        SaveViewPicture(sceneArgument != nullptr ? sceneArgument : "", Panel1->w(), Panel1->h(),
+                        ReadViewPixels(Panel1->w(), Panel1->h()));
+    std::printf("%s\n", path.c_str());
+    std::fflush(stdout);
   } else if (key == FL_F + 5) {
     reloadRequested = true;
   } else if (key == FL_F + 11) {
@@ -351,7 +503,15 @@ bool Twnd_careditor::KeyDown(int key, int modifiers) {
   } else if (key == FL_Escape && fullscreen_active()) {
     fullscreen_off();
   } else if (key == FL_F + 1) {
-    ShowTableBox(kControlsBoxTitle, ControlsText());
+    std::string scene = "Scene: none\n\n";
+    if (sceneArgument != nullptr) {
+      const int images = CountTextureImages(sceneArgument);
+      const size_t records = DrawnQuadCount(sceneQuads);
+      scene = "Scene: " + Printable(sceneArgument) + "\n  " + std::to_string(records) +
+              (records == 1 ? " record, " : " records, ") + std::to_string(images) +
+              (images == 1 ? " image\n\n" : " images\n\n");
+    }
+    ShowTableBox(kControlsBoxTitle, scene + ControlsText());
   } else {
     return false;
   }
@@ -380,6 +540,7 @@ int RunViewer(Display* display, const ViewerOptions& options) {
   // meet the reset.
   fl_open_display(display);
   sceneArgument = options.scenePath;
+  viewerOptions = options;
   startCamera = options.camera;
   sceneCamera = startCamera;
   captionDecimalSeparator = EnvironmentDecimalSeparator();

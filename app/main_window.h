@@ -3,10 +3,13 @@
 // Relies on FLTK 1.3 (Fl_Gl_Window on GLX) and on render/ for every GL call.
 #pragma once
 
+#include <FL/Fl_Box.H>
 #include <FL/Fl_Gl_Window.H>
 #include <FL/Fl_Progress.H>
 #include <FL/Fl_Window.H>
 #include <X11/Xlib.h>
+
+#include <cstdint>
 
 #include "scene/scene_types.h"
 
@@ -16,6 +19,8 @@ struct ViewerOptions {
   const char* scenePath = nullptr;  // none: a black view under the empty bar
   bool watch = false;               // reload when the scene's files change
   CameraState camera;               // the start camera, which r and Home bring back
+  bool fit = false;                 // after the first load, the camera that shows it all
+  int64_t record = 0;               // after the first load, go to this record (from 1)
 };
 
 // The GL view. Mouse presses, moves and releases over it drive the navigation; it never takes
@@ -41,6 +46,10 @@ class Twnd_careditor : public Fl_Window {
   // window of its own, created after Panel1 and therefore stacked above it.
   Fl_Window* progressHolder = nullptr;
   Fl_Progress* ProgressBar1 = nullptr;
+  // The line along the view's bottom edge (the picked record, the number being typed after
+  // g), in a child window of its own for the same reason; hidden while it has nothing to say.
+  Fl_Window* statusHolder = nullptr;
+  Fl_Box* StatusLine1 = nullptr;
 
   void FormCreate();
   void FormDestroy();
@@ -52,6 +61,12 @@ class Twnd_careditor : public Fl_Window {
   bool KeyDown(int key, int modifiers);
   // F5 and --watch: the start's load again into emptied tables; the camera stays.
   void ReloadScene();
+  // A still click at (x, y) of the view: picks the record drawn there, or clears the pick.
+  void PickAtPixel(int x, int y);
+  // Frames record `number` (from 1) and picks it; one stderr line when there is none such.
+  void GoToRecord(int64_t number);
+  // The pick line, the typed number or nothing along the bottom edge.
+  void ShowStatus();
 };
 
 extern Twnd_careditor* wnd_careditor;

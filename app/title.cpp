@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "scene/file_access.h"
 #include "scene/numbers.h"
 #include "scene/scene_error.h"
 
@@ -64,20 +65,23 @@ std::string ControlsText() {
          "  left drag        pan\n"
          "  right drag       turn\n"
          "  wheel            nearer or farther\n"
+         "  left click       pick the record drawn there: its line, marked\n"
+         "  e                open the picked record in the editor, at its line\n"
+         "  g NUMBER Enter   go to that record (Esc gives up)\n"
+         "  i                the picked record's slot alone, or all again\n"
+         "  f                fit: the whole scene in view\n"
          "  r, Home          back to the start camera\n"
          "  c                print the view's render command, and copy it\n"
+         "  F12              save the view as a PNG\n"
          "  F5               reload the scene; the camera stays\n"
          "  F11              fullscreen; Esc leaves it\n"
          "  F1               this list\n"
          "  Ctrl+Q, Ctrl+W   close the window\n";
 }
 
-namespace {
-
-// `text` as one shell word on one line: unchanged when it holds only characters no shell
-// treats specially; in bash's $'...' with every control byte and every byte past ASCII as \xNN
-// when it holds anything a terminal would act on (what Printable would escape); else in single
-// quotes (a quote inside written as '\'').
+// One shell word on one line: in bash's $'...' with every control byte and every byte past
+// ASCII as \xNN when the text holds anything a terminal would act on (what Printable would
+// escape); else in single quotes (a quote inside written as '\'').
 std::string ShellWord(const std::string& text) {
   const bool plain = !text.empty() && text.find_first_not_of(
                                           "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
@@ -103,8 +107,6 @@ std::string ShellWord(const std::string& text) {
   return quoted + "'";
 }
 
-}  // namespace
-
 std::string ViewCommand(const std::string& scenePath, float panX, float panY, float distance,
                         float tilt, float spin, int width, int height) {
   std::string file = "FILE.map";
@@ -125,4 +127,24 @@ std::string ViewCommand(const std::string& scenePath, float panX, float panY, fl
   AppendShortestFloat(command, spin);
   command += " --size " + std::to_string(width) + "x" + std::to_string(height) + " -o view.png";
   return command;
+}
+
+std::string EditorCommand(const std::string& visual, const std::string& editor, int64_t line,
+                          const std::string& file) {
+  const std::string place = " +" + std::to_string(line) + " " + ShellWord(file);
+  if (!visual.empty()) return visual + place;
+  return "x-terminal-emulator -e " + (editor.empty() ? std::string("sensible-editor") : editor) +
+         place;
+}
+
+std::string PictureName(const std::string& folder, const std::string& scenePath,
+                        const std::tm& when, int attempt) {
+  std::string stem = scenePath.empty() ? std::string("quadview") : FileNameOf(scenePath);
+  const size_t dot = stem.rfind('.');
+  if (dot != std::string::npos && dot > 0) stem.resize(dot);
+  char time[32];
+  std::strftime(time, sizeof time, "%Y%m%d-%H%M%S", &when);
+  std::string name = stem + "-" + time;
+  if (attempt > 1) name += "-" + std::to_string(attempt);
+  return (folder.empty() || folder.back() == '/' ? folder : folder + "/") + name + ".png";
 }

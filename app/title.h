@@ -2,6 +2,8 @@
 // error box and the error box's text. Pure string work, no toolkit, so tests call it directly.
 #pragma once
 
+#include <cstdint>
+#include <ctime>
 #include <string>
 
 // "OpenGL - %d FPS | %f %f %f" with the three values in fixed point with two decimals,
@@ -33,3 +35,20 @@ std::string ControlsText();
 // (with no scene, the word FILE.map).
 std::string ViewCommand(const std::string& scenePath, float panX, float panY, float distance,
                         float tilt, float spin, int width, int height);
+
+// `text` as one shell word: unchanged when no shell treats any of it specially, else quoted
+// ($'...' with \xNN escapes when it holds what a terminal would act on).
+std::string ShellWord(const std::string& text);
+
+// The `sh -c` command that opens `file` at `line` in the user's editor: `visual` (a program
+// with its own window) as "VISUAL +LINE FILE"; else `editor`, or sensible-editor when both
+// are empty, a terminal editor, inside "x-terminal-emulator -e". The variables' values are
+// taken as shell text, so that values with words ("code --wait") work.
+std::string EditorCommand(const std::string& visual, const std::string& editor, int64_t line,
+                          const std::string& file);
+
+// The picture file F12 writes for the scene at `scenePath` (none: "quadview"), in `folder`:
+// "STEM-YYYYMMDD-HHMMSS.png" at local time `when`, or with "-2", "-3", ... after the time
+// for the `attempt`th name tried (from 1).
+std::string PictureName(const std::string& folder, const std::string& scenePath,
+                        const std::tm& when, int attempt);

@@ -34,14 +34,14 @@ void CameraRotation(const CameraState& camera, Matrix r) {
 
 }  // namespace
 
-CameraState FitCamera(const CameraState& camera, const QuadTable& quads, int width, int height) {
+CameraState FitCamera(const CameraState& camera, const QuadRecord* records, size_t count, int width,
+                      int height, double viewShare) {
   Matrix r;
   CameraRotation(camera, r);
   constexpr double kInfinity = std::numeric_limits<double>::infinity();
   double low[3] = {kInfinity, kInfinity, kInfinity}, high[3] = {-kInfinity, -kInfinity, -kInfinity};
-  const size_t drawn = DrawnQuadCount(quads);
-  for (size_t index = 0; index < drawn; ++index) {
-    for (const QuadCorner& corner : quads.records[index].corners) {
+  for (size_t index = 0; index < count; ++index) {
+    for (const QuadCorner& corner : records[index].corners) {
       const float x = corner.x, y = corner.y, z = corner.z;
       if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z)) continue;
       const double p[3] = {-static_cast<double>(x), y,
@@ -56,8 +56,9 @@ CameraState FitCamera(const CameraState& camera, const QuadTable& quads, int wid
   if (!(low[0] <= high[0])) return camera;
   const double tanHalf = std::tan(kFieldOfViewDegrees * kPi / 360.0);
   const double aspect = static_cast<double>(width) / static_cast<double>(height);
-  double distance = kMargin * std::max((high[0] - low[0]) / 2 / (tanHalf * aspect),
-                                       (high[1] - low[1]) / 2 / tanHalf);
+  double distance =
+      std::max((high[0] - low[0]) / 2 / (tanHalf * aspect), (high[1] - low[1]) / 2 / tanHalf) /
+      viewShare;
   if (!(distance > 0)) distance = kPointDistance;
   const double w[3] = {-(low[0] + high[0]) / 2, -(low[1] + high[1]) / 2, -high[2] - distance};
   double t[3];
@@ -71,4 +72,9 @@ CameraState FitCamera(const CameraState& camera, const QuadTable& quads, int wid
   fitted.panY = static_cast<float>(t[1]);
   fitted.distance = static_cast<float>(t[2]);
   return fitted;
+}
+
+CameraState FitCamera(const CameraState& camera, const QuadTable& quads, int width, int height) {
+  return FitCamera(camera, quads.records.data(), DrawnQuadCount(quads), width, height,
+                   kFitViewShare);
 }

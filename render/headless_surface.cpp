@@ -12,9 +12,11 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "render/view_setup.h"
+
 namespace {
 constexpr EGLint kColourChannelBits = 8;
-constexpr int kRgbaBytesPerPixel = 4;
+
 constexpr int kMaxEglDevices = 16;
 
 // The framebuffer-object entry points of GL 3.0 / GL_ARB_framebuffer_object, or their
@@ -277,19 +279,7 @@ std::vector<uint8_t> ReadHeadlessPixels() {
   if (headlessSurface::context == EGL_NO_CONTEXT) {
     throw std::runtime_error("headless GL surface: no surface to read");
   }
-  const size_t rowBytes = static_cast<size_t>(headlessSurface::width) * kRgbaBytesPerPixel;
-  const size_t rows = static_cast<size_t>(headlessSurface::height);
-  std::vector<uint8_t> bottomUp(rowBytes * rows);
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadPixels(0, 0, headlessSurface::width, headlessSurface::height, GL_RGBA, GL_UNSIGNED_BYTE,
-               bottomUp.data());
-  // GL's row 0 is the bottom of the view; callers get the top first.
-  std::vector<uint8_t> topDown(bottomUp.size());
-  for (size_t row = 0; row < rows; ++row) {
-    std::memcpy(topDown.data() + row * rowBytes, bottomUp.data() + (rows - 1 - row) * rowBytes,
-                rowBytes);
-  }
-  return topDown;
+  return ReadViewPixels(headlessSurface::width, headlessSurface::height);
 }
 
 void FinishHeadlessFrame() {

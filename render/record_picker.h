@@ -1,7 +1,7 @@
 // Which records the frame renderer draws at one pixel: the scene drawn again with the same
 // view and transform, each record in a colour that encodes its index (no texture, no
 // blending), and the pixel read back. Needs a current GL context whose colour buffer has
-// 8 bits in each of R, G, B and A, with the view set up by ResizeView.
+// 8 bits in each of R, G and B, with the view set up by ResizeView.
 #pragma once
 
 #include <cstdint>

@@ -5,6 +5,8 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <cstring>
+
 #include "render/frame_renderer.h"
 
 namespace {
@@ -35,4 +37,20 @@ void ResizeView(int width, int height) {
   gluPerspective(kFieldOfViewDegrees, aspect, kNearPlane, kFarPlane);
   // The renderer relies on the modelview matrix being current outside this procedure.
   glMatrixMode(GL_MODELVIEW);
+}
+
+std::vector<uint8_t> ReadViewPixels(int width, int height) {
+  constexpr size_t kRgbaBytes = 4;
+  const size_t rowBytes = static_cast<size_t>(width) * kRgbaBytes;
+  const size_t rows = static_cast<size_t>(height);
+  std::vector<uint8_t> bottomUp(rowBytes * rows);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
+  // GL's row 0 is the bottom of the view; callers get the top first.
+  std::vector<uint8_t> topDown(bottomUp.size());
+  for (size_t row = 0; row < rows; ++row) {
+    std::memcpy(topDown.data() + row * rowBytes, bottomUp.data() + (rows - 1 - row) * rowBytes,
+                rowBytes);
+  }
+  return topDown;
 }

@@ -1,6 +1,9 @@
 // Fixed-function GL state and the view's viewport and projection. Needs a current GL context.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 // The viewer's view panel at its stored size; headless drawing uses it by default.
 constexpr int kViewWidth = 535;
 constexpr int kViewHeight = 326;
@@ -15,3 +18,7 @@ void InitGLState();
 // drawable's size; the aspect is computed in floating point, so a height of 0 gives an
 // infinite or NaN aspect instead of an error. Leaves the modelview matrix current.
 void ResizeView(int width, int height);
+
+// The current read buffer's width x height pixels from the bottom-left corner as RGBA bytes,
+// the first row being the top of the view.
+std::vector<uint8_t> ReadViewPixels(int width, int height);

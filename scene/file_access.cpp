@@ -285,6 +285,35 @@ void WriteWholeFile(const std::string& path, const void* bytes, size_t size) {
   file.Commit();
 }
 
+bool WriteNewFile(const std::string& path, const void* bytes, size_t size) {
+  constexpr mode_t kNewFileMode = 0666;  // less the umask
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
+  if (fd < 0 && errno == EEXIST) return false;
+  const auto failed = [&path](int errorNumber) {
+    return SceneError("Cannot write file " + path + ": " + std::strerror(errorNumber));
+  };
+  if (fd < 0) throw failed(errno);
+  const char* at = static_cast<const char*>(bytes);
+  for (size_t left = size; left > 0;) {
+    const ssize_t written = ::write(fd, at, left);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      const int errorNumber = written < 0 ? errno : EIO;
+      ::close(fd);
+      ::unlink(path.c_str());
+      throw failed(errorNumber);
+    }
+    at += written;
+    left -= static_cast<size_t>(written);
+  }
+  if (::close(fd) != 0) {
+    const int errorNumber = errno;
+    ::unlink(path.c_str());
+    throw failed(errorNumber);
+  }
+  return true;
+}
+
 OutputFileSet::~OutputFileSet() {
   files_.clear();  // each removes its temporary file unless it was renamed into place
   if (!committed_) {

@@ -102,6 +102,11 @@ void CopyFileInto(const InputFile& file, OutputFile& out);
 // Writes `bytes` to `path` through an OutputFile.
 void WriteWholeFile(const std::string& path, const void* bytes, size_t size);
 
+// Writes `bytes` to `path` only if nothing is there yet (never replacing a file, a link or
+// anything else): false when something is; SceneError "Cannot write file PATH: REASON" for
+// any other failure, with nothing left behind.
+bool WriteNewFile(const std::string& path, const void* bytes, size_t size);
+
 // The files of one piece of work that writes several (an export and its companions, a scene
 // and its texture folder), useful only together: they replace what their paths hold all at
 // once or not at all. Each is written completely under its temporary name (Add, write,

@@ -20,3 +20,14 @@ std::vector<uint8_t> EncodePng(int width, int height, int channels, const uint8_
   if (encoded == 0) throw std::bad_alloc();  // stb fails only when it cannot allocate
   return png;
 }
+
+std::vector<uint8_t> EncodeViewPng(int width, int height, const std::vector<uint8_t>& rgba) {
+  constexpr int kRgbBytes = 3, kRgbaBytes = 4;
+  std::vector<uint8_t> rgb(static_cast<size_t>(width) * static_cast<size_t>(height) * kRgbBytes);
+  for (size_t pixel = 0; pixel < rgb.size() / kRgbBytes; ++pixel) {
+    for (int channel = 0; channel < kRgbBytes; ++channel) {
+      rgb[pixel * kRgbBytes + channel] = rgba[pixel * kRgbaBytes + channel];
+    }
+  }
+  return EncodePng(width, height, kRgbBytes, rgb.data());
+}

@@ -9,3 +9,6 @@
 // the bottom row first with `bottomRowFirst`.
 std::vector<uint8_t> EncodePng(int width, int height, int channels, const uint8_t* pixels,
                                bool bottomRowFirst = false);
+
+// A view's RGBA pixels (top row first) as an RGB PNG: a window shows no alpha.
+std::vector<uint8_t> EncodeViewPng(int width, int height, const std::vector<uint8_t>& rgba);

@@ -84,3 +84,19 @@ TEST(ViewCommand, QuotesThePathForTheShellAndWritesEachValueExactly) {
                   "-o view.png");
   }
 }
+
+// e's command and F12's file name.
+TEST(ViewActions, EditorCommandAndPictureName) {
+  EXPECT_EQ(EditorCommand("code --wait", "vim", 7, "/my maps/nyc.map"),
+            "code --wait +7 '/my maps/nyc.map'");
+  EXPECT_EQ(EditorCommand("", "vim -u NONE", 13, "/m/nyc.map"),
+            "x-terminal-emulator -e vim -u NONE +13 /m/nyc.map");
+  EXPECT_EQ(EditorCommand("", "", 1, "$(x).map"),
+            "x-terminal-emulator -e sensible-editor +1 '$(x).map'");
+  std::tm when{};
+  when.tm_year = 2026 - 1900, when.tm_mon = 11, when.tm_mday = 9;
+  when.tm_hour = 5, when.tm_min = 4, when.tm_sec = 50;
+  EXPECT_EQ(PictureName(".", "/maps/nyc.map", when, 1), "./nyc-20261209-050450.png");
+  EXPECT_EQ(PictureName("/home/u/", "a.b.map", when, 3), "/home/u/a.b-20261209-050450-3.png");
+  EXPECT_EQ(PictureName("/home/u", "", when, 1), "/home/u/quadview-20261209-050450.png");
+}

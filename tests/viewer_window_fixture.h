@@ -157,7 +157,9 @@ class ViewerWindow : public ::testing::TestWithParam<bool> {
     return map;
   }
 
-  void StartViewer(const std::vector<std::string>& args) {
+  // `extraEnv` adds to the viewer's environment; with `inTestFolder` it runs in dir_.
+  void StartViewer(const std::vector<std::string>& args,
+                   const std::vector<std::string>& extraEnv = {}, bool inTestFolder = false) {
     std::vector<std::string> argv = {ViewerBinary()};
     argv.insert(argv.end(), args.begin(), args.end());
     // In a sanitizer build, the leaks of fontconfig and Mesa are not the viewer's.
@@ -166,9 +168,11 @@ class ViewerWindow : public ::testing::TestWithParam<bool> {
     if (lsanOptions != nullptr && lsanOptions[0] != '\0') lsan += std::string(lsanOptions) + ":";
     lsan += "suppressions=" + std::string(QUADVIEW_SOURCE_DIR) +
             "/tests/lsan.supp:print_suppressions=0";
-    viewer_ = std::make_unique<ChildProcess>(
-        argv, std::vector<std::string>{"DISPLAY=" + server_->DisplayName(), "LC_ALL=C", lsan},
-        dir_.File("stderr.txt"), dir_.File("stdout.txt"));
+    std::vector<std::string> env = {"DISPLAY=" + server_->DisplayName(), "LC_ALL=C", lsan};
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+    viewer_ =
+        std::make_unique<ChildProcess>(argv, env, dir_.File("stderr.txt"), dir_.File("stdout.txt"),
+                                       inTestFolder ? dir_.path() : std::string());
   }
 
   // The main window: the one whose title starts with "OpenGL". Its first title is returned

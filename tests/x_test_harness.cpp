@@ -173,7 +173,7 @@ WindowManager::~WindowManager() {
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::vector<std::string>& extraEnv, const std::string& stderrPath,
-                           const std::string& stdoutPath)
+                           const std::string& stdoutPath, const std::string& workingFolder)
     : stderrPath_(stderrPath), stdoutPath_(stdoutPath) {
   std::vector<std::string> args = argv;
   std::vector<std::string> env;
@@ -197,6 +197,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
     dup2(devNull, 0);
     dup2(outFile, 1);
     dup2(errFile, 2);
+    if (!workingFolder.empty() && chdir(workingFolder.c_str()) != 0) _exit(126);
     std::vector<char*> argvPointers = CStrings(args);
     std::vector<char*> envPointers = CStrings(env);
     execve(argvPointers[0], argvPointers.data(), envPointers.data());

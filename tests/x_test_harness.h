@@ -53,12 +53,14 @@ class WindowManager {
   bool running_ = false;
 };
 
-// A child process with DISPLAY set and stderr (and, given a path, stdout) written to a file;
-// killed and reaped on destruction if it is still running.
+// A child process with DISPLAY set and stderr (and, given a path, stdout) written to a file,
+// run in `workingFolder` when one is given; killed and reaped on destruction if it is still
+// running.
 class ChildProcess {
  public:
   ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv,
-               const std::string& stderrPath, const std::string& stdoutPath = "");
+               const std::string& stderrPath, const std::string& stdoutPath = "",
+               const std::string& workingFolder = "");
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
