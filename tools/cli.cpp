@@ -229,14 +229,8 @@ void FlushStandardOutput() {
 
 void WriteViewPng(const std::string& path, int width, int height,
                   const std::vector<uint8_t>& rgba) {
-  constexpr int kRgbBytes = 3, kRgbaBytes = 4;
-  std::vector<uint8_t> rgb(static_cast<size_t>(width) * static_cast<size_t>(height) * kRgbBytes);
-  for (size_t pixel = 0; pixel < rgb.size() / kRgbBytes; ++pixel) {
-    for (int channel = 0; channel < kRgbBytes; ++channel) {
-      rgb[pixel * kRgbBytes + channel] = rgba[pixel * kRgbaBytes + channel];
-    }
-  }
-  WritePngFile(path, width, height, kRgbBytes, rgb.data());
+  const std::vector<uint8_t> png = EncodeViewPng(width, height, rgba);
+  WriteWholeFile(path, png.data(), png.size());
 }
 
 void WritePngFile(const std::string& path, int width, int height, int channels,
