@@ -67,6 +67,8 @@ ViewerOptions viewerOptions;
 
 // The line along the bottom edge: the picked record's, and while g is typed, its number.
 std::string pickLine;
+// Under --watch, a reload's failure stays in view until the next good load.
+std::string reloadFailure;
 bool typingRecord = false;
 std::string typedDigits;
 
@@ -131,7 +133,7 @@ void WindowCallback(Fl_Widget*, void*) {
 
 // The watch's files have been still since their last change.
 void SceneFilesSettled() {
-  RewatchTextureFolder();
+  RewatchScene();
   reloadRequested = true;
 }
 
@@ -210,7 +212,21 @@ void RunMessageLoop() {
   while (!closeRequested) {
     if (reloadRequested) {
       reloadRequested = false;
-      GuardHandler([] { wnd_careditor->ReloadScene(); });
+      GuardHandler([] {
+        if (!viewerOptions.watch) {
+          wnd_careditor->ReloadScene();
+          return;
+        }
+        // No modal box under --watch: it would stop the frames and hold back the next save.
+        try {
+          wnd_careditor->ReloadScene();
+          reloadFailure.clear();
+        } catch (const SceneError& error) {
+          reloadFailure = FormatDiagnostic(error);
+          std::fprintf(stderr, "%s\n", Printable(reloadFailure).c_str());
+        }
+        wnd_careditor->ShowStatus();
+      });
       continue;
     }
     if (!ViewShowing()) {
@@ -378,7 +394,9 @@ void Twnd_careditor::ReloadScene() {
 }
 
 void Twnd_careditor::ShowStatus() {
-  const std::string text = typingRecord ? "Go to record: " + typedDigits + "_" : pickLine;
+  const std::string text = typingRecord             ? "Go to record: " + typedDigits + "_"
+                           : !reloadFailure.empty() ? reloadFailure
+                                                    : pickLine;
   if (text.empty()) {
     statusHolder->hide();
     return;

@@ -199,6 +199,51 @@ TEST_P(ViewerKeys, WatchReloadsARewrittenTextureAndQuadList) {
   EXPECT_EQ(viewer_->StderrText(), gone);
 }
 
+// --watch survives its folder deleted and made again, follows links to the quad list and a
+// texture, and shows a failed reload in the view instead of a box, then takes the next save.
+TEST_P(ViewerKeys, WatchFollowsAFolderMadeAgainLinksAndFailures) {
+  const fs::path out = fs::path(dir_.path()) / "out";
+  const auto makeScene = [&](const fs::path& folder, const Rgb& left) {
+    fs::create_directories(folder / "pair");
+    WriteFile((folder / "pair.map").string(), TwoQuadScene());
+    WriteTga(folder / "pair" / "000.tga", {left, {0, 255, 0}}, 2, 1);
+  };
+  makeScene(out, {255, 0, 0});
+  StartViewer({"--watch", (out / "pair.map").string()});
+  const Window window = FindMainWindow();
+  ASSERT_NE(window, 0u);
+  ASSERT_TRUE(WaitForTitle(window, "0.01 0.00 -2.48"));
+  const Camera start;
+  const auto leftIs = [&](bool (*colour)(const Rgb&)) {
+    return PollUntil([&] { return colour(ScenePixel(window, start, -0.5, 0.0)); }, kTitleTimeout);
+  };
+  ASSERT_TRUE(leftIs(IsRed));
+  fs::remove_all(out);
+  makeScene(out, kBlue);
+  EXPECT_TRUE(leftIs(IsBlue));
+
+  // The texture becomes a link; then the file it leads to changes.
+  const fs::path real = fs::path(dir_.path()) / "real";
+  makeScene(real, {255, 0, 0});
+  fs::remove(out / "pair" / "000.tga");
+  fs::create_symlink(real / "pair" / "000.tga", out / "pair" / "000.tga");
+  EXPECT_TRUE(leftIs(IsRed));
+  WriteTga(real / "pair" / "000.tga", {{0, 255, 0}, {0, 255, 0}}, 2, 1);
+  EXPECT_TRUE(leftIs(IsGreen));
+
+  // A broken save: its message on stderr and along the view's bottom, no box; then a good one.
+  WriteFile((out / "pair.map").string(), "0 x\r\n");
+  const std::string failure =
+      (out / "pair.map").string() + ":1: 'x' is not a valid integer value\n";
+  EXPECT_TRUE(PollUntil([&] { return viewer_->StderrText().find(failure) != std::string::npos; },
+                        kTitleTimeout))
+      << viewer_->StderrText();
+  EXPECT_TRUE(client_->FindWindows(IsBoxTitle).empty());
+  WriteFile((out / "pair.map").string(), TwoQuadScene());
+  EXPECT_TRUE(leftIs(IsGreen));
+  CloseAndExpectCleanExit(window);
+}
+
 // A path that is no scene file: a line that says why, over the black view and the empty bar.
 TEST_P(ViewerKeys, APathThatIsNoFileSaysWhy) {
   const struct {
