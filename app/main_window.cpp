@@ -5,6 +5,7 @@
 #include "app/main_window.h"
 
 #include <FL/Fl.H>
+#include <FL/Fl_Native_File_Chooser.H>
 #include <FL/gl.h>
 #include <FL/x.H>
 
@@ -79,11 +80,16 @@ int pressX = 0, pressY = 0;
 int frameCount = 0;  // frames drawn since the last title update
 char captionDecimalSeparator = '.';
 const char* sceneArgument = nullptr;
+std::string openedScene;  // a scene opened after the start (Ctrl+O, a drop): sceneArgument's text
 bool closeRequested = false;
 bool sceneLoadStarted = false;
 // Set by F5 and the watch, from inside whatever handler; the frame loop reloads, so a reload
 // never starts inside another load's event processing.
 bool reloadRequested = false;
+// Set by Ctrl+O and a drop, for the frame loop too: the dialog, and the load after a drop,
+// run there rather than inside the key's or the drop's event handling.
+bool openDialogRequested = false;
+std::string openRequested;
 
 // The window class: the desktop groups the viewer's windows by it and finds its icon and
 // desktop entry. FLTK writes it into WM_CLASS as the instance "quadview" and the class
@@ -208,8 +214,28 @@ bool WaitUntilVisible() {
   return false;
 }
 
+// Ctrl+O's dialog: the toolkit's file chooser (the desktop's own where it has one).
+void AskForScene() {
+  Fl_Native_File_Chooser chooser;
+  chooser.title("Open a quadview scene");
+  chooser.type(Fl_Native_File_Chooser::BROWSE_FILE);
+  chooser.filter("quadview scenes\t*.map");
+  if (chooser.show() == 0 && chooser.filename() != nullptr) openRequested = chooser.filename();
+}
+
 void RunMessageLoop() {
   while (!closeRequested) {
+    if (openDialogRequested) {
+      openDialogRequested = false;
+      GuardHandler(AskForScene);
+      continue;
+    }
+    if (!openRequested.empty()) {
+      const std::string path = openRequested;
+      openRequested.clear();
+      GuardHandler([&path] { wnd_careditor->OpenScene(path); });
+      continue;
+    }
     if (reloadRequested) {
       reloadRequested = false;
       GuardHandler([] {
@@ -282,6 +308,22 @@ int TPanel1::handle(int event) {
     case FL_ENTER:
     case FL_LEAVE:
       return 1;  // FL_ENTER taken, so plain moves are reported too
+    case FL_DND_ENTER:
+    case FL_DND_DRAG:
+    case FL_DND_LEAVE:
+    case FL_DND_RELEASE:
+      return 1;  // a drop is welcome: FLTK then hands its text over as FL_PASTE
+    case FL_PASTE: {
+      std::string why;
+      const std::string path = DroppedScenePath(
+          std::string(Fl::event_text(), static_cast<size_t>(Fl::event_length())), why);
+      if (path.empty()) {
+        std::fprintf(stderr, "quadview: %s\n", why.c_str());
+      } else {
+        openRequested = path;
+      }
+      return 1;
+    }
     case FL_FOCUS:
     case FL_UNFOCUS:
     case FL_KEYBOARD:
@@ -393,6 +435,24 @@ void Twnd_careditor::ReloadScene() {
   LoadScene(sceneArgument, sceneQuads, sceneTextures, window);
 }
 
+void Twnd_careditor::OpenScene(const std::string& path) {
+  // As at the start: the start camera, nothing picked, the new file's texture set and records.
+  openedScene = path;
+  sceneArgument = openedScene.c_str();
+  sceneCamera = startCamera;
+  ClearPick();
+  if (Isolated()) ToggleIsolation(sceneQuads);
+  pickLine.clear();
+  reloadFailure.clear();
+  ShowStatus();
+  if (viewerOptions.watch) WatchScene(openedScene, SceneFilesSettled);
+  Panel1->make_current();
+  ReleaseTextureSet(sceneTextures);
+  sceneQuads.count = 0;
+  LoadWindow window(false);
+  LoadScene(sceneArgument, sceneQuads, sceneTextures, window);
+}
+
 void Twnd_careditor::ShowStatus() {
   const std::string text = typingRecord             ? "Go to record: " + typedDigits + "_"
                            : !reloadFailure.empty() ? reloadFailure
@@ -468,6 +528,8 @@ bool Twnd_careditor::KeyDown(int key, int modifiers) {
   }
   if (control && (key == 'q' || key == 'w')) {
     closeRequested = true;
+  } else if (control && key == 'o') {
+    openDialogRequested = true;
   } else if (!plain) {
     return false;
   } else if (key == 'r' || key == FL_Home) {

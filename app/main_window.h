@@ -10,6 +10,7 @@
 #include <X11/Xlib.h>
 
 #include <cstdint>
+#include <string>
 
 #include "scene/scene_types.h"
 
@@ -61,6 +62,9 @@ class Twnd_careditor : public Fl_Window {
   bool KeyDown(int key, int modifiers);
   // F5 and --watch: the start's load again into emptied tables; the camera stays.
   void ReloadScene();
+  // Ctrl+O and a drop: the scene at `path` loaded as at the start, with the start camera; F5,
+  // --watch, c and e follow it from then on.
+  void OpenScene(const std::string& path);
   // A still click at (x, y) of the view: picks the record drawn there, or clears the pick.
   void PickAtPixel(int x, int y);
   // Frames record `number` (from 1) and picks it; one stderr line when there is none such.

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <vector>
 
 #include "scene/file_access.h"
 #include "scene/numbers.h"
@@ -73,6 +74,7 @@ std::string ControlsText() {
          "  r, Home          back to the start camera\n"
          "  c                print the view's render command, and copy it\n"
          "  F12              save the view as a PNG\n"
+         "  Ctrl+O, a drop   open another scene\n"
          "  F5               reload the scene; the camera stays\n"
          "  F11              fullscreen; Esc leaves it\n"
          "  F1               this list\n"
@@ -147,4 +149,48 @@ std::string PictureName(const std::string& folder, const std::string& scenePath,
   std::string name = stem + "-" + time;
   if (attempt > 1) name += "-" + std::to_string(attempt);
   return (folder.empty() || folder.back() == '/' ? folder : folder + "/") + name + ".png";
+}
+
+std::string DroppedScenePath(const std::string& text, std::string& why) {
+  std::vector<std::string> names;
+  for (size_t begin = 0; begin < text.size();) {
+    size_t end = text.find_first_of("\r\n", begin);
+    if (end == std::string::npos) end = text.size();
+    if (end > begin && text[begin] != '#') names.push_back(text.substr(begin, end - begin));
+    begin = end + 1;
+  }
+  if (names.size() != 1) {
+    why = "drop one .map file";
+    return "";
+  }
+  std::string name = names.front();
+  const std::string scheme = "file://";
+  if (name.compare(0, scheme.size(), scheme) == 0) {
+    const size_t pathStart = name.find('/', scheme.size());  // after an optional host
+    std::string decoded;
+    for (size_t i = pathStart == std::string::npos ? name.size() : pathStart; i < name.size();
+         ++i) {
+      const auto hex = [](char c) {
+        return c >= '0' && c <= '9'   ? c - '0'
+               : c >= 'a' && c <= 'f' ? c - 'a' + 10
+               : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                      : -1;
+      };
+      if (name[i] == '%' && i + 2 < name.size() && hex(name[i + 1]) >= 0 && hex(name[i + 2]) >= 0) {
+        decoded += static_cast<char>(hex(name[i + 1]) * 16 + hex(name[i + 2]));
+        i += 2;
+      } else {
+        decoded += name[i];
+      }
+    }
+    name = decoded;
+  } else if (name.find("://") != std::string::npos) {
+    why = "only local files open";
+    return "";
+  }
+  if (name.empty() || LowerExtension(name) != ".map") {
+    why = "drop one .map file";
+    return "";
+  }
+  return name;
 }

@@ -52,3 +52,8 @@ std::string EditorCommand(const std::string& visual, const std::string& editor, 
 // for the `attempt`th name tried (from 1).
 std::string PictureName(const std::string& folder, const std::string& scenePath,
                         const std::tm& when, int attempt);
+
+// The one quad-list file a drop names: `text` as the toolkit hands a drop over, a URI list
+// ("file:///maps/nyc.map", percent-escapes decoded) or plain paths, a line each. "" with
+// `why` set when it is not one file named *.map (case aside).
+std::string DroppedScenePath(const std::string& text, std::string& why);

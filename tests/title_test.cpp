@@ -100,3 +100,24 @@ TEST(ViewActions, EditorCommandAndPictureName) {
   EXPECT_EQ(PictureName("/home/u/", "a.b.map", when, 3), "/home/u/a.b-20261209-050450-3.png");
   EXPECT_EQ(PictureName("/home/u", "", when, 1), "/home/u/quadview-20261209-050450.png");
 }
+
+// What a drop on the view opens.
+TEST(ViewActions, ADropOpensOneMapFile) {
+  const struct {
+    std::string text;
+    std::string path;
+    std::string why;
+  } cases[] = {
+      {"file:///my%20maps/nyc.MAP\r\n", "/my maps/nyc.MAP", ""},
+      {"file://host/m/a%2.map\n", "/m/a%2.map", ""},
+      {"/m/nyc.map", "/m/nyc.map", ""},
+      {"file:///m/a.map\r\nfile:///m/b.map\r\n", "", "drop one .map file"},
+      {"file:///m/model.obj", "", "drop one .map file"},
+      {"https://example.invalid/nyc.map", "", "only local files open"},
+  };
+  for (const auto& c : cases) {
+    std::string why;
+    EXPECT_EQ(DroppedScenePath(c.text, why), c.path) << c.text;
+    EXPECT_EQ(why, c.why) << c.text;
+  }
+}

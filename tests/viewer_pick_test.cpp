@@ -47,7 +47,8 @@ class ViewerPick : public ViewerWindow {
 
   bool WaitForStdout(const std::string& text) {
     const bool seen = PollUntil([&] { return viewer_->StdoutText() == text; }, kTitleTimeout);
-    if (!seen) ADD_FAILURE() << "stdout: " << viewer_->StdoutText() << "stderr: " << viewer_->StderrText();
+    if (!seen)
+      ADD_FAILURE() << "stdout: " << viewer_->StdoutText() << "stderr: " << viewer_->StderrText();
     return seen;
   }
 
