@@ -14,6 +14,7 @@
 #include "app/title.h"
 #include "render/frame_renderer.h"
 #include "scene/command_line.h"
+#include "scene/quad_list.h"
 #include "scene/scene_error.h"
 
 namespace {
@@ -48,6 +49,9 @@ void PrintHelp() {
       HelpLine("--fit",
                "Once loaded, move the pan and the distance so that the whole scene is in view "
                "(as f does)") +
+      HelpLine("--as NAME", "Read the texture numbers as a file named NAME (" +
+                                TextureNumberFileNames() +
+                                ") reads them, whatever the file's own name") +
       HelpLine("--record N", "Once loaded, go to record N (from 1) and pick it (as g does)") +
       HelpLine("--", "End of the options: the next argument is the file") +
       HelpLine("--help", "Print this help and exit") +
@@ -108,6 +112,11 @@ int main(int argc, char** argv) {
       return std::fflush(stdout) == 0 ? 0 : 1;
     } else if (argument == "--watch") {
       options.watch = true;
+    } else if (argument == "--as") {
+      if (index + 1 >= argc || !ReadTextureNumbersAs(argv[index + 1])) {
+        return UsageError("--as: expected " + TextureNumberFileNames());
+      }
+      index += 1;
     } else if (argument == "--fit") {
       options.fit = true;
     } else if (argument == "--record") {

@@ -12,6 +12,7 @@
 #include "render/texture_set.h"
 #include "scene/file_access.h"
 #include "scene/quad_list_reading.h"
+#include "scene/scene_check.h"
 #include "scene/scene_error.h"
 
 namespace {
@@ -99,4 +100,5 @@ void LoadScene(const char* path, QuadTable& quads, TextureTable& textures,
     return;  // the window is closing; the frame loop ends at once
   }
   window.HideBar();
+  WarnOfUnreadTextureNumbers(path);
 }

@@ -37,7 +37,23 @@ std::string TextureNumberFileNames() {
   return names;
 }
 
+namespace quadListNames {
+std::string readAs;  // --as: the name whose rule every file's texture numbers follow
+}  // namespace quadListNames
+
 bool TextureNumberOffset(const std::string& path, int32_t& offset) {
+  return NamedTextureNumberOffset(quadListNames::readAs.empty() ? path : quadListNames::readAs,
+                                  offset);
+}
+
+bool ReadTextureNumbersAs(const std::string& name) {
+  int32_t offset = 0;
+  if (name.find('/') != std::string::npos || !NamedTextureNumberOffset(name, offset)) return false;
+  quadListNames::readAs = name;
+  return true;
+}
+
+bool NamedTextureNumberOffset(const std::string& path, int32_t& offset) {
   const std::string fileName = LowerFileName(path);
   for (const TextureShift& shift : kTextureShifts) {
     if (fileName == shift.fileName) {

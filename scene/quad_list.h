@@ -26,5 +26,14 @@ std::string LowerFileName(const std::string& path);
 std::string TextureNumberFileNames();
 
 // For those file names (compared lower-cased), the number a file stores for slot 0
-// (slot = number - offset); false for every other name, whose quads all use slot 0.
+// (slot = number - offset); false for every other name, whose quads all use slot 0. The
+// name ReadTextureNumbersAs set, if any, stands for every path's own.
 bool TextureNumberOffset(const std::string& path, int32_t& offset);
+
+// The rule alone, for `path`'s own name whatever ReadTextureNumbersAs set.
+bool NamedTextureNumberOffset(const std::string& path, int32_t& offset);
+
+// --as NAME: from now on every file's texture numbers are read, and written, as a file named
+// NAME (one of the names above, in any case, without a folder) has them; the texture folder
+// stays the file's own. False, changing nothing, for any other name.
+bool ReadTextureNumbersAs(const std::string& name);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <utility>
 
@@ -178,22 +179,9 @@ std::vector<RecordFinding> CheckRecords(const std::string& quadListPath, const Q
     RecordFindingKind geometry = RecordFindingKind::kNotFinite;
     if (GeometryFinding(record, geometry)) Note(tallies, geometry, 0, i);
   }
-  // Texture numbers in a file whose name does not read them: every quad uses slot 0.
-  int32_t offset = 0;
-  if (!TextureNumberOffset(quadListPath, offset)) {
-    QuadTable numbers;
-    NoProgress progress;
-    try {
-      ReadQuadList(quadListPath, numbers, progress, &offset);
-      for (int32_t i = 0; i < numbers.count; ++i) {
-        if (numbers.records[static_cast<size_t>(i)].textureIndex != 0) {
-          Note(tallies, RecordFindingKind::kUnreadTextureNumber, 0, i);
-        }
-      }
-    } catch (const SceneError&) {
-      // Token 0 is not a number throughout: these are no texture numbers.
-    }
-  }
+  ForEachUnreadTextureNumber(quadListPath, [&tallies](int32_t i) {
+    Note(tallies, RecordFindingKind::kUnreadTextureNumber, 0, i);
+  });
   // In the order of their texts, as a reader scans them.
   std::vector<RecordFinding> findings;
   for (const auto& [key, tally] : tallies) {
@@ -202,4 +190,36 @@ std::vector<RecordFinding> CheckRecords(const std::string& quadListPath, const Q
   std::sort(findings.begin(), findings.end(),
             [](const RecordFinding& a, const RecordFinding& b) { return a.what < b.what; });
   return findings;
+}
+
+void ForEachUnreadTextureNumber(const std::string& path,
+                                const std::function<void(int32_t)>& visit) {
+  // Texture numbers in a file whose name does not read them: every quad uses slot 0.
+  int32_t offset = 0;
+  if (TextureNumberOffset(path, offset)) return;
+  QuadTable numbers;
+  NoProgress progress;
+  try {
+    ReadQuadList(path, numbers, progress, &offset);
+  } catch (const SceneError&) {
+    return;  // token 0 is not a number throughout: these are no texture numbers
+  }
+  for (int32_t i = 0; i < numbers.count; ++i) {
+    if (numbers.records[static_cast<size_t>(i)].textureIndex != 0) visit(i);
+  }
+}
+
+std::string UnreadTextureNumbersWarning(const std::string& path) {
+  int64_t count = 0;
+  ForEachUnreadTextureNumber(path, [&count](int32_t) { ++count; });
+  if (count == 0) return "";
+  return path + ": warning: " + std::to_string(count) +
+         (count == 1 ? " record holds a texture number" : " records hold texture numbers") +
+         ", but only files named " + TextureNumberFileNames() +
+         " read them: every quad draws with slot 0 (--as NAME reads them)";
+}
+
+void WarnOfUnreadTextureNumbers(const std::string& path) {
+  const std::string warning = UnreadTextureNumbersWarning(path);
+  if (!warning.empty()) std::fprintf(stderr, "%s\n", Printable(warning).c_str());
 }

@@ -61,3 +61,15 @@ struct RecordFinding {
 // give one other than 0; a read that fails there finds nothing.
 std::vector<RecordFinding> CheckRecords(const std::string& quadListPath, const QuadTable& table,
                                         const std::vector<bool>* textured);
+
+// Calls `visit` with the index of every record of the quad list at `path` whose texture
+// number is not 0 although the file's name does not have it read (its quads all draw with
+// slot 0). Nothing for a name that reads them, or when token 0 is no number throughout.
+void ForEachUnreadTextureNumber(const std::string& path, const std::function<void(int32_t)>& visit);
+
+// The viewer's, render's and info's line for such a file: "PATH: warning: N records hold
+// texture numbers, but only files named ... read them: every quad draws with slot 0 (--as
+// NAME reads them)", or "" when there is none.
+std::string UnreadTextureNumbersWarning(const std::string& path);
+// Writes that line, if any, on stderr.
+void WarnOfUnreadTextureNumbers(const std::string& path);

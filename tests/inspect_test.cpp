@@ -347,6 +347,36 @@ TEST(Fit, ShowsTheWholeScene) {
   }
 }
 
+// --as: a renamed copy of the colour scene reads its texture numbers as nyc.map does in every
+// command; without it, the commands that load say once why every quad draws with slot 0.
+TEST(As, ReadsTextureNumbersUnderAnotherName) {
+  TempDir dir;
+  const std::string scene = WriteColourScene(dir);
+  const std::string copy = dir.File("colours/nyc_v2.map");
+  std::filesystem::copy_file(scene, copy);
+  std::filesystem::create_directory_symlink(dir.File("colours/nyc"), dir.File("colours/nyc_v2"));
+  const std::string warning =
+      copy +
+      ": warning: 6 records hold texture numbers, but only files named nyc.map, sanb.map "
+      "or miami.map read them: every quad draws with slot 0 (--as NAME reads them)\n";
+  const CommandResult info = RunQuadscene("info " + copy, dir);
+  EXPECT_EQ(info.err, warning);
+  EXPECT_NE(info.out.find("texture slots used: 0\n"), std::string::npos) << info.out;
+  const CommandResult as = RunQuadscene("info --as NYC.MAP " + copy, dir);
+  EXPECT_EQ(as.err, "");
+  EXPECT_NE(as.out.find("texture slots used: 0-5\n"), std::string::npos) << as.out;
+  EXPECT_EQ(RunQuadscene("render " + copy + " -o " + dir.File("a.png"), dir).err, warning);
+  ASSERT_EQ(RunQuadscene("render " + copy + " --as nyc.map -o " + dir.File("b.png"), dir).status,
+            0);
+  ASSERT_EQ(RunQuadscene("render " + scene + " -o " + dir.File("c.png"), dir).status, 0);
+  EXPECT_EQ(ReadPicture(dir.File("b.png")).rgb, ReadPicture(dir.File("c.png")).rgb);
+  EXPECT_NE(ReadPicture(dir.File("a.png")).rgb, ReadPicture(dir.File("c.png")).rgb);
+  EXPECT_EQ(RunQuadscene("diff " + scene + " " + copy + " --as nyc.map", dir).status, 0);
+  const CommandResult bad = RunQuadscene("dump --as other.map " + copy, dir);
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_EQ(bad.err.substr(0, bad.err.find('\n')), "--as: expected nyc.map, sanb.map or miami.map");
+}
+
 // One small scene per finding, and the exact line check writes for it.
 TEST(Check, SaysWhatWillNotShowAsMeant) {
   struct Case {

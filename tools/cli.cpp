@@ -15,6 +15,7 @@
 #include "scene/command_line.h"
 #include "scene/file_access.h"
 #include "scene/png_writer.h"
+#include "scene/quad_list.h"
 #include "scene/scene_error.h"
 
 namespace {
@@ -115,6 +116,24 @@ void AddViewOptions(CLI::App* command, ViewOptions& options) {
   AddFloatOption(command, "--distance", options.camera.distance, kDistanceHelp, "D");
   AddFloatOption(command, "--tilt", options.camera.tilt, kTiltHelp, "T");
   AddFloatOption(command, "--spin", options.camera.spin, kSpinHelp, "S");
+}
+
+void AddAsOption(CLI::App* command) {
+  command
+      ->add_option_function<std::string>(
+          "--as", [](const std::string& name) { ReadTextureNumbersAs(name); },
+          "Read the texture numbers as a file named NAME reads them (" + TextureNumberFileNames() +
+              "), whatever the file's own name; its texture "
+              "folder stays its own")
+      ->check(CLI::Validator(
+          [](std::string& name) {
+            int32_t offset = 0;
+            return name.find('/') == std::string::npos && NamedTextureNumberOffset(name, offset)
+                       ? std::string()
+                       : "expected " + TextureNumberFileNames();
+          },
+          ""))
+      ->type_name("NAME");
 }
 
 void AddFitOption(CLI::App* command, ViewOptions& options) {

@@ -45,6 +45,10 @@ struct ViewOptions {
 
 // --size WxH, --pan X Y, --distance D, --tilt T, --spin S.
 void AddViewOptions(CLI::App* command, ViewOptions& options);
+// --as NAME: the scene's texture numbers read (and written) as a file named NAME has them
+// (ReadTextureNumbersAs), for every command that reads or writes a scene.
+void AddAsOption(CLI::App* command);
+
 // --fit, for the commands that draw or pick a scene they have read.
 void AddFitOption(CLI::App* command, ViewOptions& options);
 // The camera to draw `quads` with: the options' own, or with --fit the one that shows all.

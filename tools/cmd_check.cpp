@@ -88,6 +88,7 @@ void RegisterCheckCommand(CLI::App& app, int& exitStatus) {
   static CheckOptions options;
   command->add_option("FILE", options.scenePath, "Quad-list file")->required();
   command->add_flag("--strict", options.strict, "Exit with status 3 when there are warnings");
+  AddAsOption(command);
   AddQuietOption(command);
   command->callback([&exitStatus]() { exitStatus = RunCheck(options); });
 }

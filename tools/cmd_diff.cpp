@@ -41,7 +41,6 @@ struct DiffOptions {
   std::string oldPath;
   std::string newPath;
   std::string pngPath;
-  std::string asName;
   ViewOptions view;
 };
 
@@ -55,9 +54,9 @@ struct Marks {
   std::vector<int32_t> changed, added, moved, removed;
 };
 
-TextureNumbering NumberingOf(const std::string& path, const std::string& asName) {
+TextureNumbering NumberingOf(const std::string& path) {
   TextureNumbering numbering;
-  numbering.read = TextureNumberOffset(asName.empty() ? path : asName, numbering.shift);
+  numbering.read = TextureNumberOffset(path, numbering.shift);
   return numbering;
 }
 
@@ -131,8 +130,8 @@ bool RunDiff(const DiffOptions& options) {
   if (!IsRegularFile(newPath)) throw CannotOpenFile(newPath);
   if (!options.pngPath.empty()) CheckPictureTarget(options.pngPath, oldPath, newPath);
   QuadTable oldTable, newTable;
-  const DiffSide oldSide{oldTable, NumberingOf(oldPath, options.asName)};
-  const DiffSide newSide{newTable, NumberingOf(newPath, options.asName)};
+  const DiffSide oldSide{oldTable, NumberingOf(oldPath)};
+  const DiffSide newSide{newTable, NumberingOf(newPath)};
   ReadSide(oldPath, oldSide.numbering, oldTable);
   ReadSide(newPath, newSide.numbering, newTable);
 
@@ -202,19 +201,7 @@ void RegisterDiffCommand(CLI::App& app, int& exitStatus) {
       ->type_name("OUT.png");
   AddViewOptions(command, options.view);
   AddFitOption(command, options.view);
-  command
-      ->add_option("--as", options.asName,
-                   "Read both files' texture numbers as a file named NAME reads them (" +
-                       TextureNumberFileNames() + ")")
-      ->type_name("NAME")
-      ->check(CLI::Validator(
-          [](std::string& name) {
-            int32_t offset = 0;
-            return name.find('/') == std::string::npos && TextureNumberOffset(name, offset)
-                       ? std::string()
-                       : "expected " + TextureNumberFileNames();
-          },
-          ""));
+  AddAsOption(command);
   AddQuietOption(command);
   command->callback([&exitStatus]() {
     bool different = false;

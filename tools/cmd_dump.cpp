@@ -32,6 +32,7 @@ void RegisterDumpCommand(CLI::App& app, int& exitStatus) {
       "then u v x y z "
       "of the four corners (z as stored, i.e. negated against the file)");
   command->add_option("FILE", path, "Quad-list file")->required();
+  AddAsOption(command);
   AddQuietOption(command);
   command->callback([&exitStatus]() {
     exitStatus = RunSceneCommand(path, [] {

@@ -75,6 +75,7 @@ void RegisterExportCommand(CLI::App& app, int& exitStatus) {
           },
           "OUT"));
   AddViewOptions(command, options.view);
+  AddAsOption(command);
   AddQuietOption(command);
   command->callback([&exitStatus]() {
     exitStatus = RunSceneCommand(options.scenePath, [] { RunExport(options); });

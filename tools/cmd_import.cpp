@@ -84,17 +84,10 @@ void RegisterImportCommand(CLI::App& app, int& exitStatus) {
       "JSON) comes back exactly");
   static ImportCommand options;
   command->add_option("IN", options.request.modelPath, "Model file")->required();
-  command->add_option("-o,--output", options.request.outPath, TextureNumberFileNames())
+  command
+      ->add_option("-o,--output", options.request.outPath,
+                   TextureNumberFileNames() + ", or any name with --as")
       ->required()
-      ->check(CLI::Validator(
-          [](std::string& text) {
-            int32_t offset = 0;
-            return TextureNumberOffset(text, offset)
-                       ? std::string()
-                       : "must be named " + TextureNumberFileNames() +
-                             ": only those names have their texture numbers read";
-          },
-          ""))
       ->type_name("OUT.map");
   command
       ->add_option("--order", options.order,
@@ -125,8 +118,16 @@ void RegisterImportCommand(CLI::App& app, int& exitStatus) {
                    "may be given more than once")
       ->check(CLI::ExistingDirectory)
       ->type_name("DIR");
+  AddAsOption(command);
   AddQuietOption(command);
   command->callback([&exitStatus]() {
+    // Checked once --as is known: it lets any name hold texture numbers.
+    int32_t offset = 0;
+    if (!TextureNumberOffset(options.request.outPath, offset)) {
+      throw CLI::ValidationError("--output", "must be named " + TextureNumberFileNames() +
+                                                 ": only those names have their texture numbers "
+                                                 "read");
+    }
     exitStatus = RunCommand(options.request.modelPath, [] { RunImport(options); });
   });
 }

@@ -16,6 +16,7 @@
 #include "render/headless_view.h"
 #include "scene/file_access.h"
 #include "scene/quad_list.h"
+#include "scene/scene_check.h"
 #include "scene/scene_error.h"
 #include "scene/texture_limits.h"
 #include "scene/texture_paths.h"
@@ -155,6 +156,7 @@ void RunInfo(const std::string& path) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::map<int32_t, int64_t> slotUse;
   PrintRecordSummary(path, table, slotUse);
+  if (!readFailure) WarnOfUnreadTextureNumbers(path);
   const std::exception_ptr textureFailure = PrintTextureSummary(path, slotUse);
   const double megabytes = static_cast<double>(InputFile(path).Size()) / kBytesPerMegabyte;
   std::printf("load: %.3f s, %.1f MB, %.1f MB/s\n", seconds, megabytes,
@@ -172,6 +174,7 @@ void RegisterInfoCommand(CLI::App& app, int& exitStatus) {
       "texture slots, images that will not draw as stored, load time");
   static std::string path;
   command->add_option("FILE", path, "Quad-list file")->required();
+  AddAsOption(command);
   AddQuietOption(command);
   command->callback([&exitStatus]() { exitStatus = RunSceneCommand(path, [] { RunInfo(path); }); });
 }

@@ -57,6 +57,7 @@ void RegisterPickCommand(CLI::App& app, int& exitStatus) {
   command->get_option("Y")->required();
   AddViewOptions(command, options.view);
   AddFitOption(command, options.view);
+  AddAsOption(command);
   AddQuietOption(command);
   command->add_flag("--all", options.all,
                     "List every record covering the pixel, in drawing order, the top one last");

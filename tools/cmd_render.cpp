@@ -14,6 +14,7 @@
 #include "render/headless_view.h"
 #include "render/texture_set.h"
 #include "scene/quad_list_reading.h"
+#include "scene/scene_check.h"
 #include "tools/commands.h"
 #include "tools/terminal_progress.h"
 
@@ -64,6 +65,7 @@ void RunRender(const RenderOptions& options) {
   QuadTable quads;
   ReadProgressLine progress("reading " + options.scenePath);
   LoadSceneLikeTheViewer(options.scenePath, textures, quads, progress);
+  WarnOfUnreadTextureNumbers(options.scenePath);
   const CameraState camera = ViewCamera(options.view, quads);
 
   const int64_t frameCount = std::max<int64_t>(options.frames, 1);
@@ -99,6 +101,7 @@ void RegisterRenderCommand(CLI::App& app, int& exitStatus) {
       ->type_name("OUT.png");
   AddViewOptions(command, options.view);
   AddFitOption(command, options.view);
+  AddAsOption(command);
   AddQuietOption(command);
   AddWholeNumberOption(command, "--frames", options.frames, 1, kMaxFrames,
                        "Draw N frames, waiting for each, and print the median frame time");
