@@ -103,6 +103,8 @@ def main():
         report(reports, "replaced", lambda: save(out_dir, "demo-untouched", replace=True))
         report(reports, "name", lambda: bpy.ops.export_scene.quadview(
             filepath=out_dir + "/scene.map"))
+        report(reports, "as", lambda: bpy.ops.export_scene.quadview(
+            filepath=out_dir + "/scene.map", texture_names="nyc.map"))
         bpy.context.preferences.addons["io_scene_quadview"].preferences.quadscene = \
             out_dir + "/no-such-program"
         report(reports, "no quadscene", lambda: open_scene(demo))

@@ -356,6 +356,7 @@ TEST(BlenderAddon, ScenesComeBackAsEditedAndUntouchedOnesByteForByte) {
                 dir.File("scene.map") +
                 ": must be named nyc.map, sanb.map or miami.map: only those names have their "
                 "texture numbers read\n"
+                "as: no error\n"
                 "no quadscene: Error: " +
                 dir.File("no-such-program") +
                 " is not a program; quadscene was not found: install the quadview package, or "

@@ -18,7 +18,7 @@ bl_info = {
 import os
 
 import bpy
-from bpy.props import BoolProperty, StringProperty
+from bpy.props import BoolProperty, EnumProperty, StringProperty
 from bpy_extras.io_utils import ExportHelper, ImportHelper
 
 from . import quadscene, scene_in, scene_out
@@ -45,6 +45,20 @@ class QuadviewPreferences(bpy.types.AddonPreferences):
         self.layout.prop(self, "quadscene")
 
 
+# quadscene's --as: a file of another name has its texture numbers read as one of these has.
+TEXTURE_NAMES = [
+    ("OWN", "The file's own name", "Texture numbers as the file's name has them: read only for "
+     "nyc.map, sanb.map and miami.map"),
+    ("nyc.map", "As nyc.map", "Texture numbers read and written as nyc.map has them"),
+    ("sanb.map", "As sanb.map", "Texture numbers read and written as sanb.map has them"),
+    ("miami.map", "As miami.map", "Texture numbers read and written as miami.map has them"),
+]
+
+
+def as_arguments(choice):
+    return [] if choice == "OWN" else ["--as", choice]
+
+
 def program(context):
     preferences = context.preferences.addons[__package__].preferences
     return quadscene.find(preferences.quadscene)
@@ -59,11 +73,13 @@ class ImportQuadviewScene(bpy.types.Operator, ImportHelper):
 
     filename_ext = ".map"
     filter_glob: StringProperty(default="*.map", options={"HIDDEN"})
+    texture_names: EnumProperty(name="Texture numbers", items=TEXTURE_NAMES, default="OWN")
 
     def execute(self, context):
         try:
             with quadscene.Folder() as folder:
-                data = quadscene.export_json(program(context), self.filepath, folder)
+                data = quadscene.export_json(program(context), self.filepath, folder,
+                                             as_arguments(self.texture_names))
                 result = scene_in.build(context, data, self.filepath, folder)
         except quadscene.Failure as failure:
             self.report({"ERROR"}, str(failure))
@@ -93,6 +109,7 @@ class ExportQuadviewScene(bpy.types.Operator, ExportHelper):
         description="Write only the selected mesh objects",
         default=False,
     )
+    texture_names: EnumProperty(name="Texture numbers", items=TEXTURE_NAMES, default="OWN")
 
     def invoke(self, context, event):
         # Offered first: the scene the active object came from.
@@ -112,7 +129,7 @@ class ExportQuadviewScene(bpy.types.Operator, ExportHelper):
             with quadscene.Folder() as folder:
                 scene = scene_out.gather(context, self.selection_only, folder)
                 summary = quadscene.import_json(program(context), scene, folder, path,
-                                                self.replace)
+                                                self.replace, as_arguments(self.texture_names))
         except quadscene.Failure as failure:
             self.report({"ERROR"}, str(failure))
             return {"CANCELLED"}

@@ -64,10 +64,11 @@ def run(arguments):
     return done.stdout.decode("utf-8", "replace").strip()
 
 
-def export_json(program, path, folder):
-    """The scene at `path` as quadscene's JSON export, its PNGs in `folder`."""
+def export_json(program, path, folder, more=()):
+    """The scene at `path` as quadscene's JSON export, its PNGs in `folder`; `more`: further
+    arguments (--as)."""
     out = os.path.join(folder, "scene.json")
-    run([program, "export", "--quiet", os.path.abspath(path), "-o", out])
+    run([program, "export", "--quiet", os.path.abspath(path), "-o", out] + list(more))
     try:
         with open(out, encoding="utf-8") as text:
             return json.load(text)
@@ -75,13 +76,13 @@ def export_json(program, path, folder):
         raise Failure("%s: %s" % (out, error))
 
 
-def import_json(program, scene, folder, path, replace):
+def import_json(program, scene, folder, path, replace, more=()):
     """`scene` (scene_out.Scene) written as the quadview scene `path`; quadscene's summary."""
     out = os.path.join(folder, "scene.json")
     with open(out, "w", encoding="utf-8") as text:
         json.dump(scene.document, text, separators=(",", ":"), allow_nan=False)
     target = os.path.abspath(path)
-    arguments = [program, "import", "--quiet", out, "-o", target]
+    arguments = [program, "import", "--quiet", out, "-o", target] + list(more)
     if scene.images_like and os.path.isfile(scene.images_like):
         arguments += ["--images-like", scene.images_like]
     if replace:
