@@ -214,6 +214,15 @@ bool WaitUntilVisible() {
   return false;
 }
 
+// The picked record's line to stdout and the status line, its FILE:LINE to the clipboard.
+void AnnouncePick() {
+  pickLine = PickedRecordLine(sceneArgument != nullptr ? sceneArgument : "", sceneQuads);
+  std::printf("%s\n", pickLine.c_str());
+  std::fflush(stdout);
+  const std::string place = pickLine.substr(0, pickLine.find(": record "));
+  Fl::copy(place.c_str(), static_cast<int>(place.size()), 1);  // the clipboard
+}
+
 // Ctrl+O's dialog: the toolkit's file chooser (the desktop's own where it has one).
 void AskForScene() {
   Fl_Native_File_Chooser chooser;
@@ -469,13 +478,7 @@ void Twnd_careditor::ShowStatus() {
 void Twnd_careditor::PickAtPixel(int x, int y) {
   Panel1->make_current();
   pickLine.clear();
-  if (PickAt(sceneCamera, sceneQuads, Panel1->h(), x, y)) {
-    pickLine = PickedRecordLine(sceneArgument != nullptr ? sceneArgument : "", sceneQuads);
-    std::printf("%s\n", pickLine.c_str());
-    std::fflush(stdout);
-    const std::string place = pickLine.substr(0, pickLine.find(": record "));
-    Fl::copy(place.c_str(), static_cast<int>(place.size()), 1);  // the clipboard
-  }
+  if (PickAt(sceneCamera, sceneQuads, Panel1->h(), x, y)) AnnouncePick();
   ShowStatus();
 }
 
@@ -491,11 +494,7 @@ void Twnd_careditor::GoToRecord(int64_t number) {
   sceneCamera = FitCamera(sceneCamera, &sceneQuads.records[static_cast<size_t>(index)], 1,
                           Panel1->w(), Panel1->h(), kGoToViewShare);
   PickRecord(sceneQuads, index);
-  pickLine = PickedRecordLine(sceneArgument != nullptr ? sceneArgument : "", sceneQuads);
-  std::printf("%s\n", pickLine.c_str());
-  std::fflush(stdout);
-  const std::string place = pickLine.substr(0, pickLine.find(": record "));
-  Fl::copy(place.c_str(), static_cast<int>(place.size()), 1);
+  AnnouncePick();
   ShowStatus();
 }
 

@@ -78,8 +78,13 @@ TEST_P(ViewerPick, AStillClickPicksAndMarksTheRecordDrawnThere) {
   const Camera start;
   double px = 0, py = 0;
   ProjectToPanel(start, 0.5, 0.0, kPanelWidth, kPanelHeight, px, py);
-  Drag(window, Button1, static_cast<int>(px), static_cast<int>(py), static_cast<int>(px) + 1,
+  // A drag pans and picks nothing; r brings the start camera back.
+  Drag(window, Button1, static_cast<int>(px), static_cast<int>(py), static_cast<int>(px) + 30,
        static_cast<int>(py));
+  ASSERT_TRUE(WaitForTitle(window, "-0.59 0.00 -2.48"));
+  client_->Key(XK_r);
+  ASSERT_TRUE(WaitForTitle(window, "0.01 0.00 -2.48"));
+  EXPECT_EQ(viewer_->StdoutText(), "");
   Click(window, static_cast<int>(px), static_cast<int>(py));
   ASSERT_TRUE(WaitForStdout(Line(map, 2))) << viewer_->StdoutText();
   // The mark: the green quad's outline, which runs from x 0 to 1 and y -0.5 to 0.5.
@@ -177,6 +182,12 @@ TEST_P(ViewerPick, FitIsolateAndThePicture) {
 
   // F12 without the mark: the picture is the view, pixel for pixel.
   Click(window, 2, 2);
+  ASSERT_TRUE(PollUntil(
+      [&] {
+        const std::vector<Rgb> view = View(window);
+        return std::none_of(view.begin(), view.end(), IsMark);
+      },
+      kTitleTimeout));
   client_->Key(XK_F12);
   std::string path;
   ASSERT_TRUE(PollUntil(
@@ -196,12 +207,18 @@ TEST_P(ViewerPick, FitIsolateAndThePicture) {
   ASSERT_NE(png, nullptr);
   ASSERT_EQ(width, kPanelWidth);
   ASSERT_EQ(height, kPanelHeight);
-  const std::vector<Rgb> view = View(window);
   int differing = 0;
-  for (size_t i = 0; i < view.size(); ++i) {
-    const uint8_t* p = png.get() + i * 3;
-    differing += view[i].r != p[0] || view[i].g != p[1] || view[i].b != p[2];
-  }
+  PollUntil(
+      [&] {
+        const std::vector<Rgb> view = View(window);
+        differing = 0;
+        for (size_t i = 0; i < view.size(); ++i) {
+          const uint8_t* p = png.get() + i * 3;
+          differing += view[i].r != p[0] || view[i].g != p[1] || view[i].b != p[2];
+        }
+        return differing == 0;
+      },
+      kTitleTimeout);
   EXPECT_EQ(differing, 0);
   CloseAndExpectCleanExit(window);
 
