@@ -217,7 +217,7 @@ bool WaitUntilVisible() {
 // The picked record's line to stdout and the status line, its FILE:LINE to the clipboard.
 void AnnouncePick() {
   pickLine = PickedRecordLine(sceneArgument != nullptr ? sceneArgument : "", sceneQuads);
-  std::printf("%s\n", pickLine.c_str());
+  std::printf("%s\n", Printable(pickLine).c_str());
   std::fflush(stdout);
   const std::string place = pickLine.substr(0, pickLine.find(": record "));
   Fl::copy(place.c_str(), static_cast<int>(place.size()), 1);  // the clipboard
@@ -502,7 +502,7 @@ bool Twnd_careditor::KeyDown(int key, int modifiers) {
   const bool control = (modifiers & FL_CTRL) != 0;
   const bool plain = (modifiers & (FL_CTRL | FL_ALT | FL_META)) == 0;
   if (typingRecord && plain) {
-    // g's number: digits, Backspace, Enter to go, Esc to give up; any other key ends it too.
+    // g's number: digits, Backspace, Enter to go, Esc to give up; other keys do nothing meanwhile.
     const bool digit = (key >= '0' && key <= '9') || (key >= FL_KP + '0' && key <= FL_KP + '9');
     if (digit) {
       if (typedDigits.size() < kMaxRecordDigits) {
@@ -510,17 +510,13 @@ bool Twnd_careditor::KeyDown(int key, int modifiers) {
       }
     } else if (key == FL_BackSpace) {
       if (!typedDigits.empty()) typedDigits.pop_back();
-    } else {
+    } else if (key == FL_Enter || key == FL_KP_Enter || key == FL_Escape) {
       typingRecord = false;
       const std::string digits = typedDigits;
       typedDigits.clear();
       ShowStatus();
-      if (key == FL_Enter || key == FL_KP_Enter) {
-        if (!digits.empty()) GoToRecord(std::stoll(digits));
-        return true;
-      }
-      if (key == FL_Escape) return true;
-      return KeyDown(key, modifiers);
+      if (key != FL_Escape && !digits.empty()) GoToRecord(std::stoll(digits));
+      return true;
     }
     ShowStatus();
     return true;

@@ -15,6 +15,7 @@ constexpr MarkColour kPickMark{255, 0, 255};
 
 namespace recordFocus {
 int32_t picked = -1;
+int32_t wanted = -1;  // the pick a person made, kept while a reload leaves the table short
 bool isolated = false;
 int32_t isolatedSlot = 0;
 QuadTable isolatedRecords;
@@ -43,23 +44,23 @@ int32_t PickedRecord() {
 }
 
 void ClearPick() {
-  recordFocus::picked = -1;
+  recordFocus::picked = recordFocus::wanted = -1;
 }
 
 bool PickAt(const CameraState& camera, const QuadTable& quads, int height, int x, int y) {
   const std::vector<int32_t> covering =
       RecordsAtPixel(camera, DrawnRecords(quads), height, x, y, false);
-  recordFocus::picked = -1;
+  ClearPick();
   if (covering.empty()) return false;
   const int32_t index = covering.back();
-  recordFocus::picked =
+  recordFocus::picked = recordFocus::wanted =
       recordFocus::isolated ? recordFocus::isolatedIndices[static_cast<size_t>(index)] : index;
   return true;
 }
 
 bool PickRecord(const QuadTable& quads, int32_t index) {
   if (index < 0 || static_cast<size_t>(index) >= DrawnQuadCount(quads)) return false;
-  recordFocus::picked = index;
+  recordFocus::picked = recordFocus::wanted = index;
   return true;
 }
 
@@ -96,7 +97,7 @@ int32_t IsolatedSlot() {
 
 void KeepFocusAfterLoad(const QuadTable& quads) {
   using namespace recordFocus;
-  if (picked >= 0 && static_cast<size_t>(picked) >= DrawnQuadCount(quads)) picked = -1;
+  picked = wanted >= 0 && static_cast<size_t>(wanted) < DrawnQuadCount(quads) ? wanted : -1;
   if (isolated) Isolate(quads, isolatedSlot);
 }
 

@@ -131,12 +131,10 @@ std::string ViewCommand(const std::string& scenePath, float panX, float panY, fl
   return command;
 }
 
-std::string EditorCommand(const std::string& visual, const std::string& editor, int64_t line,
-                          const std::string& file) {
-  const std::string place = " +" + std::to_string(line) + " " + ShellWord(file);
-  if (!visual.empty()) return visual + place;
+std::string EditorScript(const std::string& visual, const std::string& editor) {
+  if (!visual.empty()) return visual + " \"$@\"";
   return "x-terminal-emulator -e " + (editor.empty() ? std::string("sensible-editor") : editor) +
-         place;
+         " \"$@\"";
 }
 
 std::string PictureName(const std::string& folder, const std::string& scenePath,

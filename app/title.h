@@ -40,12 +40,13 @@ std::string ViewCommand(const std::string& scenePath, float panX, float panY, fl
 // ($'...' with \xNN escapes when it holds what a terminal would act on).
 std::string ShellWord(const std::string& text);
 
-// The `sh -c` command that opens `file` at `line` in the user's editor: `visual` (a program
-// with its own window) as "VISUAL +LINE FILE"; else `editor`, or sensible-editor when both
-// are empty, a terminal editor, inside "x-terminal-emulator -e". The variables' values are
-// taken as shell text, so that values with words ("code --wait") work.
-std::string EditorCommand(const std::string& visual, const std::string& editor, int64_t line,
-                          const std::string& file);
+// The `sh -c` script that opens the file and line it is given as "$1" and "$2" ("+LINE" and
+// the file: never part of the script, so no name can be read as shell text) in the user's
+// editor: `visual` (a program with its own window) as "VISUAL "$@""; else `editor`, or
+// sensible-editor when both are empty, a terminal editor, inside "x-terminal-emulator -e".
+// The variables' values are taken as shell text, so that values with words
+// ("code --wait") work.
+std::string EditorScript(const std::string& visual, const std::string& editor);
 
 // The picture file F12 writes for the scene at `scenePath` (none: "quadview"), in `folder`:
 // "STEM-YYYYMMDD-HHMMSS.png" at local time `when`, or with "-2", "-3", ... after the time

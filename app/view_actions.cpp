@@ -75,8 +75,8 @@ std::string SaveViewPicture(const std::string& scenePath, int width, int height,
 
 bool OpenInEditor(const std::string& file, int64_t line) {
   const std::string visual = Variable("VISUAL"), editor = Variable("EDITOR");
-  const std::string command = EditorCommand(visual, editor, line, file);
-  const std::string program = FirstWord(command);
+  const std::string script = EditorScript(visual, editor);
+  const std::string program = FirstWord(script);
   const std::string needed =
       visual.empty() ? FirstWord(editor.empty() ? "sensible-editor" : editor) : program;
   for (const std::string& word : {program, needed}) {
@@ -87,6 +87,10 @@ bool OpenInEditor(const std::string& file, int64_t line) {
       return false;
     }
   }
+  // Absolute, so that a name beginning with '-' is never taken for an option.
+  std::error_code error;
+  const std::string path = std::filesystem::absolute(file, error).string();
+  const std::string place = "+" + std::to_string(line);
   const pid_t child = ::fork();
   if (child < 0) {
     std::fprintf(stderr, "quadview: e: cannot start the editor\n");
@@ -96,7 +100,8 @@ bool OpenInEditor(const std::string& file, int64_t line) {
     // Only calls safe after a fork in a threaded process, up to the exec.
     ::setsid();
     if (::fork() == 0) {
-      ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      ::execl("/bin/sh", "sh", "-c", script.c_str(), "sh", place.c_str(),
+              (error ? file : path).c_str(), static_cast<char*>(nullptr));
       ::_exit(127);
     }
     ::_exit(0);

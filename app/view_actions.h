@@ -12,7 +12,7 @@
 std::string SaveViewPicture(const std::string& scenePath, int width, int height,
                             const std::vector<uint8_t>& rgba);
 
-// Starts the user's editor on `file` at `line` (EditorCommand through sh -c) in a process of
-// its own session, which outlives the viewer; returns at once. False, after one stderr line,
-// when there is no editor to run.
+// Starts the user's editor on `file` (made absolute) at `line` (EditorScript through sh -c) in a
+// process of its own session, which outlives the viewer; returns at once. False, after one stderr
+// line, when there is no editor to run.
 bool OpenInEditor(const std::string& file, int64_t line);

@@ -85,14 +85,11 @@ TEST(ViewCommand, QuotesThePathForTheShellAndWritesEachValueExactly) {
   }
 }
 
-// e's command and F12's file name.
-TEST(ViewActions, EditorCommandAndPictureName) {
-  EXPECT_EQ(EditorCommand("code --wait", "vim", 7, "/my maps/nyc.map"),
-            "code --wait +7 '/my maps/nyc.map'");
-  EXPECT_EQ(EditorCommand("", "vim -u NONE", 13, "/m/nyc.map"),
-            "x-terminal-emulator -e vim -u NONE +13 /m/nyc.map");
-  EXPECT_EQ(EditorCommand("", "", 1, "$(x).map"),
-            "x-terminal-emulator -e sensible-editor +1 '$(x).map'");
+// e's script (the file and line go to it as arguments) and F12's file name.
+TEST(ViewActions, EditorScriptAndPictureName) {
+  EXPECT_EQ(EditorScript("code --wait", "vim"), "code --wait \"$@\"");
+  EXPECT_EQ(EditorScript("", "vim -u NONE"), "x-terminal-emulator -e vim -u NONE \"$@\"");
+  EXPECT_EQ(EditorScript("", ""), "x-terminal-emulator -e sensible-editor \"$@\"");
   std::tm when{};
   when.tm_year = 2026 - 1900, when.tm_mon = 11, when.tm_mday = 9;
   when.tm_hour = 5, when.tm_min = 4, when.tm_sec = 50;

@@ -2,6 +2,7 @@
 // i, e with a stand-in editor, and F12's picture, judged by the window's pixels and lines.
 #include <stb/stb_image.h>
 
+#include "scene/scene_error.h"
 #include "tests/viewer_window_fixture.h"
 
 namespace {
@@ -61,9 +62,11 @@ class ViewerPick : public ViewerWindow {
 
   std::string Line(const fs::path& map, int number) {
     const std::string slot = std::to_string(number - 1);
-    return map.string() + ":" + std::to_string(6 * number - 5) + ": record " +
-           std::to_string(number) + ": slot " + slot + " (" + dir_.File("nyc/00") + slot +
-           ".tga), blend 0 (opaque), CW\n";
+    return Printable(map.string() + ":" + std::to_string(6 * number - 5) + ": record " +
+                     std::to_string(number) + ": slot " + slot + " (" +
+                     (map.parent_path() / "nyc/00").string() + slot +
+                     ".tga), blend 0 (opaque), CW") +
+           "\n";
   }
 };
 
@@ -232,7 +235,12 @@ TEST_P(ViewerPick, FitIsolateAndThePicture) {
 // e runs the editor with +LINE FILE and does not wait for it: the viewer answers a click
 // while the editor still runs. Without a pick, one line says so.
 TEST_P(ViewerPick, EOpensThePickedRecordInTheEditor) {
-  const fs::path map = WriteTwoSlotScene();
+  // In a folder whose name a shell would run as a command, were it part of one.
+  const fs::path hostile = fs::path(dir_.path()) / "a\t';touch INJ #";
+  fs::create_directories(hostile);
+  fs::rename(WriteTwoSlotScene(), hostile / "nyc.map");
+  fs::rename(fs::path(dir_.path()) / "nyc", hostile / "nyc");
+  const fs::path map = hostile / "nyc.map";
   const std::string editor = dir_.File("editor.sh");
   WriteFile(editor, "#!/bin/sh\necho \"$@\" > " + dir_.File("opened.txt") + "\nsleep 5\n");
   fs::permissions(editor, fs::perms::owner_all);
@@ -253,6 +261,7 @@ TEST_P(ViewerPick, EOpensThePickedRecordInTheEditor) {
   EXPECT_TRUE(
       PollUntil([&] { return ReadFile(dir_.File("opened.txt")) == "+7 " + map.string() + "\n"; },
                 kTitleTimeout));
+  EXPECT_FALSE(fs::exists(dir_.File("INJ")));
   ProjectToPanel(start, -0.5, 0.0, kPanelWidth, kPanelHeight, px, py);
   Click(window, static_cast<int>(px), static_cast<int>(py));
   EXPECT_TRUE(WaitForStdout(Line(map, 2) + Line(map, 1)));

@@ -7,6 +7,7 @@
 #include "render/record_picker.h"
 #include "scene/quad_list.h"
 #include "scene/record_place.h"
+#include "scene/scene_error.h"
 #include "tools/commands.h"
 #include "tools/terminal_progress.h"
 
@@ -36,7 +37,7 @@ void RunPick(const PickOptions& options) {
   const int images = CountTextureImages(options.scenePath);
   for (const int32_t index : records) {
     const QuadRecord& record = quads.records[static_cast<size_t>(index)];
-    std::printf("%s\n", RecordLine(options.scenePath, index, record, images).c_str());
+    std::printf("%s\n", Printable(RecordLine(options.scenePath, index, record, images)).c_str());
   }
 }
 
