@@ -27,10 +27,6 @@ void FileValues(const QuadRecord& record, int corner, float (&values)[kCornerTok
   ValuesFromCorner(record.corners[corner], values);
 }
 
-bool SameNumber(float a, float b) {
-  return a == b || (std::isnan(a) && std::isnan(b));
-}
-
 // Equal numbers give equal bits: -0 is 0, every NaN one NaN.
 uint32_t CanonicalBits(float value) {
   if (value == 0.0f) return 0;
@@ -40,38 +36,20 @@ uint32_t CanonicalBits(float value) {
   return bits;
 }
 
-uint64_t Mix(uint64_t hash, uint32_t word) {
-  hash = (hash ^ word) * kHashMultiplier;
-  return hash ^ (hash >> 32);
-}
-
-// Over every field SameRecordValues compares but the texture number, which follows the slot
-// within a file.
-uint64_t RecordHash(const QuadRecord& record) {
-  uint64_t hash = Mix(0, static_cast<uint32_t>(record.textureIndex));
-  hash = Mix(hash, uint32_t{record.blend} | uint32_t{record.counterClockwise} << 8);
-  for (int corner = 0; corner < kCorners; ++corner) {
-    float values[kCornerTokens];
-    FileValues(record, corner, values);
-    for (const float value : values) hash = Mix(hash, CanonicalBits(value));
-  }
-  // A final avalanche, so that sorting by hash groups nothing by field order.
-  hash ^= hash >> 33;
-  hash *= 0xFF51AFD7ED558CCDull;
-  return hash ^ (hash >> 33);
-}
-
 uint32_t TextureNumber(const QuadRecord& record, const TextureNumbering& numbering) {
   return static_cast<uint32_t>(record.textureIndex) + static_cast<uint32_t>(numbering.shift);
 }
 
-// The words SameRecordValues compares, each number in canonical bits: equal keys exactly
-// for equal values. The texture number counts only where both files read it.
+// The words a record's values are compared by, each number in canonical bits: equal keys
+// exactly for equal values. Word 1, the texture number, counts only where both files read it
+// (`numbersCompared`); within a file it follows the slot.
 constexpr int kValueWords = 4 + kCorners * kCornerTokens;
+constexpr int kNumberWord = 1;
+using ValueWords = uint32_t[kValueWords];
 void ValueKey(const QuadRecord& record, const TextureNumbering& numbering, bool numbersCompared,
-              uint32_t (&key)[kValueWords]) {
+              ValueWords& key) {
   key[0] = static_cast<uint32_t>(record.textureIndex);
-  key[1] = numbersCompared ? TextureNumber(record, numbering) : 0;
+  key[kNumberWord] = numbersCompared ? TextureNumber(record, numbering) : 0;
   key[2] = record.blend;
   key[3] = record.counterClockwise;
   for (int corner = 0; corner < kCorners; ++corner) {
@@ -81,6 +59,21 @@ void ValueKey(const QuadRecord& record, const TextureNumbering& numbering, bool 
       key[4 + corner * kCornerTokens + k] = CanonicalBits(values[k]);
     }
   }
+}
+
+// Over the value words but the texture number, so that it is the same in both files.
+uint64_t RecordHash(const QuadRecord& record) {
+  ValueWords key;
+  ValueKey(record, TextureNumbering{}, false, key);
+  uint64_t hash = 0;
+  for (const uint32_t word : key) {
+    hash = (hash ^ word) * kHashMultiplier;
+    hash ^= hash >> 32;
+  }
+  // A final avalanche, so that sorting by hash groups nothing by field order.
+  hash ^= hash >> 33;
+  hash *= 0xFF51AFD7ED558CCDull;
+  return hash ^ (hash >> 33);
 }
 
 struct Keyed {
@@ -244,7 +237,7 @@ class Aligner {
   int CompareValues(const Entry& a, const Entry& b) const {
     const DiffSide& aSide = a.side == 0 ? old_ : new_;
     const DiffSide& bSide = b.side == 0 ? old_ : new_;
-    uint32_t aKey[kValueWords], bKey[kValueWords];
+    ValueWords aKey, bKey;
     ValueKey(aSide.table.records[static_cast<size_t>(a.index)], aSide.numbering, numbersCompared_,
              aKey);
     ValueKey(bSide.table.records[static_cast<size_t>(b.index)], bSide.numbering, numbersCompared_,
@@ -367,6 +360,7 @@ void AppendChange(std::string& text, const std::string& field, const std::string
 
 bool SameRecordValues(const QuadRecord& a, const TextureNumbering& aNumbering, const QuadRecord& b,
                       const TextureNumbering& bNumbering) {
+  // Field by field with an early way out: this runs for every anchor candidate and neighbour.
   if (a.textureIndex != b.textureIndex || a.blend != b.blend ||
       a.counterClockwise != b.counterClockwise) {
     return false;
@@ -380,7 +374,7 @@ bool SameRecordValues(const QuadRecord& a, const TextureNumbering& aNumbering, c
     FileValues(a, corner, aValues);
     FileValues(b, corner, bValues);
     for (int k = 0; k < kCornerTokens; ++k) {
-      if (!SameNumber(aValues[k], bValues[k])) return false;
+      if (CanonicalBits(aValues[k]) != CanonicalBits(bValues[k])) return false;
     }
   }
   return true;
@@ -418,7 +412,7 @@ std::string DescribeRecordDifference(const QuadRecord& a, const TextureNumbering
     FileValues(b, corner, bValues);
     std::string moved;
     for (int k = 0; k < kCornerTokens; ++k) {
-      if (SameNumber(aValues[k], bValues[k])) continue;
+      if (CanonicalBits(aValues[k]) == CanonicalBits(bValues[k])) continue;
       if (!moved.empty()) moved += ", ";
       moved += std::string(kValueNames[k]) + " " + ShortestNumber(aValues[k]) + kArrow +
                ShortestNumber(bValues[k]);
