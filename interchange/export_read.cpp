@@ -1,7 +1,5 @@
 // Export's first stage: the scene read as the viewer's load reads it, each image of the set
 // as the PNG of the texture the viewer uploads; and what the glTF and OBJ writers share.
-#include <sys/stat.h>
-
 #include <cmath>
 #include <cstdio>
 
@@ -37,10 +35,7 @@ ExportScene ReadExportScene(const std::string& path, const std::function<int32_t
 }
 
 const std::string& OutputPath(const ExportScene& scene, const std::string& output) {
-  struct stat source {
-  }, target{};
-  if (::stat(scene.sourcePath.c_str(), &source) == 0 && ::stat(output.c_str(), &target) == 0 &&
-      source.st_dev == target.st_dev && source.st_ino == target.st_ino) {
+  if (SameFileNode(scene.sourcePath, output)) {
     throw SceneError("Cannot write file " + output + ": it is the scene being exported");
   }
   return output;

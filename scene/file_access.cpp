@@ -285,6 +285,13 @@ void WriteWholeFile(const std::string& path, const void* bytes, size_t size) {
   file.Commit();
 }
 
+bool SameFileNode(const std::string& a, const std::string& b) {
+  struct stat aStatus {
+  }, bStatus{};
+  return ::stat(a.c_str(), &aStatus) == 0 && ::stat(b.c_str(), &bStatus) == 0 &&
+         aStatus.st_dev == bStatus.st_dev && aStatus.st_ino == bStatus.st_ino;
+}
+
 bool WriteNewFile(const std::string& path, const void* bytes, size_t size) {
   constexpr mode_t kNewFileMode = 0666;  // less the umask
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);

@@ -99,6 +99,10 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path);
 // Appends the bytes of `file` to `out`, a run at a time.
 void CopyFileInto(const InputFile& file, OutputFile& out);
 
+// Whether `a` and `b` name one and the same file or folder, through links too; false when
+// either is not there.
+bool SameFileNode(const std::string& a, const std::string& b);
+
 // Writes `bytes` to `path` through an OutputFile.
 void WriteWholeFile(const std::string& path, const void* bytes, size_t size);
 

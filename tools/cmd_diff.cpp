@@ -1,8 +1,6 @@
 // quadscene diff: what changed between two versions of a scene, a line per record and per
 // image (scene/record_diff.h, scene/texture_diff.h), with the exit status of diff and cmp.
 // With --png it draws the new scene as render does and marks where the changes are.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -100,14 +98,6 @@ void DrawMarkedPicture(const DiffOptions& options, const QuadTable& oldTable,
   WriteViewPng(options.pngPath, width, height, ReadHeadlessPixels());
 }
 
-// Whether `a` and `b` name one file or folder (through links too).
-bool SameNode(const std::string& a, const std::string& b) {
-  struct stat aStatus {
-  }, bStatus{};
-  return ::stat(a.c_str(), &aStatus) == 0 && ::stat(b.c_str(), &bStatus) == 0 &&
-         aStatus.st_dev == bStatus.st_dev && aStatus.st_ino == bStatus.st_ino;
-}
-
 // --png may not replace a file of the scenes it compares: the quad lists, or anything in
 // their texture folders, by name or through a link.
 void CheckPictureTarget(const std::string& pngPath, const std::string& oldPath,
@@ -117,7 +107,7 @@ void CheckPictureTarget(const std::string& pngPath, const std::string& oldPath,
   std::free(resolved);
   const std::string folder = FolderOf(target).empty() ? "." : FolderOf(target);
   for (const std::string& scene : {oldPath, newPath}) {
-    if (SameNode(target, scene) || SameNode(folder, TextureFolderPrefix(scene))) {
+    if (SameFileNode(target, scene) || SameFileNode(folder, TextureFolderPrefix(scene))) {
       throw SceneError("Cannot write file " + pngPath + ": it belongs to the scenes compared");
     }
   }
