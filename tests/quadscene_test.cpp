@@ -316,9 +316,8 @@ TEST(QuadsceneUsage, BadUsageExitsWithTwoAndHelpWithZero) {
   }
   // Help in plain words that fits the man page's 80 columns: no parser types, counts or
   // defaults, lines of at most 72 characters.
-  for (const char* command :
-       {"", "demo", "dump", "info", "texture", "render", "export", "import", "pick", "check",
-        "diff"}) {
+  for (const char* command : {"", "demo", "dump", "info", "texture", "render", "export", "import",
+                              "pick", "check", "diff"}) {
     const CommandResult run = Quadscene(std::string(command) + " --help", dir);
     EXPECT_EQ(run.status, 0) << command;
     EXPECT_NE(run.out.find("Usage"), std::string::npos) << command;
