@@ -6,7 +6,7 @@
 #include "interchange/stages.h"
 #include "scene/file_access.h"
 
-const std::vector<std::string> kExportExtensions = {".glb", ".gltf", ".obj", ".json"};
+const std::vector<std::string> kExportExtensions = {".glb", ".gltf", ".obj", ".json", ".qvb"};
 
 ExportSummary ExportSceneFile(const ExportRequest& request, QuadListProgress& progress) {
   const ExportScene scene = ReadExportScene(request.scenePath, request.maxTextureSize, progress);
@@ -15,6 +15,8 @@ ExportSummary ExportSceneFile(const ExportRequest& request, QuadListProgress& pr
     WriteObj(scene, request.outPath);
   } else if (extension == ".json") {
     WriteJson(scene, request.camera, request.width, request.height, request.outPath);
+  } else if (extension == ".qvb") {
+    WriteBinary(scene, request.camera, request.width, request.height, request.outPath);
   } else if (extension == ".glb" || extension == ".gltf") {
     WriteGltf(scene, request.camera, static_cast<double>(request.width) / request.height,
               request.outPath, extension == ".glb");
@@ -24,8 +26,9 @@ ExportSummary ExportSceneFile(const ExportRequest& request, QuadListProgress& pr
   ExportSummary summary;
   summary.records = scene.quads.count;
   summary.images = static_cast<int64_t>(scene.images.size());
-  // The JSON form holds every record in its own right; glTF and OBJ geometry cannot.
-  if (extension != ".json") {
+  // The JSON and binary forms hold every record in their own right; glTF and OBJ geometry
+  // cannot.
+  if (extension != ".json" && extension != ".qvb") {
     for (int32_t i = 0; i < scene.quads.count; ++i) {
       summary.leftOut += IsFiniteRecord(scene.quads.records[static_cast<size_t>(i)]) ? 0 : 1;
     }

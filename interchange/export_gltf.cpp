@@ -324,7 +324,7 @@ void WriteGltf(const ExportScene& scene, const CameraState& camera, double aspec
   // Every record, exactly: what the geometry leaves out or cannot say. The table's storage
   // is the records' bytes as they are.
   json quadview = {{"version", kInterchangeVersion},
-                   {"source", scene.sourceName},
+                   {"source", EscapedName(scene.sourceName)},
                    {"recordCount", quads.count},
                    {"images", imageList}};
   if (quads.count > 0) {
@@ -337,7 +337,7 @@ void WriteGltf(const ExportScene& scene, const CameraState& camera, double aspec
   json nodes = json::array();
   json sceneNodes = json::array();
   if (!primitives.empty()) {
-    nodes.push_back({{"name", scene.sourceName}, {"mesh", 0}});
+    nodes.push_back({{"name", EscapedName(scene.sourceName)}, {"mesh", 0}});
     sceneNodes.push_back(0);
   }
   nodes.push_back(
@@ -351,7 +351,7 @@ void WriteGltf(const ExportScene& scene, const CameraState& camera, double aspec
       {"asset", {{"version", "2.0"}, {"generator", kGeneratorName}}},
       {"extensionsUsed", {"KHR_materials_unlit"}},
       {"scene", 0},
-      {"scenes", {{{"name", scene.sourceName}, {"nodes", sceneNodes}}}},
+      {"scenes", {{{"name", EscapedName(scene.sourceName)}, {"nodes", sceneNodes}}}},
       {"nodes", nodes},
       {"cameras",
        {{{"type", "perspective"},
@@ -362,7 +362,7 @@ void WriteGltf(const ExportScene& scene, const CameraState& camera, double aspec
       {"extras", {{kGltfExtrasKey, quadview}}},
   };
   if (!primitives.empty())
-    doc["meshes"] = {{{"name", scene.sourceName}, {"primitives", primitives}}};
+    doc["meshes"] = {{{"name", EscapedName(scene.sourceName)}, {"primitives", primitives}}};
   if (!materials.empty()) doc["materials"] = materials;
   if (!textures.empty()) {
     doc["textures"] = textures;

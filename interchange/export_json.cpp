@@ -1,7 +1,9 @@
-// The JSON writer of quadscene export: the scene as quadview's Blender add-on reads it, one
-// array a record in table order (streamed, never held as one document), each image of the set
-// as the upright PNG beside it, and the camera. nlohmann::json formats every number.
+// The JSON and binary writers of quadscene export: the scene as quadview's Blender add-on reads
+// it, the records in table order (JSON: one array a record, streamed, never held as one
+// document; binary: the table's own bytes), each image of the set as the upright PNG beside
+// it, and the camera. nlohmann::json formats every number.
 #include <cmath>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -22,14 +24,10 @@ json Exact(float value) {
   return FloatBitsHex(value);
 }
 
-}  // namespace
-
-void WriteJson(const ExportScene& scene, const CameraState& camera, int width, int height,
-               const std::string& path) {
-  // Every file complete before any is put in place: the JSON first, so that a folder that
-  // cannot take it fails naming the file the user gave, and in place last.
-  OutputFileSet files;
-  OutputFile& out = files.Add(OutputPath(scene, path));
+// The files of the set beside the export, and the head both forms share: everything but the
+// records. Names are escaped where they are not UTF-8 (EscapedName).
+json HeadOf(const ExportScene& scene, const CameraState& camera, int width, int height,
+            const std::string& path, OutputFileSet& files) {
   json images = json::array();
   for (size_t slot = 0; slot < scene.images.size(); ++slot) {
     const ExportImage& image = scene.images[slot];
@@ -41,14 +39,14 @@ void WriteJson(const ExportScene& scene, const CameraState& camera, int width, i
     OutputFile& png = files.Add(OutputPath(scene, pngPath));
     png.Write(image.png.data(), image.png.size());
     png.Finish();
-    images.push_back(FileNameOf(pngPath));
+    images.push_back(EscapedName(FileNameOf(pngPath)));
   }
   const CameraPose pose = CameraPoseOf(camera);
-  const json head = {
+  return {
       {"quadview",
        {{"version", kInterchangeVersion},
         {"generator", kGeneratorName},
-        {"source", scene.sourceName}}},
+        {"source", EscapedName(scene.sourceName)}}},
       {"camera",
        {{"pan", {Exact(camera.panX), Exact(camera.panY)}},
         {"distance", Exact(camera.distance)},
@@ -61,6 +59,21 @@ void WriteJson(const ExportScene& scene, const CameraState& camera, int width, i
         {"size", {width, height}}}},
       {"images", images},
   };
+}
+
+void PutLittle(uint8_t* at, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+}  // namespace
+
+void WriteJson(const ExportScene& scene, const CameraState& camera, int width, int height,
+               const std::string& path) {
+  // Every file complete before any is put in place: the JSON first, so that a folder that
+  // cannot take it fails naming the file the user gave, and in place last.
+  OutputFileSet files;
+  OutputFile& out = files.Add(OutputPath(scene, path));
+  const json head = HeadOf(scene, camera, width, height, path, files);
   // The head's members, then the records last, so that a reader meets them as they stream.
   std::string text = head.dump();
   text.pop_back();
@@ -87,5 +100,21 @@ void WriteJson(const ExportScene& scene, const CameraState& camera, int width, i
   }
   text += "\n]}\n";
   out.Write(text);
+  files.Commit();
+}
+
+void WriteBinary(const ExportScene& scene, const CameraState& camera, int width, int height,
+                 const std::string& path) {
+  OutputFileSet files;
+  OutputFile& out = files.Add(OutputPath(scene, path));
+  const std::string head = HeadOf(scene, camera, width, height, path, files).dump();
+  uint8_t header[kBinaryHeaderBytes] = {};
+  std::memcpy(header, kBinaryMagic, sizeof kBinaryMagic);
+  PutLittle(header + 8, kInterchangeVersion, 4);
+  PutLittle(header + 12, head.size(), 4);
+  PutLittle(header + 16, static_cast<uint64_t>(scene.quads.count), 8);
+  out.Write(header, sizeof header);
+  out.Write(scene.quads.records.data(), static_cast<size_t>(scene.quads.count) * kRecordBytes);
+  out.Write(head);
   files.Commit();
 }

@@ -4,7 +4,7 @@
 // each read header first, decoded, handed on and released before the next. Every file, the
 // export itself included, comes from the reader's file access, under the rule every model
 // reads by. Nothing is read whole that need not be: a .glb or .bin is read view by view, a
-// JSON export's records are dropped as they are taken.
+// JSON export's records are dropped as they are taken, a binary one's are the table's bytes.
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -121,7 +121,7 @@ class OwnImages {
     int width = 0, height = 0;
     std::string why;
     if (!ReadImageSize(bytes, width, height, why))
-      Malformed(path_, "an image does not decode: " + why);
+      Malformed(path_, "image " + std::to_string(scene_.images) + " does not decode: " + why);
     const uint64_t size = uint64_t(width) * uint64_t(height) * 4;
     if (size > budgetBytes_ - usedBytes_) {
       scene_.warnings.push_back(
@@ -132,7 +132,7 @@ class OwnImages {
       return;
     }
     DecodedImage image;
-    if (!DecodeImage(bytes, image, why)) Malformed(path_, "an image does not decode: " + why);
+    if (!DecodeImage(bytes, image, why)) Malformed(path_, "image " + std::to_string(scene_.images) + " does not decode: " + why);
     usedBytes_ += size;
     images_.AddImage(image.width, image.height, image.rgba.get());
     ++scene_.images;
@@ -505,6 +505,27 @@ QuadRecord JsonRecord(const std::string& path, int64_t index, const json& values
   return record;
 }
 
+// The images of the JSON and binary forms: one per slot, the file name of its PNG beside the
+// export (escaped where it is not UTF-8), or null where the slot draws untextured.
+void ReadImageList(const std::string& path, ModelFileAccess& files, const json& imageList,
+                   ImportedScene& scene, ImageSink& images) {
+  if (!imageList.is_array()) Malformed(path, "its images are not an array");
+  if (imageList.size() > static_cast<size_t>(kTextureSlots)) {
+    Malformed(path, "it names " + std::to_string(imageList.size()) +
+                        " images; a texture folder holds at most " + std::to_string(kTextureSlots));
+  }
+  OwnImages set(path, scene, images);
+  for (const json& entry : imageList) {
+    if (entry.is_null()) {
+      set.AddUntextured();
+    } else if (entry.is_string() && !entry.get<std::string>().empty()) {
+      set.AddFile(files, UnescapedName(entry.get<std::string>()));
+    } else {
+      Malformed(path, "image " + std::to_string(set.Count()) + " is not a file name or null");
+    }
+  }
+}
+
 // The JSON form (WriteJson, and what the Blender add-on writes): a .json file is always read
 // as one. The records are taken as the parser meets them and their arrays dropped, so that
 // the document held is the small rest of the file.
@@ -544,25 +565,83 @@ bool ReadOwnJson(const std::string& path, ModelFileAccess& files, ImportedScene&
     }
     if (!doc.at("records").is_array()) Malformed(path, "its records are not an array");
     scene.records.count = static_cast<int32_t>(records.size());
-    const json& imageList = doc.at("images");
-    if (!imageList.is_array()) Malformed(path, "its images are not an array");
-    if (imageList.size() > static_cast<size_t>(kTextureSlots)) {
-      Malformed(path, "it names " + std::to_string(imageList.size()) +
-                          " images; a texture folder holds at most " +
-                          std::to_string(kTextureSlots));
-    }
-    OwnImages set(path, scene, images);
-    for (const json& entry : imageList) {
-      if (entry.is_null()) {
-        set.AddUntextured();
-      } else if (entry.is_string() && !entry.get<std::string>().empty()) {
-        set.AddFile(files, entry.get<std::string>());
-      } else {
-        Malformed(path, "image " + std::to_string(set.Count()) + " is not a file name or null");
-      }
-    }
+    ReadImageList(path, files, doc.at("images"), scene, images);
   } catch (const json::exception& error) {
     Malformed(path, "its JSON does not read: " + LibraryText(error));
+  }
+  scene.quads = scene.records.count;
+  return true;
+}
+
+// --- Binary -------------------------------------------------------------------------------
+
+uint64_t Little64(const uint8_t* bytes) {
+  return uint64_t{Little32(bytes)} | uint64_t{Little32(bytes + 4)} << 32;
+}
+
+// The head of the binary form: the JSON form's object without its records. A head nests
+// no deeper than this; a hostile one is refused before the library recurses through it.
+constexpr int kBinaryHeadDepth = 8;
+
+// The binary form (WriteBinary, and what the Blender add-on writes): a .qvb file is always read
+// as one. Its records are the table's own bytes, read in one piece once the header's count and
+// the file's size agree.
+bool ReadOwnBinary(const std::string& path, ModelFileAccess& files, ImportedScene& scene,
+                   ImageSink& images) {
+  std::unique_ptr<InputFile> file = OpenExport(path, files);
+  const uint64_t size = static_cast<uint64_t>(file->Size());
+  uint8_t header[kBinaryHeaderBytes];
+  if (size < sizeof header || file->ReadAt(0, header, sizeof header) != sizeof header ||
+      std::memcmp(header, kBinaryMagic, sizeof kBinaryMagic) != 0) {
+    Malformed(path, "it does not start as the binary form does");
+  }
+  if (Little32(header + 8) != kInterchangeVersion) {
+    Malformed(path, "made by another version of quadscene");
+  }
+  const uint32_t headBytes = Little32(header + 12);
+  const uint64_t count = Little64(header + 16);
+  if (headBytes > kBinaryHeadLimitBytes) {
+    Malformed(path, "its head is larger than " + std::to_string(kBinaryHeadLimitBytes >> 10) +
+                        " KiB");
+  }
+  if (count > static_cast<uint64_t>(INT32_MAX) ||
+      size != sizeof header + count * kRecordBytes + headBytes) {
+    Malformed(path, "its records do not add up");
+  }
+  std::string text(headBytes, '\0');
+  if (file->ReadAt(sizeof header + count * kRecordBytes, text.data(), headBytes) != headBytes) {
+    Malformed(path, "its records do not add up");
+  }
+  try {
+    const json::parser_callback_t shallow = [&](int depth, json::parse_event_t, json&) {
+      if (depth > kBinaryHeadDepth) Malformed(path, "its head nests too deeply");
+      return true;
+    };
+    const json head = json::parse(text, shallow);
+    if (!head.is_object()) Malformed(path, "its head is not a JSON object");
+    const auto quadview = head.find("quadview");
+    if (quadview == head.end() || !quadview->is_object()) {
+      Malformed(path, "it has no \"quadview\" object");
+    }
+    const json& version = quadview->at("version");
+    if (!version.is_number_integer() || version.get<int64_t>() != kInterchangeVersion) {
+      Malformed(path, "made by another version of quadscene");
+    }
+    const json& imageList = head.at("images");
+    auto& records = scene.records.records;
+    records.resize(static_cast<size_t>(count));
+    if (file->ReadAt(sizeof header, records.data(), count * kRecordBytes) != count * kRecordBytes) {
+      Malformed(path, "its records do not add up");
+    }
+    for (size_t i = 0; i < records.size(); ++i) {
+      if (records[i].counterClockwise > 1) {
+        Malformed(path, RecordWord(static_cast<int64_t>(i)) + ": its winding is not 0 or 1");
+      }
+    }
+    scene.records.count = static_cast<int32_t>(count);
+    ReadImageList(path, files, imageList, scene, images);
+  } catch (const json::exception& error) {
+    Malformed(path, "its head does not read: " + LibraryText(error));
   }
   scene.quads = scene.records.count;
   return true;
@@ -576,5 +655,6 @@ bool ReadOwnExport(const std::string& path, ModelFileAccess& files, ImportedScen
   if (extension == ".glb" || extension == ".gltf") return ReadOwnGltf(path, files, scene, images);
   if (extension == ".obj") return ReadOwnObj(path, files, scene, images);
   if (extension == ".json") return ReadOwnJson(path, files, scene, images);
+  if (extension == ".qvb") return ReadOwnBinary(path, files, scene, images);
   return false;
 }

@@ -99,3 +99,75 @@ CameraPose CameraPoseOf(const CameraState& camera) {
   pose.rotation[3] = cz * cx;
   return pose;
 }
+
+namespace {
+
+// The length of the UTF-8 sequence at `at` (1 to 4 bytes), or 0 when none starts there:
+// overlong forms, surrogates and code points past U+10FFFF are none.
+size_t Utf8SequenceAt(const std::string& text, size_t at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  if (lead < 0x80) return 1;
+  size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the bounds of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high) return 0;
+  for (size_t i = 2; i < length; ++i) {
+    if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::string EscapedName(const std::string& name) {
+  static const char* const kHex = "0123456789ABCDEF";
+  std::string text;
+  for (size_t at = 0; at < name.size();) {
+    const size_t length = name[at] == '%' ? 0 : Utf8SequenceAt(name, at);
+    if (length > 0) {
+      text.append(name, at, length);
+      at += length;
+      continue;
+    }
+    const unsigned char byte = static_cast<unsigned char>(name[at++]);
+    text += '%';
+    text += kHex[byte >> 4];
+    text += kHex[byte & 15];
+  }
+  return text;
+}
+
+std::string UnescapedName(const std::string& text) {
+  std::string name;
+  for (size_t at = 0; at < text.size(); ++at) {
+    const int high = text[at] == '%' && at + 2 < text.size() ? HexValue(text[at + 1]) : -1;
+    const int low = high >= 0 ? HexValue(text[at + 2]) : -1;
+    if (low < 0) {
+      name += text[at];
+      continue;
+    }
+    name += static_cast<char>(high * 16 + low);
+    at += 2;
+  }
+  return name;
+}

@@ -57,6 +57,22 @@ constexpr uint32_t kChunkBin = 0x004E4942;
 // A record travels as its 86 bytes, the table's own little-endian layout.
 constexpr size_t kRecordBytes = sizeof(QuadRecord);
 
+// A name (a file's, which Linux keeps as bytes) where a format demands UTF-8 text: every byte
+// that is no part of a UTF-8 character, and '%' itself, as %XX; UnescapedName gives the bytes
+// back ("caf%E9.map" <-> "caf\xE9.map"). A name that is UTF-8 without '%' stays as it is.
+std::string EscapedName(const std::string& name);
+std::string UnescapedName(const std::string& text);
+
+// The binary form (.qvb): what the JSON form holds, for programs that take whole arrays (the
+// Blender add-on, through numpy). A 24-byte header: the magic "quadview", then little-endian
+// u32 version (kInterchangeVersion), u32 head bytes, u64 record count; then the records, each
+// its kRecordBytes as the table stores them (z negated from the file's frame); then the head:
+// the JSON form's object without "records", in UTF-8, last so that a writer streams the
+// records before it knows the images. The file is exactly that long.
+constexpr char kBinaryMagic[8] = {'q', 'u', 'a', 'd', 'v', 'i', 'e', 'w'};
+constexpr size_t kBinaryHeaderBytes = 24;
+constexpr uint32_t kBinaryHeadLimitBytes = 1 << 20;
+
 // A float as the eight hexadecimal digits of its bits, and back (for OBJ comments, which
 // must hold infinities exactly).
 std::string FloatBitsHex(float value);
@@ -188,6 +204,10 @@ void WriteObj(const ExportScene& scene, const std::string& path);
 // finite as the string of its bits (FloatBitsHex). Import reads it back exactly.
 void WriteJson(const ExportScene& scene, const CameraState& camera, int width, int height,
                const std::string& path);
+// Export stage 2, binary (export_json.cpp): the same scene in the binary form, with the PNGs
+// beside it.
+void WriteBinary(const ExportScene& scene, const CameraState& camera, int width, int height,
+                 const std::string& path);
 
 // ---- Import: a model in as a quad-list file and its texture folder -----------------------
 // Records collect in the scene; each image goes straight on to the texture folder being
@@ -213,7 +233,7 @@ class ModelFileAccess;
 
 // quadview's own exports (import_own.cpp), read in the contained reader like any model: true
 // when `path` is one (a glTF carrying quadview's data, an OBJ starting with its marker, any
-// .json: the JSON form, whatever wrote it); then `scene` and `images` hold it exactly as
+// .json or .qvb: the JSON or binary form, whatever wrote it); then `scene` and `images` hold it exactly as
 // exported. Its files, itself included, come from `files`: an image refused there draws
 // untextured, with the refusal among the warnings; a refused buffer is a SceneError that
 // quotes the refusal.

@@ -140,6 +140,57 @@ TEST(Interchange, ExportsImportBackBitForBitAndOtherToolsAcceptThem) {
   }
 }
 
+// Linux names are bytes: a scene and an export named in Latin-1 ("café" with é as 0xE9) go
+// through every form and back to the same records and images, the forms that demand UTF-8
+// carrying the names escaped. Export and import tell their progress through --progress-fd.
+TEST(Interchange, EveryFormCarriesNamesThatAreNotUtf8AndTellsItsProgress) {
+  TempDir dir;
+  const std::string demo = DemoScene(dir);
+  const std::vector<std::vector<uint8_t>> textures = UploadedTextures(demo);
+  const std::string scene = dir.File("demo/caf\xe9.map");
+  std::filesystem::rename(demo, scene);
+  std::filesystem::rename(dir.File("demo/nyc"), dir.File("demo/caf\xe9"));
+  const std::string dump = RunQuadscene("dump '" + scene + "' --as nyc.map", dir).out;
+  // The last line told: the whole, once the stage ends.
+  const auto lastTold = [&dir] {
+    const std::string told = ReadFile(dir.File("told"));
+    return told.substr(told.rfind('\n', told.size() - 2) + 1);
+  };
+  const std::string readAll = std::to_string(std::filesystem::file_size(scene) / 128 * 128);
+  std::filesystem::create_directories(dir.File("out"));
+  for (const std::string extension : {".json", ".qvb", ".glb", ".gltf", ".obj"}) {
+    SCOPED_TRACE(extension);
+    const std::string out = dir.File("out/caf\xe9" + extension);
+    const std::string tell = " --progress-fd 3 3>" + dir.File("told");
+    const CommandResult exported =
+        RunQuadscene("export '" + scene + "' --as nyc.map -o '" + out + "'" + tell, dir);
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    EXPECT_EQ(lastTold(), "bytes " + readAll + " " + readAll + "\n");
+    const std::string back = dir.File("back" + extension + "/nyc.map");
+    const CommandResult imported = RunQuadscene("import '" + out + "' -o " + back + tell, dir);
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    EXPECT_EQ(lastTold(), "records 85 85\n");
+    EXPECT_EQ(RunQuadscene("dump " + back, dir).out, dump);
+    EXPECT_EQ(UploadedTextures(back), textures);
+    if (extension != ".obj") {
+      EXPECT_NE(ReadFile(out).find("\"caf%E9.map\""), std::string::npos);
+    }
+  }
+  const CommandResult bad = RunQuadscene("export " + scene + " -o x.qvb --progress-fd 9", dir);
+  EXPECT_EQ(bad.err, "--progress-fd: 9 is no descriptor open for writing\n"
+                     "Run with --help for more information.\n");
+  const struct {
+    std::string name, escaped;
+  } names[] = {{"nyc.map", "nyc.map"},
+               {"caf\xc3\xa9 100%.map", "caf\xc3\xa9 100%25.map"},
+               {"caf\xe9\xc3.map", "caf%E9%C3.map"},
+               {"\xed\xa0\x80\xf4\x90\x80\x80", "%ED%A0%80%F4%90%80%80"}};  // surrogate, > U+10FFFF
+  for (const auto& n : names) {
+    EXPECT_EQ(EscapedName(n.name), n.escaped);
+    EXPECT_EQ(UnescapedName(n.escaped), n.name);
+  }
+}
+
 // A point of the file's frame where a glTF camera node puts it on a width x height view,
 // computed from the node alone: its rotation (a quaternion), translation and vertical field
 // of view.
@@ -393,6 +444,19 @@ TEST(Interchange, DamagedOwnExportsFailNamingTheFileAndLeaveNothing) {
   const std::string objStart = "# quadview export 1\n# quadview image 0 -\n";
   const std::string gltfStart = R"({"asset":{"version":"2.0"},"extras":{"quadview":)";
   const std::string out = dir.File("out/nyc.map");
+  // The binary form: its header (version, head bytes, record count), records, head.
+  const auto binary = [](uint32_t version, uint64_t count, const std::string& records,
+                         const std::string& head) {
+    std::string text = "quadview";
+    for (uint64_t value : {uint64_t{version}, uint64_t{head.size()}}) {
+      text.append(reinterpret_cast<const char*>(&value), 4);
+    }
+    text.append(reinterpret_cast<const char*>(&count), 8);
+    return text + records + head;
+  };
+  const std::string head = R"({"quadview":{"version":1},"images":[]})";
+  std::string twoWindings(kRecordBytes, '\0');
+  twoWindings[5] = 2;
   struct Case {
     std::string file, content, error;  // error: what follows "FILE: Cannot read ... FILE: "
   };
@@ -418,6 +482,13 @@ TEST(Interchange, DamagedOwnExportsFailNamingTheFileAndLeaveNothing) {
       {"cut.obj", objStart + nanRecord + "\n", "it ends before its last record"},
       {"nope.obj", "# quadview export 1\n# quadview image 0 nope.png\n# quadview end 0\n", ""},
       {"nan.obj", objStart + nanRecord + "\n# quadview end 1\n", ""},
+      {"short.qvb", "quadview", "it does not start as the binary form does"},
+      {"v2.qvb", binary(2, 0, "", head), "made by another version of quadscene"},
+      {"cut.qvb", binary(1, 1, "", head), "its records do not add up"},
+      {"huge.qvb", binary(1, uint64_t{1} << 60, "", head), "its records do not add up"},
+      {"deep.qvb", binary(1, 0, "", std::string(100, '[') + std::string(100, ']')),
+       "its head nests too deeply"},
+      {"wound.qvb", binary(1, 1, twoWindings, head), "record 1: its winding is not 0 or 1"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);

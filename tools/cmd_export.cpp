@@ -1,5 +1,5 @@
 // quadscene export: a scene as the viewer draws it, to glTF 2.0 (.glb, .gltf), OBJ, or the
-// JSON that quadview's Blender add-on reads.
+// JSON or binary form that quadview's Blender add-on reads.
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -51,13 +51,14 @@ void RegisterExportCommand(CLI::App& app, int& exitStatus) {
   CLI::App* command = app.add_subcommand(
       "export",
       "Write a scene as the viewer draws it as glTF 2.0 (.glb, or .gltf with .bin and PNGs "
-      "beside it), OBJ (with .mtl and PNGs) or JSON (every record as it is, quads kept, with "
-      "PNGs; what quadview's Blender add-on reads), in the file's right-handed +y-up frame, "
-      "with the camera (glTF, JSON) and quadview's data so that import restores it exactly");
+      "beside it), OBJ (with .mtl and PNGs), JSON (every record as it is, quads kept, with "
+      "PNGs) or its binary twin .qvb (what quadview's Blender add-on reads), in the file's "
+      "right-handed +y-up frame, with the camera (glTF, JSON, .qvb) and quadview's data so that "
+      "import restores it exactly");
   static ExportOptions options;
   command->add_option("FILE", options.scenePath, "Quad-list file; its texture folder beside it")
       ->required();
-  command->add_option("-o,--output", options.outPath, "OUT.glb, OUT.gltf, OUT.obj or OUT.json")
+  command->add_option("-o,--output", options.outPath, "OUT.glb, OUT.gltf, OUT.obj, OUT.json or OUT.qvb")
       ->type_name("OUT")
       ->required()
       ->check(CLI::Validator(
@@ -77,6 +78,7 @@ void RegisterExportCommand(CLI::App& app, int& exitStatus) {
   AddViewOptions(command, options.view);
   AddAsOption(command);
   AddQuietOption(command);
+  AddProgressFdOption(command);
   command->callback([&exitStatus]() {
     exitStatus = RunSceneCommand(options.scenePath, [] { RunExport(options); });
   });

@@ -81,7 +81,7 @@ void RegisterImportCommand(CLI::App& app, int& exitStatus) {
       "import",
       "Turn a 3D model (glTF, OBJ, FBX, COLLADA, 3DS, PLY, STL and every other format Assimp "
       "reads) into a quad-list file and its texture folder; a quadview export (glTF, OBJ, "
-      "JSON) comes back exactly");
+      "JSON, .qvb) comes back exactly");
   static ImportCommand options;
   command->add_option("IN", options.request.modelPath, "Model file")->required();
   command
@@ -120,6 +120,7 @@ void RegisterImportCommand(CLI::App& app, int& exitStatus) {
       ->type_name("DIR");
   AddAsOption(command);
   AddQuietOption(command);
+  AddProgressFdOption(command);
   command->callback([&exitStatus]() {
     // Checked once --as is known: it lets any name hold texture numbers.
     int32_t offset = 0;

@@ -2,8 +2,11 @@
 // the end, so the shell's prompt finds a clean line.
 #include "tools/terminal_progress.h"
 
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstdio>
@@ -16,6 +19,7 @@ constexpr int kCallsPerClockRead = 1024;
 constexpr double kMegabyte = 1e6;
 
 bool quiet = false;
+int progressFd = -1;  // --progress-fd; -1: none
 
 int TerminalWidth() {
   winsize size{};
@@ -45,14 +49,38 @@ void AddQuietOption(CLI::App* command) {
       "--quiet", [] { quiet = true; }, "No progress line on stderr, even on a terminal");
 }
 
+void AddProgressFdOption(CLI::App* command) {
+  command
+      ->add_option_function<int>(
+          "--progress-fd",
+          [](const int& fd) {
+            const int flags = ::fcntl(fd, F_GETFL);
+            if (fd < 0 || flags < 0 || (flags & O_ACCMODE) == O_RDONLY) {
+              throw CLI::ValidationError("--progress-fd", std::to_string(fd) +
+                                                              " is no descriptor open for writing");
+            }
+            // Never held up by a reader that is slow, nor stopped by one that has gone.
+            ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+            std::signal(SIGPIPE, SIG_IGN);
+            progressFd = fd;
+          },
+          "Write progress to the descriptor FD, a line at most ten times a second: \"bytes DONE "
+          "TOTAL\" while reading, \"records DONE TOTAL\" while writing (for a program that runs "
+          "this one)")
+      ->type_name("FD");
+}
+
 TerminalProgress::TerminalProgress(std::string what, Unit unit)
     : what_(std::move(what)),
       unit_(unit),
       enabled_(!quiet && ::isatty(STDERR_FILENO) == 1),
+      piped_(progressFd >= 0),
       start_(std::chrono::steady_clock::now()),
-      lastDraw_(start_) {}
+      lastDraw_(start_),
+      lastTold_(start_) {}
 
 TerminalProgress::~TerminalProgress() {
+  if (piped_) Tell();
   if (shown_) {
     std::fputs("\r\033[K", stderr);
     std::fflush(stderr);
@@ -61,12 +89,27 @@ TerminalProgress::~TerminalProgress() {
 
 void TerminalProgress::SetDone(int64_t done) {
   done_ = done;
-  if (!enabled_ || ++callsSinceClock_ < kCallsPerClockRead) return;
+  if ((!enabled_ && !piped_) || ++callsSinceClock_ < kCallsPerClockRead) return;
   callsSinceClock_ = 0;
   const auto now = std::chrono::steady_clock::now();
-  if (now - start_ < kShowAfter || now - lastDraw_ < kRedrawEvery) return;
+  if (piped_ && now - lastTold_ >= kRedrawEvery) {
+    lastTold_ = now;
+    Tell();
+  }
+  if (!enabled_ || now - start_ < kShowAfter || now - lastDraw_ < kRedrawEvery) return;
   lastDraw_ = now;
   Draw();
+}
+
+void TerminalProgress::Tell() {
+  char line[80];
+  const int length =
+      std::snprintf(line, sizeof line, "%s %lld %lld\n", unit_ == Unit::kBytes ? "bytes" : "records",
+                    static_cast<long long>(done_), static_cast<long long>(total_));
+  // One write of a short line, whole or not at all on a pipe; one lost to a full pipe is
+  // made up by the next.
+  const ssize_t written = ::write(progressFd, line, static_cast<size_t>(length));
+  static_cast<void>(written);
 }
 
 void TerminalProgress::Draw() {
