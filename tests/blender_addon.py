@@ -1,8 +1,10 @@
 # Runs inside Blender (blender -b --factory-startup -P tests/blender_addon.py -- OUT_DIR RECORD
-# DEMO.map HARD.map DAMAGED.map), with the quadview add-on found among the user's add-ons and
-# quadscene on the search path. Each case opens scenes with File > Import > quadview scene,
+# DEMO.map HARD.map DAMAGED.map BIG.map; OUT_DIR/latin/café.map, é in Latin-1, is the demo
+# too), with the quadview add-on found among the user's add-ons and quadscene on the search
+# path. Each case opens scenes with File > Import > quadview scene,
 # edits as a modder would, and saves with File > Export as OUT_DIR/CASE/nyc.map; the failures
 # the user is shown go to OUT_DIR/reports.txt, a line a case.
+import os
 import sys
 
 import addon_utils
@@ -46,20 +48,43 @@ def reverse_faces(obj):
     bpy.ops.object.mode_set(mode="OBJECT")
 
 
-def add_textured_quad(obj):
-    """A quad with a material of its own and a new 2 x 2 image, made in Blender."""
-    image = bpy.data.images.new("new", 2, 2, alpha=True)
-    image.pixels = [v / 255.0 for v in (255, 0, 0, 255, 0, 255, 0, 255,
-                                        0, 0, 255, 255, 255, 255, 255, 128)]
+def add_textured_quad(obj, image=None, x=5):
+    """A quad with a material of its own and `image`, or a new 2 x 2 one, made in Blender."""
+    if image is None:
+        image = bpy.data.images.new("new", 2, 2, alpha=True)
+        image.pixels = [v / 255.0 for v in (255, 0, 0, 255, 0, 255, 0, 255,
+                                            0, 0, 255, 255, 255, 255, 255, 128)]
     material = bpy.data.materials.new("new")
     material.use_nodes = True
     material.node_tree.nodes.new("ShaderNodeTexImage").image = image
     obj.data.materials.append(material)
 
     def add(mesh):
-        corners = [mesh.verts.new(p) for p in [(5, 0, 0), (6, 0, 0), (6, 0, 1), (5, 0, 1)]]
+        corners = [mesh.verts.new(p) for p in [(x, 0, 0), (x + 1, 0, 0), (x + 1, 0, 1), (x, 0, 1)]]
         mesh.faces.new(corners).material_index = len(obj.data.materials) - 1
     edit_mesh(obj, add)
+
+
+# Red, green, blue and white: the same bytes in every format and colour space.
+PAINTED = (1, 0, 0, 1, 0, 1, 0, 1, 0, 0, 1, 1, 1, 1, 1, 1)
+
+
+def add_packed_images(obj, out_dir):
+    """A quad for each of TIFF, OpenEXR and WebP, its material's image that file packed."""
+    scene = bpy.data.scenes.new("formats")
+    scene.view_settings.view_transform = "Standard"  # the pixels as they are
+    scene.render.image_settings.quality = 100  # WebP: lossless
+    for number, file_format in enumerate(("TIFF", "OPEN_EXR", "WEBP")):
+        image = bpy.data.images.new(file_format, 2, 2, alpha=True,
+                                    float_buffer=file_format == "OPEN_EXR")
+        image.pixels = PAINTED
+        scene.render.image_settings.file_format = file_format
+        path = "%s/packed-%d" % (out_dir, number)
+        image.save_render(path, scene=scene)
+        bpy.data.images.remove(image)
+        packed = bpy.data.images.load(path)
+        packed.pack()
+        add_textured_quad(obj, packed, 5 + number)
 
 
 def save(out_dir, case, replace=False):
@@ -76,7 +101,7 @@ def report(reports, case, action):
 
 def main():
     args = sys.argv[sys.argv.index("--") + 1:]
-    out_dir, record, demo, hard, damaged = args[0], int(args[1]), args[2], args[3], args[4]
+    out_dir, record, demo, hard, damaged, big = args[0], int(args[1]), *args[2:]
     edits = {
         "untouched": lambda obj: None,
         "moved": lambda obj: setattr(obj, "location", (1.0, 2.0, 3.0)),
@@ -95,6 +120,18 @@ def main():
     open_scene(demo)
     open_scene(hard)
     save(out_dir, "two")
+    fresh()
+    open_scene(big)
+    save(out_dir, "big-out")
+    fresh()
+    add_packed_images(open_scene(demo), out_dir)
+    save(out_dir, "formats")
+    # Names are bytes: a Latin-1 one comes from Blender with a lone surrogate for its é.
+    fresh()
+    latin = os.fsdecode(out_dir.encode() + b"/latin/caf\xe9.map")
+    latin_out = os.fsdecode(out_dir.encode() + b"/caf\xe9/nyc.map")
+    bpy.ops.import_scene.quadview(filepath=latin, texture_names="nyc.map")
+    bpy.ops.export_scene.quadview(filepath=latin_out)
 
     with open(out_dir + "/reports.txt", "w") as reports:
         fresh()
@@ -105,6 +142,15 @@ def main():
             filepath=out_dir + "/scene.map"))
         report(reports, "as", lambda: bpy.ops.export_scene.quadview(
             filepath=out_dir + "/scene.map", texture_names="nyc.map"))
+        report(reports, "latin exists", lambda: bpy.ops.export_scene.quadview(
+            filepath=latin_out))
+        fresh()
+        with open(out_dir + "/broken.png", "wb") as png:
+            png.write(b"\x89PNG\r\n\x1a\n" + bytes(40))
+        broken = bpy.data.images.load(out_dir + "/broken.png")
+        broken.pack()
+        add_textured_quad(open_scene(demo), broken)
+        report(reports, "broken", lambda: save(out_dir, "broken"))
         bpy.context.preferences.addons["io_scene_quadview"].preferences.quadscene = \
             out_dir + "/no-such-program"
         report(reports, "no quadscene", lambda: open_scene(demo))

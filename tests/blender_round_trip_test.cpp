@@ -33,6 +33,8 @@ namespace {
 
 // The record the one-record edits take.
 constexpr int kEditedRecord = 3;
+// The scene that must come back byte for byte at our users' size.
+constexpr int kBigScene = 1000000;
 // Blender keeps positions as float32 through its own frame (z up), texture coordinates
 // through v flipped to 1 - v and back: equal within that rounding.
 constexpr double kPositionTolerance = 1e-5;  // relative
@@ -96,7 +98,7 @@ struct Scene {
   const std::string log = dir.File(script + ".log");
   const int status = std::system(
       ("PATH=" QUADVIEW_BINARY_DIR "/tools:$PATH BLENDER_USER_SCRIPTS=" + dir.File("scripts") +
-       " blender -b --factory-startup -P " QUADVIEW_SOURCE_DIR "/tests/" + script + " -- " + args +
+       " blender -b --factory-startup --python-exit-code 1 -P " QUADVIEW_SOURCE_DIR "/tests/" + script + " -- " + args +
        " >" + log + " 2>&1")
           .c_str());
   const std::string said = ReadFile(log);
@@ -278,9 +280,26 @@ TEST(BlenderAddon, ScenesComeBackAsEditedAndUntouchedOnesByteForByte) {
   std::filesystem::create_directories(dir.File("damaged/nyc"));
   std::filesystem::copy_file(dir.File("demo/nyc/000.tga"), dir.File("damaged/nyc/000.tga"));
   WriteFile(damaged, "0\n1\n");
-  ASSERT_TRUE(RunBlender(
-      dir, "blender_addon.py",
-      dir.path() + " " + std::to_string(kEditedRecord) + " " + demo + " " + hard + " " + damaged));
+  ASSERT_EQ(RunQuadscene("demo " + dir.File("big") + " --quads " + std::to_string(kBigScene), dir)
+                .status,
+            0);
+  std::filesystem::create_directories(dir.File("latin"));
+  std::filesystem::copy(demo, dir.File("latin/caf\xe9.map"));
+  std::filesystem::copy(dir.File("demo/nyc"), dir.File("latin/caf\xe9"));
+  ASSERT_TRUE(RunBlender(dir, "blender_addon.py",
+                         dir.path() + " " + std::to_string(kEditedRecord) + " " + demo + " " +
+                             hard + " " + damaged + " " + dir.File("big/nyc.map")));
+  EXPECT_TRUE(SceneFiles(dir.File("big/nyc.map")) == SceneFiles(dir.File("big-out/nyc.map")));
+  EXPECT_TRUE(SceneFiles(dir.File("caf\xe9/nyc.map")) == SceneFiles(demo));
+  // Packed TIFF, OpenEXR and WebP images: their pixels after the demo's, as Blender shows them.
+  std::vector<std::vector<uint8_t>> formats = UploadedTextures(dir.File("formats/nyc.map"));
+  ASSERT_EQ(formats.size(), 11u);
+  for (size_t slot = 8; slot < 11; ++slot) {
+    SCOPED_TRACE(slot);
+    const uint8_t painted[] = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255, 2};
+    ASSERT_EQ(formats[slot].size(), sizeof painted);
+    for (size_t i = 0; i < sizeof painted; ++i) EXPECT_NEAR(formats[slot][i], painted[i], 4);
+  }
 
   std::vector<QuadRecord> all;
   for (const auto& [stem, source] : {std::pair{"demo", demo}, std::pair{"hard", hard}}) {
@@ -343,7 +362,7 @@ TEST(BlenderAddon, ScenesComeBackAsEditedAndUntouchedOnesByteForByte) {
 
   // The failures as Blender reports them (the script joins a report's lines with " | ").
   std::string damagedSaid =
-      RunQuadscene("export " + damaged + " -o " + dir.File("x.json"), dir).err;
+      RunQuadscene("export " + damaged + " -o " + dir.File("x.qvb"), dir).err;
   damagedSaid.pop_back();
   for (size_t at; (at = damagedSaid.find('\n')) != std::string::npos;) {
     damagedSaid.replace(at, 1, " | ");
@@ -356,7 +375,10 @@ TEST(BlenderAddon, ScenesComeBackAsEditedAndUntouchedOnesByteForByte) {
                 dir.File("scene.map") +
                 ": must be named nyc.map, sanb.map or miami.map: only those names have their "
                 "texture numbers read\n"
-                "as: no error\n"
+                "as: no error\nlatin exists: Error: " +
+                dir.File("caf\\xe9/nyc.map") +
+                " exists; tick \"Replace existing scene\" to overwrite it\n"
+                "broken: Error: image \"broken.png\" does not decode: unknown image type\n"
                 "no quadscene: Error: " +
                 dir.File("no-such-program") +
                 " is not a program; quadscene was not found: install the quadview package, or "

@@ -64,6 +64,29 @@ def program(context):
     return quadscene.find(preferences.quadscene)
 
 
+class Progress:
+    """The window manager's progress indicator over a whole operation; part() gives a stage
+    its share of it, as a callable that takes the stage's own fraction done."""
+
+    STEPS = 1000
+
+    def __init__(self, context):
+        self.wm = context.window_manager
+        self.wm.progress_begin(0, self.STEPS)
+
+    def part(self, start, end):
+        return lambda fraction: self.wm.progress_update(
+            int(self.STEPS * (start + (end - start) * fraction)))
+
+    def end(self):
+        self.wm.progress_end()
+
+
+def tell(operator, kind, message):
+    """A report, its paths escaped where they are not UTF-8."""
+    operator.report({kind}, quadscene.shown(message))
+
+
 class ImportQuadviewScene(bpy.types.Operator, ImportHelper):
     """Open a quadview scene as one mesh object: a face per record, in record order"""
 
@@ -76,17 +99,22 @@ class ImportQuadviewScene(bpy.types.Operator, ImportHelper):
     texture_names: EnumProperty(name="Texture numbers", items=TEXTURE_NAMES, default="OWN")
 
     def execute(self, context):
+        progress = Progress(context)
         try:
             with quadscene.Folder() as folder:
-                data = quadscene.export_json(program(context), self.filepath, folder,
-                                             as_arguments(self.texture_names))
-                result = scene_in.build(context, data, self.filepath, folder)
+                head, records = quadscene.export_scene(
+                    program(context), self.filepath, folder, as_arguments(self.texture_names),
+                    progress.part(0.0, 0.5))
+                result = scene_in.build(context, head, records, self.filepath, folder,
+                                        progress.part(0.5, 1.0))
         except quadscene.Failure as failure:
-            self.report({"ERROR"}, str(failure))
+            tell(self, "ERROR", str(failure))
             return {"CANCELLED"}
+        finally:
+            progress.end()
         for warning in result.warnings:
-            self.report({"WARNING"}, warning)
-        self.report({"INFO"}, result.summary)
+            tell(self, "WARNING", warning)
+        tell(self, "INFO", result.summary)
         return {"FINISHED"}
 
 
@@ -115,27 +143,32 @@ class ExportQuadviewScene(bpy.types.Operator, ExportHelper):
         # Offered first: the scene the active object came from.
         source = context.active_object.get(scene_in.SOURCE) if context.active_object else None
         if not self.filepath:
-            self.filepath = source if isinstance(source, str) else "nyc.map"
+            self.filepath = os.fsdecode(source) if isinstance(source, (str, bytes)) else "nyc.map"
         return ExportHelper.invoke(self, context, event)
 
     def execute(self, context):
         path = self.filepath
         taken = [p for p in (path, quadscene.first_image(path)) if os.path.lexists(p)]
         if taken and not self.replace:
-            self.report({"ERROR"}, '%s exists; tick "Replace existing scene" to overwrite it'
-                        % taken[0])
+            tell(self, "ERROR", '%s exists; tick "Replace existing scene" to overwrite it'
+                 % taken[0])
             return {"CANCELLED"}
+        progress = Progress(context)
         try:
             with quadscene.Folder() as folder:
-                scene = scene_out.gather(context, self.selection_only, folder)
-                summary = quadscene.import_json(program(context), scene, folder, path,
-                                                self.replace, as_arguments(self.texture_names))
+                scene = scene_out.gather(context, self.selection_only, folder,
+                                         progress.part(0.0, 0.4))
+                summary = quadscene.import_scene(program(context), scene, path, self.replace,
+                                                 as_arguments(self.texture_names),
+                                                 progress.part(0.4, 1.0))
         except quadscene.Failure as failure:
-            self.report({"ERROR"}, str(failure))
+            tell(self, "ERROR", str(failure))
             return {"CANCELLED"}
+        finally:
+            progress.end()
         for warning in scene.warnings:
-            self.report({"WARNING"}, warning)
-        self.report({"INFO"}, summary)
+            tell(self, "WARNING", warning)
+        tell(self, "INFO", summary)
         return {"FINISHED"}
 
 

@@ -1,4 +1,4 @@
-# A scene from quadscene's JSON export as Blender data: one mesh object with a face per record
+# A scene from quadscene's binary export as Blender data: one mesh object with a face per record
 # in record order (a record whose fourth corner repeats its third is a triangle), its UVs, a
 # material per slot and blend mode with the slot's image packed into the .blend, the record's
 # fields as integer face attributes, and the viewer's start camera as the scene camera.
@@ -8,6 +8,8 @@ import uuid
 import bpy
 import numpy
 
+from . import quadscene
+
 # Names the export reads back: the face attributes, and what the object and the images and
 # materials made here remember of the scene.
 RECORD = "quadview_record"  # the record's number in the file, from 1; 0: a face made in Blender
@@ -15,7 +17,7 @@ SLOT = "quadview_slot"
 BLEND = "quadview_blend"
 WINDING = "quadview_winding"  # 1: "CCW"; 0: "CW"
 SCENE = "quadview_scene"  # one import's key, on its object, images and materials
-SOURCE = "quadview_source"  # the object's quad list
+SOURCE = "quadview_source"  # the object's quad list: text, or bytes where it is no UTF-8
 SLOTS = "quadview_slots"  # the number of images of its texture set
 PAST_SET = "quadview_past_set"  # on the material of records whose slot the set does not have
 TEXTURE_SLOTS = 1024  # the images a texture folder holds at most
@@ -65,12 +67,13 @@ def make_material(name, image, blended, key, slot):
     return material
 
 
-def load_images(data, folder, stem, key):
+def load_images(head, folder, stem, key):
     images = []
-    for slot, name in enumerate(data["images"]):
+    for slot, name in enumerate(head["images"]):
         if name is None:
             images.append(None)  # the viewer draws the slot untextured
             continue
+        # quadscene names the PNGs beside the export after it: plain ASCII.
         image = bpy.data.images.load(os.path.join(folder, os.path.basename(name)))
         image.pack()
         image.name = "%s_%03X" % (stem, slot)
@@ -101,82 +104,117 @@ def add_camera(context, camera, stem):
     context.scene.render.resolution_y = height
 
 
-def build(context, data, path, folder):
-    result = Result()
-    stem = os.path.splitext(os.path.basename(path))[0]
-    key = uuid.uuid4().hex
-    records = data["records"]
-    # A value that is not finite comes as the string of its bits; Blender cannot hold it.
-    kept = [i for i, r in enumerate(records) if not any(isinstance(v, str) for v in r[3:])]
-    if len(kept) < len(records):
-        result.warnings.append("%d records with a value that is not finite were left out"
-                               % (len(records) - len(kept)))
-    fields = numpy.array([records[i][:3] for i in kept], dtype=numpy.int64).reshape(-1, 3)
-    corners = numpy.array([records[i][3:] for i in kept], dtype=numpy.float32).reshape(-1, 4, 5)
-    del records
-    faces = len(kept)
-    bits = corners.view(numpy.uint32)
-    triangle = numpy.all(bits[:, 3, :] == bits[:, 2, :], axis=1)
-    used = numpy.ones((faces, 4), dtype=bool)
-    used[:, 3] = ~triangle
-    sizes = numpy.where(triangle, 3, 4).astype(numpy.int32)
-    starts = (numpy.cumsum(sizes) - sizes).astype(numpy.int32)
-    points = corners[used]  # x, y, z, u, v of every face corner, in order
+def set_geometry(mesh, corners, sizes):
+    """Faces of `sizes` corners (3 or 4) from `corners` (faces x 4 x u, v, x, y, z), each face
+    with corners of its own, as whole arrays: positions, loops, the edges around each face
+    (its own, so none needs to be found), UVs."""
+    faces = len(sizes)
+    quads_only = bool(numpy.all(sizes == 4))
+    points = corners.reshape(-1, 5) if quads_only else corners[
+        numpy.arange(4)[None, :] < sizes[:, None]]
     count = len(points)
-    position = numpy.empty((count, 3), dtype=numpy.float32)
-    position[:, 0] = points[:, 0]
-    position[:, 1] = -points[:, 2]  # the file's +y-up frame turned into Blender's +z-up one
-    position[:, 2] = points[:, 1]
-
-    mesh = bpy.data.meshes.new(stem)
+    # The file's +y-up frame turned into Blender's +z-up one: (x, y, z) -> (x, -z, y), and z
+    # comes negated.
+    position = points[:, [quadscene.X, quadscene.Z, quadscene.Y]]
+    starts = numpy.empty(faces, dtype=numpy.int32)
+    if quads_only:
+        starts[:] = numpy.arange(0, 4 * faces, 4, dtype=numpy.int32)
+    else:
+        numpy.cumsum(sizes[:-1], out=starts[1:])
+        starts[:1] = 0
+    loop = numpy.arange(count, dtype=numpy.int32)
+    following = loop + 1  # each corner's edge runs to the next corner of its face
+    following[starts + sizes - 1] = starts
     mesh.vertices.add(count)
     mesh.vertices.foreach_set("co", position.ravel())
+    mesh.edges.add(count)
+    mesh.edges.foreach_set("vertices", numpy.stack([loop, following], axis=1).ravel())
     mesh.loops.add(count)
-    mesh.loops.foreach_set("vertex_index", numpy.arange(count, dtype=numpy.int32))
+    mesh.loops.foreach_set("vertex_index", loop)
+    mesh.loops.foreach_set("edge_index", loop)
     mesh.polygons.add(faces)
     mesh.polygons.foreach_set("loop_start", starts)
     if not bpy.types.MeshPolygon.bl_rna.properties["loop_total"].is_readonly:  # Blender 3
         mesh.polygons.foreach_set("loop_total", sizes)
     uv = mesh.uv_layers.new(name="UVMap")
-    uv.data.foreach_set("uv", numpy.ascontiguousarray(points[:, 3:5]).ravel())
-    for name, values in ((RECORD, numpy.array(kept, dtype=numpy.int64) + 1),
-                         (SLOT, fields[:, 0]), (BLEND, fields[:, 1]), (WINDING, fields[:, 2])):
-        attribute = mesh.attributes.new(name, "INT", "FACE")
-        attribute.data.foreach_set("value", values.astype(numpy.int32))
+    uv.data.foreach_set("uv", points[:, [quadscene.U, quadscene.V]].ravel())
 
-    images = load_images(data, folder, stem, key)
-    material_index = numpy.empty(faces, dtype=numpy.int32)
-    # A material per slot of the set and blend mode; records whose slot the set does not have
-    # (drawn untextured) share one per blend mode, so that no file makes more materials than
-    # a mesh holds.
-    slot_key = numpy.where((fields[:, 0] >= 0) & (fields[:, 0] < len(images)), fields[:, 0], -1)
-    pairs = numpy.stack([slot_key, fields[:, 1] == BLEND_ALPHA], axis=1)
-    unique, inverse = (numpy.unique(pairs, axis=0, return_inverse=True) if faces
-                       else (numpy.empty((0, 2), numpy.int64), numpy.empty(0, numpy.int64)))
-    for slot, blended in unique.tolist():
+
+def material_keys(slot, blend, slots):
+    """Each face's material among those the faces use: one per slot of the set and blend mode,
+    one per blend mode for slots the set does not have (drawn untextured), so that no file
+    makes more materials than a mesh holds. The (slot, blended) pairs in use, and each face's
+    index among them."""
+    slot_key = numpy.where((slot >= 0) & (slot < slots), slot, -1).astype(numpy.int64)
+    key = (slot_key + 1) * 2 + (blend == BLEND_ALPHA)
+    used = numpy.flatnonzero(numpy.bincount(key, minlength=2 * (slots + 1)))
+    index = numpy.empty(2 * (slots + 1), dtype=numpy.int32)
+    index[used] = numpy.arange(len(used), dtype=numpy.int32)
+    return [(int(k) // 2 - 1, bool(k % 2)) for k in used], index[key]
+
+
+def build(context, head, records, path, folder, progress):
+    result = Result()
+    stem = quadscene.shown(os.path.splitext(os.path.basename(path))[0])  # a name Blender can hold
+    key = uuid.uuid4().hex
+    corners = numpy.ascontiguousarray(records["corners"])
+    # A value that is not finite has no place in a Blender mesh.
+    finite = numpy.isfinite(corners).all(axis=(1, 2))
+    kept = None
+    if not finite.all():
+        kept = numpy.flatnonzero(finite)
+        result.warnings.append("%d records with a value that is not finite were left out"
+                               % (len(records) - len(kept)))
+        records = records[kept]
+        corners = corners[kept]
+    faces = len(records)
+    bits = corners.view(numpy.uint32)
+    triangle = numpy.all(bits[:, 3, :] == bits[:, 2, :], axis=1)
+    sizes = numpy.where(triangle, 3, 4).astype(numpy.int32)
+    progress(0.1)
+
+    mesh = bpy.data.meshes.new(stem)
+    set_geometry(mesh, corners, sizes)
+    progress(0.6)
+    number = (numpy.arange(1, faces + 1, dtype=numpy.int32) if kept is None
+              else (kept + 1).astype(numpy.int32))
+    for name, values in ((RECORD, number), (SLOT, records["slot"]), (BLEND, records["blend"]),
+                         (WINDING, records["winding"])):
+        attribute = mesh.attributes.new(name, "INT", "FACE")
+        attribute.data.foreach_set("value", numpy.ascontiguousarray(values, dtype=numpy.int32))
+    progress(0.8)
+
+    images = load_images(head, folder, stem, key)
+    pairs, material_index = material_keys(records["slot"], records["blend"], len(images))
+    for slot, blended in pairs:
         suffix = " blended" if blended else ""
         if slot < 0:
             material = make_material("%s past the set%s" % (stem, suffix), None, False, key, -1)
             material[PAST_SET] = True
         else:
             material = make_material("%s slot %03X%s" % (stem, slot, suffix), images[slot],
-                                     bool(blended), key, slot)
+                                     blended, key, slot)
         mesh.materials.append(material)
-    material_index[:] = inverse.ravel()
     mesh.polygons.foreach_set("material_index", material_index)
-    mesh.update(calc_edges=True)
+    mesh.update()
 
     obj = bpy.data.objects.new(stem, mesh)
     obj[SCENE] = key
-    obj[SOURCE] = os.path.abspath(path)
+    source = os.path.abspath(path)
+    try:  # a name that is not UTF-8 is kept as its bytes
+        source.encode("utf-8")
+    except UnicodeEncodeError:
+        source = os.fsencode(source)
+    obj[SOURCE] = source
     obj[SLOTS] = len(images)
     context.collection.objects.link(obj)
     for other in context.view_layer.objects:
         other.select_set(False)
     obj.select_set(True)
     context.view_layer.objects.active = obj
-    add_camera(context, data["camera"], stem)
+    add_camera(context, head["camera"], stem)
+    triangles = int(triangle.sum())
     result.summary = "%s: %d records, %d quads, %d triangles, %d images" % (
-        os.path.basename(path), len(kept), faces - int(triangle.sum()), int(triangle.sum()),
+        quadscene.shown(os.path.basename(path)), faces, faces - triangles, triangles,
         len(images))
     return result

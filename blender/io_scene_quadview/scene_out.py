@@ -1,4 +1,4 @@
-# Blender's mesh objects as quadscene's JSON: a record per face in face order, objects in the
+# Blender's mesh objects as quadscene's binary form: a record per face in face order, objects in the
 # outliner's order, positions in world space. A quad stays a quad, a triangle repeats its third
 # corner, a face of more corners becomes the triangles Blender draws it with. A face imported
 # from a scene keeps its record's blend and winding from the face attributes; a face made in
@@ -6,8 +6,7 @@
 # images of the imported scenes in their order, then images new to them, then an untextured
 # slot for faces whose material has no image.
 import os
-import zlib
-import struct
+import re
 
 import bpy
 import numpy
@@ -15,14 +14,28 @@ import numpy
 from . import quadscene, scene_in
 
 GENERATOR = "quadview Blender add-on"
-VERSION = 1  # the version of quadscene's JSON form
+CHUNK = 1 << 18  # records made and written at a time
 
 
 class Scene:
-    def __init__(self):
-        self.document = None
-        self.images_like = None  # the scene whose unchanged image files import keeps
+    """The scene written for quadscene to import: its file, its record count, the Blender image
+    of each slot (None: untextured), the scene whose unchanged image files import keeps."""
+
+    def __init__(self, path):
+        self.path = path
+        self.count = 0
+        self.image_names = []
+        self.images_like = None
         self.warnings = []
+
+    def named(self, said):
+        """quadscene's words on an image of this file, said of the Blender image instead."""
+        match = re.search(r"Cannot read quadview export .*: image (\d+) does not decode: (.*)",
+                          said, re.S)
+        if match and int(match.group(1)) < len(self.image_names):
+            return 'image "%s" does not decode: %s' % (self.image_names[int(match.group(1))],
+                                                        match.group(2))
+        return said
 
 
 def outliner_order(context, selection_only):
@@ -127,6 +140,8 @@ def face_attribute(mesh, name, faces):
 
 
 def records_of(obj, mesh, slots, warnings):
+    """The records of the object's faces: their fields (slot, blend, winding), the loops of
+    their four corners, and the mesh's positions (world space), loop vertices and UVs."""
     faces, loops = len(mesh.polygons), len(mesh.loops)
     starts = numpy.empty(faces, dtype=numpy.int32)
     sizes = numpy.empty(faces, dtype=numpy.int32)
@@ -167,10 +182,13 @@ def records_of(obj, mesh, slots, warnings):
         loops_of.append(split[:, [0, 1, 2, 2]])
         warnings.append("%s: %d faces of more than four corners were written as %d triangles"
                         % (obj.name, len(larger), len(split)))
-    face = numpy.concatenate(faces_of)
-    order = numpy.argsort(face, kind="stable")
-    face = face[order]
-    corner_loops = numpy.concatenate(loops_of)[order]
+    if len(quads) == faces:  # quads alone: the faces in their order already
+        face, corner_loops = quads, loops_of[0]
+    else:
+        face = numpy.concatenate(faces_of)
+        order = numpy.argsort(face, kind="stable")
+        face = face[order]
+        corner_loops = numpy.concatenate(loops_of)[order]
 
     record = face_attribute(mesh, scene_in.RECORD, faces)[face]
     blend = face_attribute(mesh, scene_in.BLEND, faces)[face]
@@ -196,90 +214,138 @@ def records_of(obj, mesh, slots, warnings):
     fields = numpy.stack([slot,
                           numpy.where(made_here, blend_of[index], blend),
                           numpy.where(made_here, 0, winding)], axis=1)
-
-    at = co[vertex_of_loop[corner_loops]]  # records x 4 x (x, y, z) in Blender's frame
-    values = numpy.empty((len(face), 4, 5), dtype=numpy.float32)
-    values[:, :, 0] = at[:, :, 0]
-    values[:, :, 1] = at[:, :, 2]  # Blender's +z-up frame back into the file's +y-up one
-    values[:, :, 2] = -at[:, :, 1]
-    values[:, :, 3:5] = uv[corner_loops]
-    if not numpy.all(numpy.isfinite(values)):
-        raise quadscene.Failure("%s has a coordinate that is not finite" % obj.name)
-    return [f + v for f, v in zip(fields.tolist(),
-                                  values.reshape(len(face), 20).astype(numpy.float64).tolist())]
+    if not (numpy.all((fields[:, 1] >= 0) & (fields[:, 1] <= 255)) and
+            numpy.all((fields[:, 2] >= 0) & (fields[:, 2] <= 1))):
+        raise quadscene.Failure('%s: a face\'s "%s" is not 0 to 255, or its "%s" not 0 or 1'
+                                % (obj.name, scene_in.BLEND, scene_in.WINDING))
+    return fields, corner_loops, co, vertex_of_loop, uv
 
 
-def png_bytes(width, height, rgba):
-    """An RGBA image (rows top first, bytes) as PNG."""
-    def chunk(kind, data):
-        return (struct.pack(">I", len(data)) + kind + data
-                + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
-    rows = numpy.zeros((height, width * 4 + 1), dtype=numpy.uint8)
-    rows[:, 1:] = rgba.reshape(height, width * 4)
-    return (b"\x89PNG\r\n\x1a\n"
-            + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
-            + chunk(b"IDAT", zlib.compress(rows.tobytes(), 6)) + chunk(b"IEND", b""))
+def write_records(out, obj, fields, corner_loops, co, vertex_of_loop, uv):
+    """The records, CHUNK at a time, so that none but the mesh's own arrays is held whole."""
+    for begin in range(0, len(fields), CHUNK):
+        loops = corner_loops[begin:begin + CHUNK]
+        at = co[vertex_of_loop[loops]]  # records x 4 x (x, y, z) in Blender's frame
+        # u, v, then Blender's +z-up frame back into the file's +y-up one, z stored negated:
+        # (x, y, z) -> (x, z, y).
+        corners = numpy.concatenate((uv[loops], at[:, :, [0, 2, 1]]), axis=2)
+        if not numpy.all(numpy.isfinite(corners)):
+            raise quadscene.Failure("%s has a coordinate that is not finite" % obj.name)
+        records = numpy.empty((len(loops), quadscene.RECORD.itemsize), dtype=numpy.uint8)
+        records[:, :4] = fields[begin:begin + CHUNK, 0:1].astype("<i4").view(numpy.uint8)
+        records[:, 4:6] = fields[begin:begin + CHUNK, 1:3]
+        records[:, 6:] = corners.reshape(len(loops), -1).view(numpy.uint8)
+        records.tofile(out)
 
 
-def write_image(image, path):
-    """The image as Blender holds it now: its packed file when it is unchanged, else its
-    pixels as PNG. False when it has no pixels."""
-    if image.packed_file is not None and not image.is_dirty:
-        with open(path, "wb") as out:
-            out.write(image.packed_file.data)
+class ImageWriter:
+    """The images of the set as files quadscene reads, each as Blender holds it now: a packed
+    PNG or JPEG that is unchanged goes as it is; any other image Blender can show is saved by
+    Blender's own writer as an 8-bit RGBA PNG, colour managed as Blender saves a render (the
+    standard view), through a scene of its own made for the purpose."""
+
+    KEPT = (b"\x89PNG\r\n\x1a\n", b"\xff\xd8\xff")  # PNG, JPEG: quadscene reads them
+
+    def __init__(self):
+        self.scene = None
+
+    def write(self, image, path):
+        """False when the image has no pixels to write."""
+        packed = image.packed_file
+        if packed is not None and not image.is_dirty and packed.data[:8].startswith(self.KEPT):
+            with open(path, "wb") as out:
+                out.write(packed.data)
+            return True
+        width, height = image.size
+        if not image.has_data or width == 0 or height == 0:
+            return False
+        if self.scene is None:
+            self.scene = bpy.data.scenes.new("quadview image export")
+            settings = self.scene.render.image_settings
+            settings.file_format = "PNG"
+            settings.color_mode = "RGBA"
+            settings.color_depth = "8"
+            settings.compression = 15
+            self.scene.display_settings.display_device = "sRGB"
+            self.scene.view_settings.view_transform = "Standard"
+            self.scene.view_settings.look = "None"
+            self.scene.view_settings.exposure = 0.0
+            self.scene.view_settings.gamma = 1.0
+        try:
+            image.save_render(path, scene=self.scene)
+        except RuntimeError as error:
+            raise quadscene.Failure('image "%s" cannot be written: %s'
+                                    % (image.name, str(error).strip()))
         return True
-    width, height = image.size
-    if not image.has_data or width == 0 or height == 0:
-        return False
-    pixels = numpy.empty(width * height * 4, dtype=numpy.float32)
-    image.pixels.foreach_get(pixels)
-    rgba = numpy.round(numpy.clip(pixels, 0.0, 1.0) * 255.0).astype(numpy.uint8)
-    rgba = rgba.reshape(height, width, 4)[::-1]  # Blender's rows run bottom up
-    with open(path, "wb") as out:
-        out.write(png_bytes(width, height, rgba))
-    return True
+
+    def close(self):
+        if self.scene is not None:
+            bpy.data.scenes.remove(self.scene)
+            self.scene = None
 
 
-def gather(context, selection_only, folder):
-    scene = Scene()
+def mesh_of(obj, depsgraph):
+    """The object's mesh as it is drawn: its own data where nothing changes it, else the
+    evaluated one (to be cleared with to_mesh_clear)."""
+    data = obj.data
+    if not obj.modifiers and data.shape_keys is None and not data.is_editmode:
+        return data, None
+    evaluated = obj.evaluated_get(depsgraph)
+    return evaluated.to_mesh(), evaluated
+
+
+def gather(context, selection_only, folder, progress):
+    """The mesh objects written as the binary form in `folder`, with their images."""
     objects = outliner_order(context, selection_only)
     if not objects:
         raise quadscene.Failure("there is no mesh object to write")
+    scene = Scene(os.path.join(folder, "scene.qvb"))
     slots = Slots()
     for obj in objects:
         slots.add_scene(obj)
-    depsgraph = context.evaluated_depsgraph_get()
-    records = []
-    for obj in objects:
-        evaluated = obj.evaluated_get(depsgraph)
-        mesh = evaluated.to_mesh()
+    depsgraph = None
+    if any(o.modifiers or o.data.shape_keys is not None or o.data.is_editmode for o in objects):
+        depsgraph = context.evaluated_depsgraph_get()
+    faces = sum(len(o.data.polygons) for o in objects) or 1
+    out = quadscene.begin(scene.path)
+    try:
+        for obj in objects:
+            mesh, evaluated = mesh_of(obj, depsgraph)
+            try:
+                parts = records_of(obj, mesh, slots, scene.warnings)
+            finally:
+                if evaluated is not None:
+                    evaluated.to_mesh_clear()
+            write_records(out, obj, *parts)
+            scene.count += len(parts[0])
+            progress(min(scene.count / faces, 1.0))
+            del parts
+        images = []
+        writer = ImageWriter()
         try:
-            records += records_of(obj, mesh, slots, scene.warnings)
-        finally:
-            evaluated.to_mesh_clear()
-    images = []
-    for slot, image in enumerate(slots.images):
-        name = "image_%03X" % slot
-        try:
-            written = image is not None and write_image(image, os.path.join(folder, name))
+            for slot, image in enumerate(slots.images):
+                name = "image_%03X.png" % slot
+                written = image is not None and writer.write(image, os.path.join(folder, name))
+                if not written and image is not None:
+                    scene.warnings.append("image %s has no pixels: slot %d draws untextured"
+                                          % (image.name, slot))
+                images.append(name if written else None)
+                scene.image_names.append(image.name if image is not None else None)
         except OSError as error:
-            raise quadscene.Failure("%s: %s" % (image.name, error))
-        if written:
-            images.append(name)
-        else:
-            if image is not None:
-                scene.warnings.append("image %s has no pixels: slot %d draws untextured"
-                                      % (image.name, slot))
-            images.append(None)
+            raise quadscene.Failure("%s: %s" % (image.name, error.strerror))
+        finally:
+            writer.close()
+        quadscene.finish(out, scene.count, {
+            "quadview": {"version": quadscene.VERSION, "generator": GENERATOR},
+            "images": images,
+        })
+    finally:
+        out.close()
     # The scene whose images open the set: import keeps the files of those unchanged.
     for obj in objects:
         source = obj.get(scene_in.SOURCE)
-        if slots.first_of_scene.get(obj.get(scene_in.SCENE)) == 0 and isinstance(source, str):
-            scene.images_like = source
+        if slots.first_of_scene.get(obj.get(scene_in.SCENE)) == 0 and \
+                isinstance(source, (str, bytes)):
+            scene.images_like = os.fsdecode(source)
             break
-    scene.document = {
-        "quadview": {"version": VERSION, "generator": GENERATOR},
-        "images": images,
-        "records": records,
-    }
     return scene
