@@ -104,6 +104,21 @@ def add_camera(context, camera, stem):
     context.scene.render.resolution_y = height
 
 
+def whole(mesh, attribute, collection, name):
+    """The mesh data behind `collection`'s property `name` as a whole array, for foreach_get and
+    foreach_set: the generic attribute where Blender keeps it as one (Blender 4, where it is a
+    copy of memory, and the property's way goes element by element), else the property."""
+    data = mesh.attributes.get(attribute)
+    if data is None:
+        return collection, name
+    return data.data, "vector" if data.data_type in ("FLOAT_VECTOR", "FLOAT2") else "value"
+
+
+def put(mesh, attribute, collection, name, values):
+    target, key = whole(mesh, attribute, collection, name)
+    target.foreach_set(key, values)
+
+
 def set_geometry(mesh, corners, sizes):
     """Faces of `sizes` corners (3 or 4) from `corners` (faces x 4 x u, v, x, y, z), each face
     with corners of its own, as whole arrays: positions, loops, the edges around each face
@@ -115,7 +130,9 @@ def set_geometry(mesh, corners, sizes):
     count = len(points)
     # The file's +y-up frame turned into Blender's +z-up one: (x, y, z) -> (x, -z, y), and z
     # comes negated.
-    position = points[:, [quadscene.X, quadscene.Z, quadscene.Y]]
+    position = numpy.empty((count, 3), dtype=numpy.float32)
+    for axis, value in enumerate((quadscene.X, quadscene.Z, quadscene.Y)):
+        position[:, axis] = points[:, value]
     starts = numpy.empty(faces, dtype=numpy.int32)
     if quads_only:
         starts[:] = numpy.arange(0, 4 * faces, 4, dtype=numpy.int32)
@@ -126,18 +143,18 @@ def set_geometry(mesh, corners, sizes):
     following = loop + 1  # each corner's edge runs to the next corner of its face
     following[starts + sizes - 1] = starts
     mesh.vertices.add(count)
-    mesh.vertices.foreach_set("co", position.ravel())
+    put(mesh, "position", mesh.vertices, "co", position.ravel())
     mesh.edges.add(count)
-    mesh.edges.foreach_set("vertices", numpy.stack([loop, following], axis=1).ravel())
+    put(mesh, ".edge_verts", mesh.edges, "vertices", numpy.stack([loop, following], axis=1).ravel())
     mesh.loops.add(count)
-    mesh.loops.foreach_set("vertex_index", loop)
-    mesh.loops.foreach_set("edge_index", loop)
+    put(mesh, ".corner_vert", mesh.loops, "vertex_index", loop)
+    put(mesh, ".corner_edge", mesh.loops, "edge_index", loop)
     mesh.polygons.add(faces)
     mesh.polygons.foreach_set("loop_start", starts)
     if not bpy.types.MeshPolygon.bl_rna.properties["loop_total"].is_readonly:  # Blender 3
         mesh.polygons.foreach_set("loop_total", sizes)
     uv = mesh.uv_layers.new(name="UVMap")
-    uv.data.foreach_set("uv", points[:, [quadscene.U, quadscene.V]].ravel())
+    put(mesh, uv.name, uv.data, "uv", numpy.ascontiguousarray(points[:, quadscene.U:quadscene.V + 1]).ravel())
 
 
 def material_keys(slot, blend, slots):
@@ -195,7 +212,9 @@ def build(context, head, records, path, folder, progress):
             material = make_material("%s slot %03X%s" % (stem, slot, suffix), images[slot],
                                      blended, key, slot)
         mesh.materials.append(material)
-    mesh.polygons.foreach_set("material_index", material_index)
+    if "position" in mesh.attributes and "material_index" not in mesh.attributes:  # Blender 4
+        mesh.attributes.new("material_index", "INT", "FACE")
+    put(mesh, "material_index", mesh.polygons, "material_index", material_index)
     mesh.update()
 
     obj = bpy.data.objects.new(stem, mesh)

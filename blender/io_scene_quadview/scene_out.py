@@ -139,6 +139,11 @@ def face_attribute(mesh, name, faces):
     return values
 
 
+def take(mesh, attribute, collection, name, values):
+    source, key = scene_in.whole(mesh, attribute, collection, name)
+    source.foreach_get(key, values)
+
+
 def records_of(obj, mesh, slots, warnings):
     """The records of the object's faces: their fields (slot, blend, winding), the loops of
     their four corners, and the mesh's positions (world space), loop vertices and UVs."""
@@ -147,19 +152,22 @@ def records_of(obj, mesh, slots, warnings):
     sizes = numpy.empty(faces, dtype=numpy.int32)
     mesh.polygons.foreach_get("loop_start", starts)
     mesh.polygons.foreach_get("loop_total", sizes)
-    material_index = numpy.empty(faces, dtype=numpy.int32)
-    mesh.polygons.foreach_get("material_index", material_index)
+    material_index = numpy.zeros(faces, dtype=numpy.int32)
+    if "position" not in mesh.attributes or "material_index" in mesh.attributes:
+        take(mesh, "material_index", mesh.polygons, "material_index", material_index)
+    # else Blender 4 with every face on the first material
     vertex_of_loop = numpy.empty(loops, dtype=numpy.int32)
-    mesh.loops.foreach_get("vertex_index", vertex_of_loop)
+    take(mesh, ".corner_vert", mesh.loops, "vertex_index", vertex_of_loop)
     co = numpy.empty(len(mesh.vertices) * 3, dtype=numpy.float32)
-    mesh.vertices.foreach_get("co", co)
+    take(mesh, "position", mesh.vertices, "co", co)
     co = co.reshape(-1, 3)
     matrix = numpy.array(obj.matrix_world, dtype=numpy.float64)
     if not numpy.array_equal(matrix, numpy.identity(4)):
         co = (co.astype(numpy.float64) @ matrix[:3, :3].T + matrix[:3, 3]).astype(numpy.float32)
     uv = numpy.zeros(loops * 2, dtype=numpy.float32)
-    if mesh.uv_layers.active is not None:
-        mesh.uv_layers.active.data.foreach_get("uv", uv)
+    active = mesh.uv_layers.active
+    if active is not None:
+        take(mesh, active.name, active.data, "uv", uv)
     uv = uv.reshape(-1, 2)
 
     # The loops of each record's four corners: a quad's own, a triangle's with its third
@@ -182,7 +190,9 @@ def records_of(obj, mesh, slots, warnings):
         loops_of.append(split[:, [0, 1, 2, 2]])
         warnings.append("%s: %d faces of more than four corners were written as %d triangles"
                         % (obj.name, len(larger), len(split)))
-    if len(quads) == faces:  # quads alone: the faces in their order already
+    if len(quads) == faces and numpy.array_equal(starts, numpy.arange(0, loops, 4)):
+        face, corner_loops = quads, None  # quads alone, their loops in order: record i's are 4i..
+    elif len(quads) == faces:
         face, corner_loops = quads, loops_of[0]
     else:
         face = numpy.concatenate(faces_of)
@@ -218,23 +228,43 @@ def records_of(obj, mesh, slots, warnings):
             numpy.all((fields[:, 2] >= 0) & (fields[:, 2] <= 1))):
         raise quadscene.Failure('%s: a face\'s "%s" is not 0 to 255, or its "%s" not 0 or 1'
                                 % (obj.name, scene_in.BLEND, scene_in.WINDING))
+    if numpy.array_equal(vertex_of_loop, numpy.arange(loops)):
+        vertex_of_loop = None  # a vertex of its own for each loop, in order, as import makes them
     return fields, corner_loops, co, vertex_of_loop, uv
 
 
 def write_records(out, obj, fields, corner_loops, co, vertex_of_loop, uv):
-    """The records, CHUNK at a time, so that none but the mesh's own arrays is held whole."""
+    """The records, CHUNK at a time, so that none but the mesh's own arrays is held whole.
+    `corner_loops` None: record i's corners are loops 4i to 4i + 3; `vertex_of_loop` None:
+    loop i's vertex is i."""
     for begin in range(0, len(fields), CHUNK):
-        loops = corner_loops[begin:begin + CHUNK]
-        at = co[vertex_of_loop[loops]]  # records x 4 x (x, y, z) in Blender's frame
-        # u, v, then Blender's +z-up frame back into the file's +y-up one, z stored negated:
+        count = min(CHUNK, len(fields) - begin)
+        if corner_loops is None:
+            loops = numpy.arange(4 * begin, 4 * (begin + count)).reshape(-1, 4)
+            texture = uv.reshape(-1, 4, 2)[begin:begin + count]
+        else:
+            loops = corner_loops[begin:begin + count]
+            texture = uv[loops]
+        if vertex_of_loop is None and corner_loops is None:
+            at = co.reshape(-1, 4, 3)[begin:begin + count]
+        else:
+            at = co[loops if vertex_of_loop is None else vertex_of_loop[loops]]
+        corners = numpy.empty((count, 4, 5), dtype=numpy.float32)
+        corners[:, :, quadscene.U:quadscene.V + 1] = texture
+        # Blender's +z-up frame back into the file's +y-up one, z stored negated:
         # (x, y, z) -> (x, z, y).
-        corners = numpy.concatenate((uv[loops], at[:, :, [0, 2, 1]]), axis=2)
-        if not numpy.all(numpy.isfinite(corners)):
+        corners[:, :, quadscene.X] = at[:, :, 0]
+        corners[:, :, quadscene.Y] = at[:, :, 2]
+        corners[:, :, quadscene.Z] = at[:, :, 1]
+        if not numpy.isfinite(corners).all():
             raise quadscene.Failure("%s has a coordinate that is not finite" % obj.name)
-        records = numpy.empty((len(loops), quadscene.RECORD.itemsize), dtype=numpy.uint8)
-        records[:, :4] = fields[begin:begin + CHUNK, 0:1].astype("<i4").view(numpy.uint8)
-        records[:, 4:6] = fields[begin:begin + CHUNK, 1:3]
-        records[:, 6:] = corners.reshape(len(loops), -1).view(numpy.uint8)
+        records = numpy.empty(count, dtype=quadscene.RECORD)
+        records["slot"] = fields[begin:begin + count, 0]
+        records["blend"] = fields[begin:begin + count, 1]
+        records["winding"] = fields[begin:begin + count, 2]
+        # The corners' bytes in one copy: in the packed record their floats are not aligned.
+        records.view(numpy.uint8).reshape(count, -1)[:, 6:] = corners.view(numpy.uint8).reshape(
+            count, -1)
         records.tofile(out)
 
 
