@@ -1,8 +1,8 @@
 #!/bin/sh
 # Builds the libFuzzer targets into fuzz/out/ with clang, straight from the sources (no CMake):
-# each target is fuzz/<name>_fuzz.cpp linked with every scene/*.cpp; own_glb, own_gltf, own_obj
-# and own_json are fuzz/own_export_fuzz.cpp for each kind of quadview export, with the readers of
-# interchange/. Also fills the seed folders fuzz/corpus-<name>/ (ignored by git) from the
+# each target is fuzz/<name>_fuzz.cpp linked with every scene/*.cpp; own_glb, own_gltf, own_obj,
+# own_json and own_qvb are fuzz/own_export_fuzz.cpp for each kind of quadview export, with the
+# readers of interchange/. Also fills the seed folders fuzz/corpus-<name>/ (ignored by git) from the
 # shared test data and from the demo scene's exports.
 #   fuzz/build.sh            build every target
 #   fuzz/build.sh tga        build one
@@ -14,7 +14,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-TARGETS="tga quad_list numbers own_glb own_gltf own_obj own_json record_diff"
+TARGETS="tga quad_list numbers own_glb own_gltf own_obj own_json own_qvb record_diff"
 SHARED_DIR="${QUADVIEW_SHARED_DIR:-$(pwd)/../shared}"
 CXX="${CXX_FUZZ:-clang++}"
 FLAGS="-std=c++17 -g -O1 -pthread -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I."
@@ -45,7 +45,7 @@ seed() {
         i=$((i + 1))
       done
       ;;
-    own_glb | own_gltf | own_obj | own_json)
+    own_glb | own_gltf | own_obj | own_json | own_qvb)
       # The demo's own exports, and the smallest ones: a scene of one record and one image.
       mkdir -p "fuzz/corpus-$1"
       quadscene=$(ls -t build*/tools/quadscene 2>/dev/null | head -n 1)  # the newest build

@@ -1,7 +1,7 @@
 // libFuzzer target for the readers of quadview's own exports, built once for each kind of
-// file (OWN_EXPORT_EXTENSION: ".glb", ".gltf", ".obj" or ".json"): any bytes become a file of
-// that kind, which ReadOwnExport either takes (its images handed on, each whole) or refuses.
-// The only acceptable failure is a SceneError.
+// file (OWN_EXPORT_EXTENSION: ".glb", ".gltf", ".obj", ".json" or ".qvb"): any bytes become a file
+// of that kind, which ReadOwnExport either takes (its images handed on, each whole) or refuses. The
+// only acceptable failure is a SceneError.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -11,7 +11,7 @@
 #include "scene/scene_error.h"
 
 #ifndef OWN_EXPORT_EXTENSION
-#error "build with -DOWN_EXPORT_EXTENSION=\".glb\", \".gltf\", \".obj\" or \".json\""
+#error "build with -DOWN_EXPORT_EXTENSION=\".glb\", \".gltf\", \".obj\", \".json\" or \".qvb\""
 #endif
 
 namespace {

@@ -132,7 +132,8 @@ class OwnImages {
       return;
     }
     DecodedImage image;
-    if (!DecodeImage(bytes, image, why)) Malformed(path_, "image " + std::to_string(scene_.images) + " does not decode: " + why);
+    if (!DecodeImage(bytes, image, why))
+      Malformed(path_, "image " + std::to_string(scene_.images) + " does not decode: " + why);
     usedBytes_ += size;
     images_.AddImage(image.width, image.height, image.rgba.get());
     ++scene_.images;
@@ -601,8 +602,8 @@ bool ReadOwnBinary(const std::string& path, ModelFileAccess& files, ImportedScen
   const uint32_t headBytes = Little32(header + 12);
   const uint64_t count = Little64(header + 16);
   if (headBytes > kBinaryHeadLimitBytes) {
-    Malformed(path, "its head is larger than " + std::to_string(kBinaryHeadLimitBytes >> 10) +
-                        " KiB");
+    Malformed(path,
+              "its head is larger than " + std::to_string(kBinaryHeadLimitBytes >> 10) + " KiB");
   }
   if (count > static_cast<uint64_t>(INT32_MAX) ||
       size != sizeof header + count * kRecordBytes + headBytes) {

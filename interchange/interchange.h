@@ -1,7 +1,7 @@
 // The bridge between quadview scenes and other formats, as a front-end sees it: one call that
-// exports a scene (glTF 2.0, OBJ, or quadview's own JSON or binary form) and one that imports a model (any
-// format Assimp reads, or quadview's own exports, back bit for bit): options in, a summary
-// out. Builds on scene/ alone; knows nothing of the command line or the terminal: progress
+// exports a scene (glTF 2.0, OBJ, or quadview's own JSON or binary form) and one that imports a
+// model (any format Assimp reads, or quadview's own exports, back bit for bit): options in, a
+// summary out. Builds on scene/ alone; knows nothing of the command line or the terminal: progress
 // and GL's limits come in as callbacks. The stages behind the two calls are in stages.h.
 #pragma once
 

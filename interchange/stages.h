@@ -233,8 +233,8 @@ class ModelFileAccess;
 
 // quadview's own exports (import_own.cpp), read in the contained reader like any model: true
 // when `path` is one (a glTF carrying quadview's data, an OBJ starting with its marker, any
-// .json or .qvb: the JSON or binary form, whatever wrote it); then `scene` and `images` hold it exactly as
-// exported. Its files, itself included, come from `files`: an image refused there draws
+// .json or .qvb: the JSON or binary form, whatever wrote it); then `scene` and `images` hold it
+// exactly as exported. Its files, itself included, come from `files`: an image refused there draws
 // untextured, with the refusal among the warnings; a refused buffer is a SceneError that
 // quotes the refusal.
 bool ReadOwnExport(const std::string& path, ModelFileAccess& files, ImportedScene& scene,

@@ -98,8 +98,8 @@ struct Scene {
   const std::string log = dir.File(script + ".log");
   const int status = std::system(
       ("PATH=" QUADVIEW_BINARY_DIR "/tools:$PATH BLENDER_USER_SCRIPTS=" + dir.File("scripts") +
-       " blender -b --factory-startup --python-exit-code 1 -P " QUADVIEW_SOURCE_DIR "/tests/" + script + " -- " + args +
-       " >" + log + " 2>&1")
+       " blender -b --factory-startup --python-exit-code 1 -P " QUADVIEW_SOURCE_DIR "/tests/" +
+       script + " -- " + args + " >" + log + " 2>&1")
           .c_str());
   const std::string said = ReadFile(log);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
@@ -280,9 +280,9 @@ TEST(BlenderAddon, ScenesComeBackAsEditedAndUntouchedOnesByteForByte) {
   std::filesystem::create_directories(dir.File("damaged/nyc"));
   std::filesystem::copy_file(dir.File("demo/nyc/000.tga"), dir.File("damaged/nyc/000.tga"));
   WriteFile(damaged, "0\n1\n");
-  ASSERT_EQ(RunQuadscene("demo " + dir.File("big") + " --quads " + std::to_string(kBigScene), dir)
-                .status,
-            0);
+  ASSERT_EQ(
+      RunQuadscene("demo " + dir.File("big") + " --quads " + std::to_string(kBigScene), dir).status,
+      0);
   std::filesystem::create_directories(dir.File("latin"));
   std::filesystem::copy(demo, dir.File("latin/caf\xe9.map"));
   std::filesystem::copy(dir.File("demo/nyc"), dir.File("latin/caf\xe9"));
@@ -296,7 +296,8 @@ TEST(BlenderAddon, ScenesComeBackAsEditedAndUntouchedOnesByteForByte) {
   ASSERT_EQ(formats.size(), 11u);
   for (size_t slot = 8; slot < 11; ++slot) {
     SCOPED_TRACE(slot);
-    const uint8_t painted[] = {255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255, 255, 255, 255, 2};
+    const uint8_t painted[] = {255, 0,   0,   255, 0,   255, 0,   255, 0,
+                               0,   255, 255, 255, 255, 255, 255, 2};
     ASSERT_EQ(formats[slot].size(), sizeof painted);
     for (size_t i = 0; i < sizeof painted; ++i) EXPECT_NEAR(formats[slot][i], painted[i], 4);
   }
@@ -361,8 +362,7 @@ TEST(BlenderAddon, ScenesComeBackAsEditedAndUntouchedOnesByteForByte) {
   }
 
   // The failures as Blender reports them (the script joins a report's lines with " | ").
-  std::string damagedSaid =
-      RunQuadscene("export " + damaged + " -o " + dir.File("x.qvb"), dir).err;
+  std::string damagedSaid = RunQuadscene("export " + damaged + " -o " + dir.File("x.qvb"), dir).err;
   damagedSaid.pop_back();
   for (size_t at; (at = damagedSaid.find('\n')) != std::string::npos;) {
     damagedSaid.replace(at, 1, " | ");

@@ -177,8 +177,9 @@ TEST(Interchange, EveryFormCarriesNamesThatAreNotUtf8AndTellsItsProgress) {
     }
   }
   const CommandResult bad = RunQuadscene("export " + scene + " -o x.qvb --progress-fd 9", dir);
-  EXPECT_EQ(bad.err, "--progress-fd: 9 is no descriptor open for writing\n"
-                     "Run with --help for more information.\n");
+  EXPECT_EQ(bad.err,
+            "--progress-fd: 9 is no descriptor open for writing\n"
+            "Run with --help for more information.\n");
   const struct {
     std::string name, escaped;
   } names[] = {{"nyc.map", "nyc.map"},

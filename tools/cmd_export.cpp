@@ -58,7 +58,9 @@ void RegisterExportCommand(CLI::App& app, int& exitStatus) {
   static ExportOptions options;
   command->add_option("FILE", options.scenePath, "Quad-list file; its texture folder beside it")
       ->required();
-  command->add_option("-o,--output", options.outPath, "OUT.glb, OUT.gltf, OUT.obj, OUT.json or OUT.qvb")
+  command
+      ->add_option("-o,--output", options.outPath,
+                   "OUT.glb, OUT.gltf, OUT.obj, OUT.json or OUT.qvb")
       ->type_name("OUT")
       ->required()
       ->check(CLI::Validator(

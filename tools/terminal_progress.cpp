@@ -6,9 +6,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <csignal>
-
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -56,8 +55,8 @@ void AddProgressFdOption(CLI::App* command) {
           [](const int& fd) {
             const int flags = ::fcntl(fd, F_GETFL);
             if (fd < 0 || flags < 0 || (flags & O_ACCMODE) == O_RDONLY) {
-              throw CLI::ValidationError("--progress-fd", std::to_string(fd) +
-                                                              " is no descriptor open for writing");
+              throw CLI::ValidationError("--progress-fd",
+                                         std::to_string(fd) + " is no descriptor open for writing");
             }
             // Never held up by a reader that is slow, nor stopped by one that has gone.
             ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
@@ -103,9 +102,9 @@ void TerminalProgress::SetDone(int64_t done) {
 
 void TerminalProgress::Tell() {
   char line[80];
-  const int length =
-      std::snprintf(line, sizeof line, "%s %lld %lld\n", unit_ == Unit::kBytes ? "bytes" : "records",
-                    static_cast<long long>(done_), static_cast<long long>(total_));
+  const int length = std::snprintf(line, sizeof line, "%s %lld %lld\n",
+                                   unit_ == Unit::kBytes ? "bytes" : "records",
+                                   static_cast<long long>(done_), static_cast<long long>(total_));
   // One write of a short line, whole or not at all on a pipe; one lost to a full pipe is
   // made up by the next.
   const ssize_t written = ::write(progressFd, line, static_cast<size_t>(length));
