@@ -506,6 +506,20 @@ QuadRecord JsonRecord(const std::string& path, int64_t index, const json& values
   return record;
 }
 
+// The head of the JSON and binary forms: an object with a "quadview" object of this version;
+// `notAnObject` says so when it is no object at all.
+void CheckHead(const std::string& path, const json& head, const char* notAnObject) {
+  if (!head.is_object()) Malformed(path, notAnObject);
+  const auto quadview = head.find("quadview");
+  if (quadview == head.end() || !quadview->is_object()) {
+    Malformed(path, "it has no \"quadview\" object");
+  }
+  const json& version = quadview->at("version");
+  if (!version.is_number_integer() || version.get<int64_t>() != kInterchangeVersion) {
+    Malformed(path, "made by another version of quadscene");
+  }
+}
+
 // The images of the JSON and binary forms: one per slot, the file name of its PNG beside the
 // export (escaped where it is not UTF-8), or null where the slot draws untextured.
 void ReadImageList(const std::string& path, ModelFileAccess& files, const json& imageList,
@@ -555,15 +569,7 @@ bool ReadOwnJson(const std::string& path, ModelFileAccess& files, ImportedScene&
   try {
     const json doc = json::parse(text.begin(), text.end(), takeRecords);
     std::vector<uint8_t>().swap(text);
-    if (!doc.is_object()) Malformed(path, "it is not a JSON object");
-    const auto quadview = doc.find("quadview");
-    if (quadview == doc.end() || !quadview->is_object()) {
-      Malformed(path, "it has no \"quadview\" object");
-    }
-    const json& version = quadview->at("version");
-    if (!version.is_number_integer() || version.get<int64_t>() != kInterchangeVersion) {
-      Malformed(path, "made by another version of quadscene");
-    }
+    CheckHead(path, doc, "it is not a JSON object");
     if (!doc.at("records").is_array()) Malformed(path, "its records are not an array");
     scene.records.count = static_cast<int32_t>(records.size());
     ReadImageList(path, files, doc.at("images"), scene, images);
@@ -619,15 +625,7 @@ bool ReadOwnBinary(const std::string& path, ModelFileAccess& files, ImportedScen
       return true;
     };
     const json head = json::parse(text, shallow);
-    if (!head.is_object()) Malformed(path, "its head is not a JSON object");
-    const auto quadview = head.find("quadview");
-    if (quadview == head.end() || !quadview->is_object()) {
-      Malformed(path, "it has no \"quadview\" object");
-    }
-    const json& version = quadview->at("version");
-    if (!version.is_number_integer() || version.get<int64_t>() != kInterchangeVersion) {
-      Malformed(path, "made by another version of quadscene");
-    }
+    CheckHead(path, head, "its head is not a JSON object");
     const json& imageList = head.at("images");
     auto& records = scene.records.records;
     records.resize(static_cast<size_t>(count));
