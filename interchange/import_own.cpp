@@ -533,7 +533,8 @@ void ReadImageList(const std::string& path, ModelFileAccess& files, const json& 
   for (const json& entry : imageList) {
     if (entry.is_null()) {
       set.AddUntextured();
-    } else if (entry.is_string() && !entry.get<std::string>().empty()) {
+    } else if (entry.is_string() && !entry.get<std::string>().empty() &&
+               entry.get<std::string>().find('\0') == std::string::npos) {
       set.AddFile(files, UnescapedName(entry.get<std::string>()));
     } else {
       Malformed(path, "image " + std::to_string(set.Count()) + " is not a file name or null");
@@ -587,7 +588,8 @@ uint64_t Little64(const uint8_t* bytes) {
 }
 
 // The head of the binary form: the JSON form's object without its records. A head nests
-// no deeper than this; a hostile one is refused before the library recurses through it.
+// no deeper than this (the outermost value at depth 0: nine levels); a hostile one is
+// refused before the library recurses through it.
 constexpr int kBinaryHeadDepth = 8;
 
 // The binary form (WriteBinary, and what the Blender add-on writes): a .qvb file is always read

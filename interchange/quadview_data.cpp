@@ -162,11 +162,14 @@ std::string UnescapedName(const std::string& text) {
   for (size_t at = 0; at < text.size(); ++at) {
     const int high = text[at] == '%' && at + 2 < text.size() ? HexValue(text[at + 1]) : -1;
     const int low = high >= 0 ? HexValue(text[at + 2]) : -1;
-    if (low < 0) {
+    // Only what EscapedName writes: '%' and the bytes of no UTF-8 character, never a NUL or
+    // a '/' that the text did not hold, and older names with a '%' keep it.
+    const int byte = high * 16 + low;
+    if (low < 0 || (byte != '%' && byte < 0x80)) {
       name += text[at];
       continue;
     }
-    name += static_cast<char>(high * 16 + low);
+    name += static_cast<char>(byte);
     at += 2;
   }
   return name;

@@ -59,7 +59,8 @@ constexpr size_t kRecordBytes = sizeof(QuadRecord);
 
 // A name (a file's, which Linux keeps as bytes) where a format demands UTF-8 text: every byte
 // that is no part of a UTF-8 character, and '%' itself, as %XX; UnescapedName gives the bytes
-// back ("caf%E9.map" <-> "caf\xE9.map"). A name that is UTF-8 without '%' stays as it is.
+// back ("caf%E9.map" <-> "caf\xE9.map"), decoding only such escapes (%25, %80 to %FF): "%41",
+// "%2F" or "%00" stay as they are. A name that is UTF-8 without '%' stays as it is.
 std::string EscapedName(const std::string& name);
 std::string UnescapedName(const std::string& text);
 

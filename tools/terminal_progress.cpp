@@ -3,10 +3,13 @@
 #include "tools/terminal_progress.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
@@ -58,9 +61,6 @@ void AddProgressFdOption(CLI::App* command) {
               throw CLI::ValidationError("--progress-fd",
                                          std::to_string(fd) + " is no descriptor open for writing");
             }
-            // Never held up by a reader that is slow, nor stopped by one that has gone.
-            ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-            std::signal(SIGPIPE, SIG_IGN);
             progressFd = fd;
           },
           "Write progress to the descriptor FD, a line at most ten times a second: \"bytes DONE "
@@ -105,10 +105,22 @@ void TerminalProgress::Tell() {
   const int length = std::snprintf(line, sizeof line, "%s %lld %lld\n",
                                    unit_ == Unit::kBytes ? "bytes" : "records",
                                    static_cast<long long>(done_), static_cast<long long>(total_));
-  // One write of a short line, whole or not at all on a pipe; one lost to a full pipe is
-  // made up by the next.
+  // Never held up by a reader that is slow, nor stopped by one that has gone, and the
+  // descriptor, which others may share, left as it is (no O_NONBLOCK): a line is written only
+  // when the pipe has room for it (a pipe that polls writable takes a short line whole), and
+  // the SIGPIPE of a closed one is held back and taken. A line skipped is made up by the next.
+  pollfd room{progressFd, POLLOUT, 0};
+  if (::poll(&room, 1, 0) != 1 || (room.revents & POLLOUT) == 0) return;
+  sigset_t brokenPipe, before;
+  sigemptyset(&brokenPipe);
+  sigaddset(&brokenPipe, SIGPIPE);
+  ::pthread_sigmask(SIG_BLOCK, &brokenPipe, &before);
   const ssize_t written = ::write(progressFd, line, static_cast<size_t>(length));
-  static_cast<void>(written);
+  if (written < 0 && errno == EPIPE) {
+    const timespec now{};
+    ::sigtimedwait(&brokenPipe, nullptr, &now);
+  }
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
 
 void TerminalProgress::Draw() {

@@ -74,6 +74,24 @@ IN_BLENDER = (
 )
 
 
+def watch(child, told, progress):
+    """Hands `progress` quadscene's lines from the pipe `told` until it ends; its status."""
+    pending = b""
+    while True:
+        if not select.select([told], [], [], 0.25)[0]:
+            if child.poll() is not None:
+                break
+            continue
+        chunk = os.read(told, 4096)
+        if not chunk:  # every writer has closed its end: quadscene has ended
+            break
+        *lines, pending = (pending + chunk).split(b"\n")
+        words = lines[-1].split() if lines else []
+        if len(words) == 3 and words[1].isdigit() and words[2].isdigit() and int(words[2]) > 0:
+            progress(min(int(words[1]) / int(words[2]), 1.0))
+    return child.wait()
+
+
 def run(arguments, folder, progress):
     """quadscene with `arguments`, its progress lines ("UNIT DONE TOTAL") handed to
     `progress` as a fraction while it runs; what it wrote on stdout."""
@@ -89,20 +107,12 @@ def run(arguments, folder, progress):
                 raise Failure("%s: %s" % (shown(arguments[0]), error.strerror))
             os.close(tell)
             tell = -1
-            pending = b""
-            while True:
-                if not select.select([told], [], [], 0.25)[0]:
-                    if child.poll() is not None:
-                        break
-                    continue
-                chunk = os.read(told, 4096)
-                if not chunk:  # every writer has closed its end: quadscene has ended
-                    break
-                *lines, pending = (pending + chunk).split(b"\n")
-                words = lines[-1].split() if lines else []
-                if len(words) == 3 and words[2].isdigit() and int(words[2]) > 0:
-                    progress(min(int(words[1]) / int(words[2]), 1.0))
-            status = child.wait()
+            try:
+                status = watch(child, told, progress)
+            finally:
+                if child.poll() is None:  # left early: it goes too, before its folder does
+                    child.kill()
+                    child.wait()
             out.seek(0)
             err.seek(0)
             said_out, said_err = out.read(), err.read()
@@ -114,6 +124,25 @@ def run(arguments, folder, progress):
         said = said_err.decode("utf-8", "replace").strip()
         raise Failure(said or "%s stopped with status %d" % (shown(arguments[0]), status))
     return said_out.decode("utf-8", "replace").strip()
+
+
+def checked_head(head):
+    """The head as the add-on uses it, or ValueError: images (a PNG's name or None for each
+    slot) and the camera (its numbers; the view's size in whole pixels)."""
+    def numbers(values, count, kind=(int, float)):
+        return isinstance(values, list) and len(values) == count and all(
+            isinstance(v, kind) and not isinstance(v, bool) for v in values)
+    try:
+        images, camera = head["images"], head["camera"]
+        good = (isinstance(images, list) and all(i is None or isinstance(i, str) for i in images)
+                and numbers([camera["yfov"]], 1) and numbers(camera["translation"], 3)
+                and numbers(camera["rotation"], 4) and numbers(camera["size"], 2, int)
+                and min(camera["size"]) > 0)
+    except (KeyError, TypeError):
+        good = False
+    if not good:
+        raise ValueError("its head is not what quadscene writes")
+    return head
 
 
 def export_scene(program, path, folder, more, progress):
@@ -133,7 +162,7 @@ def export_scene(program, path, folder, more, progress):
         records = numpy.fromfile(out, dtype=RECORD, count=count, offset=HEADER.itemsize)
         with open(out, "rb") as data:
             data.seek(size - head_bytes)
-            head = json.loads(data.read(head_bytes).decode("utf-8"))
+            head = checked_head(json.loads(data.read(head_bytes).decode("utf-8")))
     except (OSError, ValueError) as error:
         raise Failure("%s: %s" % (shown(out), error))
     return head, records

@@ -74,7 +74,10 @@ def load_images(head, folder, stem, key):
             images.append(None)  # the viewer draws the slot untextured
             continue
         # quadscene names the PNGs beside the export after it: plain ASCII.
-        image = bpy.data.images.load(os.path.join(folder, os.path.basename(name)))
+        try:
+            image = bpy.data.images.load(os.path.join(folder, os.path.basename(name)))
+        except RuntimeError as error:
+            raise quadscene.Failure("image %d: %s" % (slot, str(error).strip()))
         image.pack()
         image.name = "%s_%03X" % (stem, slot)
         image.filepath_raw = "//%s/%03X.png" % (stem, slot)  # where Unpack would put it

@@ -35,7 +35,9 @@ class Scene:
         if match and int(match.group(1)) < len(self.image_names):
             return 'image "%s" does not decode: %s' % (self.image_names[int(match.group(1))],
                                                         match.group(2))
-        return said
+        # Of the temporary file itself: said of the scene being exported.
+        return said.replace("%s: Cannot read quadview export %s: " % (self.path, self.path),
+                            "the scene to export: ")
 
 
 def outliner_order(context, selection_only):
