@@ -96,7 +96,6 @@ void PositionOf(const QuadCorner& corner, float out[3]) {
 
 // Percent-encodes what a relative URI may not hold as it is.
 std::string UriOf(const std::string& fileName) {
-  static const char* const kHex = "0123456789ABCDEF";
   std::string uri;
   for (unsigned char c : fileName) {
     const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
@@ -104,9 +103,7 @@ std::string UriOf(const std::string& fileName) {
     if (plain) {
       uri += static_cast<char>(c);
     } else {
-      uri += '%';
-      uri += kHex[c >> 4];
-      uri += kHex[c & 15];
+      AppendPercentEscape(uri, c);
     }
   }
   return uri;

@@ -37,13 +37,6 @@ std::string LibraryText(const json::exception& error) {
   return tag == std::string::npos ? what : what.substr(tag + 2);
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // "%41%42" -> "AB" for the relative URIs the exporter writes.
 std::string DecodeUri(const std::string& path, const std::string& uri) {
   std::string text;
@@ -533,9 +526,9 @@ void ReadImageList(const std::string& path, ModelFileAccess& files, const json& 
   for (const json& entry : imageList) {
     if (entry.is_null()) {
       set.AddUntextured();
-    } else if (entry.is_string() && !entry.get<std::string>().empty() &&
-               entry.get<std::string>().find('\0') == std::string::npos) {
-      set.AddFile(files, UnescapedName(entry.get<std::string>()));
+    } else if (const std::string* name = entry.get_ptr<const std::string*>();
+               name != nullptr && !name->empty() && name->find('\0') == std::string::npos) {
+      set.AddFile(files, UnescapedName(*name));
     } else {
       Malformed(path, "image " + std::to_string(set.Count()) + " is not a file name or null");
     }

@@ -130,17 +130,23 @@ size_t Utf8SequenceAt(const std::string& text, size_t at) {
   return length;
 }
 
-int HexValue(char c) {
+}  // namespace
+
+void AppendPercentEscape(std::string& text, unsigned char byte) {
+  static const char* const kHex = "0123456789ABCDEF";
+  text += '%';
+  text += kHex[byte >> 4];
+  text += kHex[byte & 15];
+}
+
+int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
 
-}  // namespace
-
 std::string EscapedName(const std::string& name) {
-  static const char* const kHex = "0123456789ABCDEF";
   std::string text;
   for (size_t at = 0; at < name.size();) {
     const size_t length = name[at] == '%' ? 0 : Utf8SequenceAt(name, at);
@@ -149,10 +155,7 @@ std::string EscapedName(const std::string& name) {
       at += length;
       continue;
     }
-    const unsigned char byte = static_cast<unsigned char>(name[at++]);
-    text += '%';
-    text += kHex[byte >> 4];
-    text += kHex[byte & 15];
+    AppendPercentEscape(text, static_cast<unsigned char>(name[at++]));
   }
   return text;
 }
@@ -160,8 +163,8 @@ std::string EscapedName(const std::string& name) {
 std::string UnescapedName(const std::string& text) {
   std::string name;
   for (size_t at = 0; at < text.size(); ++at) {
-    const int high = text[at] == '%' && at + 2 < text.size() ? HexValue(text[at + 1]) : -1;
-    const int low = high >= 0 ? HexValue(text[at + 2]) : -1;
+    const int high = text[at] == '%' && at + 2 < text.size() ? HexDigit(text[at + 1]) : -1;
+    const int low = high >= 0 ? HexDigit(text[at + 2]) : -1;
     // Only what EscapedName writes: '%' and the bytes of no UTF-8 character, never a NUL or
     // a '/' that the text did not hold, and older names with a '%' keep it.
     const int byte = high * 16 + low;

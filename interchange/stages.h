@@ -63,6 +63,10 @@ constexpr size_t kRecordBytes = sizeof(QuadRecord);
 // "%2F" or "%00" stay as they are. A name that is UTF-8 without '%' stays as it is.
 std::string EscapedName(const std::string& name);
 std::string UnescapedName(const std::string& text);
+// A percent escape as URIs and EscapedName write it ("%E9" for 0xE9), and the value of the
+// hexadecimal digit of one (-1 when `c` is none).
+void AppendPercentEscape(std::string& text, unsigned char byte);
+int HexDigit(char c);
 
 // The binary form (.qvb): what the JSON form holds, for programs that take whole arrays (the
 // Blender add-on, through numpy). A 24-byte header: the magic "quadview", then little-endian

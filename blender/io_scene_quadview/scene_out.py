@@ -284,9 +284,10 @@ class ImageWriter:
     def write(self, image, path):
         """False when the image has no pixels to write."""
         packed = image.packed_file
-        if packed is not None and not image.is_dirty and packed.data[:8].startswith(self.KEPT):
+        data = packed.data if packed is not None and not image.is_dirty else b""  # a copy
+        if data.startswith(self.KEPT):
             with open(path, "wb") as out:
-                out.write(packed.data)
+                out.write(data)
             return True
         width, height = image.size
         if not image.has_data or width == 0 or height == 0:
@@ -316,12 +317,17 @@ class ImageWriter:
             self.scene = None
 
 
+def drawn_as_is(obj):
+    """Whether the object's own mesh is what Blender draws: no modifier, shape key or edit
+    mode changes it."""
+    return not obj.modifiers and obj.data.shape_keys is None and not obj.data.is_editmode
+
+
 def mesh_of(obj, depsgraph):
     """The object's mesh as it is drawn: its own data where nothing changes it, else the
     evaluated one (to be cleared with to_mesh_clear)."""
-    data = obj.data
-    if not obj.modifiers and data.shape_keys is None and not data.is_editmode:
-        return data, None
+    if drawn_as_is(obj):
+        return obj.data, None
     evaluated = obj.evaluated_get(depsgraph)
     return evaluated.to_mesh(), evaluated
 
@@ -336,7 +342,7 @@ def gather(context, selection_only, folder, progress):
     for obj in objects:
         slots.add_scene(obj)
     depsgraph = None
-    if any(o.modifiers or o.data.shape_keys is not None or o.data.is_editmode for o in objects):
+    if not all(drawn_as_is(o) for o in objects):
         depsgraph = context.evaluated_depsgraph_get()
     faces = sum(len(o.data.polygons) for o in objects) or 1
     out = quadscene.begin(scene.path)
